@@ -1,0 +1,74 @@
+// A decoded picture, held the way a BMP file holds its pixels: rows from the
+// bottom up, each padded to a multiple of four bytes, blue-green-red or 8-bit
+// gray. Decoders write straight into this layout and the BMP writer sends it
+// out in one write, so an import needs no conversion pass.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+
+#include "platform/error.h"
+
+namespace zavo {
+
+enum class PixelFormat : uint8_t {
+  Bgr24,  // 3 bytes a pixel: blue, green, red
+  Gray8,  // 1 byte a pixel, 0 black to 255 white
+};
+
+// Limits are policy: checked before any allocation.
+inline constexpr uint32_t kMaxImageSide = 65535;
+inline constexpr uint64_t kMaxImagePixels = uint64_t{1} << 28;
+
+inline constexpr unsigned BytesPerPixel(PixelFormat format) {
+  return format == PixelFormat::Bgr24 ? 3 : 1;
+}
+
+// Bytes of one padded row; 64-bit so no product can overflow.
+inline constexpr uint64_t BmpRowStride(uint64_t width, unsigned bits_per_pixel) {
+  return (width * bits_per_pixel + 31) / 32 * 4;
+}
+
+// Checks width and height against the limits; `what` names the format and
+// file for the message ("TIFF: in.tif").
+Result<void> CheckImageSize(uint64_t width, uint64_t height, const std::string& what);
+
+class Image {
+ public:
+  // Allocates an image with every padding byte zeroed and the pixels left for
+  // the decoder to fill. Fails on sizes beyond the limits or out of memory.
+  static Result<Image> Create(uint32_t width, uint32_t height, PixelFormat format,
+                              const std::string& what);
+
+  Image() = default;
+  Image(Image&&) noexcept = default;
+  Image& operator=(Image&&) noexcept = default;
+
+  uint32_t width() const { return width_; }
+  uint32_t height() const { return height_; }
+  PixelFormat format() const { return format_; }
+  size_t stride() const { return stride_; }
+  size_t size_bytes() const { return stride_ * height_; }
+
+  // The whole pixel array, bottom row first, as it stands in a BMP file.
+  uint8_t* data() { return pixels_.get(); }
+  const uint8_t* data() const { return pixels_.get(); }
+
+  // Row y counted from the top of the picture.
+  uint8_t* row(uint32_t y) { return pixels_.get() + (height_ - 1 - y) * stride_; }
+  const uint8_t* row(uint32_t y) const { return pixels_.get() + (height_ - 1 - y) * stride_; }
+
+  // Resolution in pixels per metre; 0 when the source did not say.
+  uint32_t x_pixels_per_metre = 0;
+  uint32_t y_pixels_per_metre = 0;
+
+ private:
+  uint32_t width_ = 0;
+  uint32_t height_ = 0;
+  PixelFormat format_ = PixelFormat::Bgr24;
+  size_t stride_ = 0;
+  std::unique_ptr<uint8_t[]> pixels_;
+};
+
+}  // namespace zavo

@@ -1,0 +1,203 @@
+#include "platform/file_io.h"
+
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <sys/uio.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <utility>
+#include <vector>
+
+namespace zavo {
+namespace {
+
+std::string Reason(int error_number) { return std::strerror(error_number); }
+
+Error IoError(const std::string& what, const std::string& path, int error_number) {
+  return Error(ErrorKind::Io, what + " " + path + ": " + Reason(error_number));
+}
+
+// New files get the mode an ordinary create would give; a replaced file keeps its own.
+mode_t ModeFor(const std::string& target) {
+  struct stat st {};
+  if (::stat(target.c_str(), &st) == 0 && S_ISREG(st.st_mode)) return st.st_mode & 07777;
+  const mode_t mask = ::umask(0);
+  ::umask(mask);
+  return 0666 & ~mask;
+}
+
+Result<void> CheckTargetIsNoFolder(const std::string& target) {
+  struct stat st {};
+  if (::stat(target.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+    return Error(ErrorKind::Io, "cannot write " + target + ": it is a folder");
+  }
+  if (target.empty() || target.back() == '/') {
+    return Error(ErrorKind::Io, "cannot write \"" + target + "\": no file name given");
+  }
+  return {};
+}
+
+}  // namespace
+
+std::string FolderOf(const std::string& path) {
+  const auto slash = path.rfind('/');
+  return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+
+Result<MappedFile> MappedFile::Open(const std::string& path) {
+  if (path.empty()) return Error(ErrorKind::Io, "cannot open \"\": no file name given");
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return IoError("cannot open", path, errno);
+  struct stat st {};
+  if (::fstat(fd, &st) != 0) {
+    const int saved = errno;
+    ::close(fd);
+    return IoError("cannot read", path, saved);
+  }
+  if (!S_ISREG(st.st_mode)) {
+    ::close(fd);
+    return Error(ErrorKind::Io, "cannot read " + path + ": not a regular file");
+  }
+  MappedFile file;
+  file.size_ = static_cast<size_t>(st.st_size);
+  if (file.size_ > 0) {
+    void* map = ::mmap(nullptr, file.size_, PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd, 0);
+    if (map == MAP_FAILED) {
+      const int saved = errno;
+      ::close(fd);
+      return IoError("cannot read", path, saved);
+    }
+    file.data_ = static_cast<const uint8_t*>(map);
+    file.mapped_ = true;
+  }
+  ::close(fd);
+  return file;
+}
+
+MappedFile::MappedFile(MappedFile&& other) noexcept
+    : data_(std::exchange(other.data_, nullptr)),
+      size_(std::exchange(other.size_, 0)),
+      mapped_(std::exchange(other.mapped_, false)) {}
+
+MappedFile& MappedFile::operator=(MappedFile&& other) noexcept {
+  if (this != &other) {
+    if (mapped_) ::munmap(const_cast<uint8_t*>(data_), size_);
+    data_ = std::exchange(other.data_, nullptr);
+    size_ = std::exchange(other.size_, 0);
+    mapped_ = std::exchange(other.mapped_, false);
+  }
+  return *this;
+}
+
+MappedFile::~MappedFile() {
+  if (mapped_) ::munmap(const_cast<uint8_t*>(data_), size_);
+}
+
+AtomicFile::AtomicFile(std::string target, std::string scratch, int fd)
+    : target_(std::move(target)), scratch_(std::move(scratch)), fd_(fd) {}
+
+AtomicFile::AtomicFile(AtomicFile&& other) noexcept
+    : target_(std::move(other.target_)),
+      scratch_(std::move(other.scratch_)),
+      fd_(std::exchange(other.fd_, -1)) {}
+
+AtomicFile::~AtomicFile() { Discard(); }
+
+void AtomicFile::Discard() {
+  if (fd_ < 0) return;
+  ::close(fd_);
+  ::unlink(scratch_.c_str());
+  fd_ = -1;
+}
+
+Result<AtomicFile> AtomicFile::Create(const std::string& target) {
+  ZAVO_TRY(CheckTargetIsNoFolder(target));
+  const auto slash = target.rfind('/');
+  const std::string folder = FolderOf(target);
+  const std::string name = slash == std::string::npos ? target : target.substr(slash + 1);
+  std::string pattern = folder + "." + name + ".zavo-XXXXXX";
+  std::vector<char> buffer(pattern.begin(), pattern.end());
+  buffer.push_back('\0');
+  const int fd = ::mkostemp(buffer.data(), O_CLOEXEC);
+  if (fd < 0) return IoError("cannot write a file in the folder of", target, errno);
+  ::fchmod(fd, ModeFor(target));
+  return AtomicFile(target, std::string(buffer.data()), fd);
+}
+
+Result<AtomicFile> AtomicFile::CreateWithScratch(const std::string& target,
+                                                 const std::string& scratch) {
+  ZAVO_TRY(CheckTargetIsNoFolder(target));
+  const int fd = ::open(scratch.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, ModeFor(target));
+  if (fd < 0) return IoError("cannot create", scratch, errno);
+  return AtomicFile(target, scratch, fd);
+}
+
+Error AtomicFile::WriteError(int error_number) const {
+  return IoError("cannot write", target_, error_number);
+}
+
+Result<void> AtomicFile::Write(const void* data, size_t size) {
+  const uint8_t* bytes = static_cast<const uint8_t*>(data);
+  while (size > 0) {
+    const ssize_t written = ::write(fd_, bytes, size);
+    if (written < 0) {
+      if (errno == EINTR) continue;
+      return WriteError(errno);
+    }
+    bytes += written;
+    size -= static_cast<size_t>(written);
+  }
+  return {};
+}
+
+Result<void> AtomicFile::WriteAll(std::span<const std::span<const uint8_t>> pieces) {
+  std::vector<iovec> vec;
+  for (const auto& piece : pieces) {
+    if (!piece.empty()) vec.push_back({const_cast<uint8_t*>(piece.data()), piece.size()});
+  }
+  size_t first = 0;
+  while (first < vec.size()) {
+    const int count = static_cast<int>(std::min<size_t>(vec.size() - first, IOV_MAX));
+    const ssize_t written = ::writev(fd_, vec.data() + first, count);
+    if (written < 0) {
+      if (errno == EINTR) continue;
+      return WriteError(errno);
+    }
+    size_t left = static_cast<size_t>(written);
+    while (first < vec.size() && left >= vec[first].iov_len) left -= vec[first++].iov_len;
+    if (left > 0) {
+      vec[first].iov_base = static_cast<uint8_t*>(vec[first].iov_base) + left;
+      vec[first].iov_len -= left;
+    }
+  }
+  return {};
+}
+
+Result<void> AtomicFile::Commit(Durability durability) {
+  if (durability == Durability::Flushed && ::fsync(fd_) != 0) {
+    const int saved = errno;
+    Discard();
+    return WriteError(saved);
+  }
+  if (::close(fd_) != 0) {
+    const int saved = errno;
+    fd_ = -1;
+    ::unlink(scratch_.c_str());
+    return WriteError(saved);
+  }
+  fd_ = -1;
+  if (::rename(scratch_.c_str(), target_.c_str()) != 0) {
+    const int saved = errno;
+    ::unlink(scratch_.c_str());
+    return IoError("cannot replace", target_, saved);
+  }
+  return {};
+}
+
+}  // namespace zavo

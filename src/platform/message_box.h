@@ -1,0 +1,33 @@
+// Modal message boxes. With a display they are windows; without one each box
+// becomes one line on stderr and is answered as OK.
+#pragma once
+
+#include <string>
+
+namespace zavo {
+
+// Style bits of the message box: the icon part of the style number.
+inline constexpr int kMbOkOnly = 0;
+inline constexpr int kMbCritical = 16;
+inline constexpr int kMbExclamation = 48;
+
+// The application's title, carried by every box that names none.
+inline constexpr const char* kAppTitle = "ZAVO32";
+
+class MessageBoxes {
+ public:
+  virtual ~MessageBoxes() = default;
+  // Shows the box and waits until the user answers it.
+  virtual void Show(const std::string& text, int style, const std::string& title) = 0;
+};
+
+// Writes each box as one line on stderr ("title: text", line breaks folded).
+class StderrMessageBoxes : public MessageBoxes {
+ public:
+  void Show(const std::string& text, int style, const std::string& title) override;
+};
+
+// The text of a box folded onto one line: CR and LF become " / ".
+std::string FoldToOneLine(const std::string& text);
+
+}  // namespace zavo

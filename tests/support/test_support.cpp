@@ -1,0 +1,121 @@
+#include "test_support.h"
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <array>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+
+namespace zavo::testing {
+
+TempDir::TempDir() {
+  std::string pattern = (std::filesystem::temp_directory_path() / "zavo-test-XXXXXX").string();
+  if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+  path_ = pattern;
+}
+
+TempDir::~TempDir() {
+  std::error_code ignored;
+  std::filesystem::permissions(path_, std::filesystem::perms::owner_all,
+                               std::filesystem::perm_options::add, ignored);
+  std::filesystem::remove_all(path_, ignored);
+}
+
+std::vector<uint8_t> ReadBytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+void WriteBytes(const std::string& path, const std::vector<uint8_t>& bytes) {
+  std::ofstream out(path, std::ios::binary);
+  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+void WriteText(const std::string& path, const std::string& text) {
+  std::ofstream out(path, std::ios::binary);
+  out << text;
+}
+
+std::string ReadText(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+std::optional<std::filesystem::path> TestDataDir() {
+  std::filesystem::path dir = ZAVO_TESTDATA_DIR;
+  if (const char* env = std::getenv("ZAVO_TESTDATA_DIR")) dir = env;
+  if (std::filesystem::exists(dir / "expected.tsv")) return dir;
+  return std::nullopt;
+}
+
+RgbPicture ToRgb(const Image& image) {
+  RgbPicture picture{image.width(), image.height(), {}};
+  picture.rgb.reserve(size_t{image.width()} * image.height() * 3);
+  for (uint32_t y = 0; y < image.height(); ++y) {
+    const uint8_t* row = image.row(y);
+    for (uint32_t x = 0; x < image.width(); ++x) {
+      if (image.format() == PixelFormat::Gray8) {
+        picture.rgb.insert(picture.rgb.end(), {row[x], row[x], row[x]});
+      } else {
+        picture.rgb.insert(picture.rgb.end(), {row[3 * x + 2], row[3 * x + 1], row[3 * x]});
+      }
+    }
+  }
+  return picture;
+}
+
+int RunCommand(const std::string& command, std::string* out) {
+  FILE* pipe = ::popen(command.c_str(), "r");
+  if (pipe == nullptr) return -1;
+  std::string text;
+  std::array<char, 65536> buffer{};
+  size_t n;
+  while ((n = std::fread(buffer.data(), 1, buffer.size(), pipe)) > 0) text.append(buffer.data(), n);
+  const int status = ::pclose(pipe);
+  if (out != nullptr) *out = std::move(text);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+namespace {
+
+// Parses a binary PPM (P6, maxval 255) as ImageMagick writes it.
+std::optional<RgbPicture> ParsePpm(const std::string& data) {
+  std::istringstream in(data);
+  std::string magic;
+  uint32_t width = 0, height = 0, maxval = 0;
+  in >> magic >> width >> height >> maxval;
+  if (magic != "P6" || maxval != 255 || !in) return std::nullopt;
+  in.get();
+  RgbPicture picture{width, height, std::vector<uint8_t>(size_t{width} * height * 3)};
+  in.read(reinterpret_cast<char*>(picture.rgb.data()), static_cast<std::streamsize>(picture.rgb.size()));
+  if (!in) return std::nullopt;
+  return picture;
+}
+
+}  // namespace
+
+std::optional<RgbPicture> DecodeWithImageMagick(const std::string& path) {
+  std::string out;
+  const std::string command = "convert '" + path +
+                              "[0]' -background white -alpha remove -alpha off -depth 8 ppm:- "
+                              "2>/dev/null";
+  if (RunCommand(command, &out) != 0) return std::nullopt;
+  return ParsePpm(out);
+}
+
+int MaxChannelDifference(const RgbPicture& a, const RgbPicture& b) {
+  if (a.width != b.width || a.height != b.height || a.rgb.size() != b.rgb.size()) return 255;
+  int worst = 0;
+  for (size_t i = 0; i < a.rgb.size(); ++i) {
+    worst = std::max(worst, std::abs(int{a.rgb[i]} - int{b.rgb[i]}));
+  }
+  return worst;
+}
+
+}  // namespace zavo::testing

@@ -1,0 +1,64 @@
+// Helpers shared by the tests: scratch folders, file bytes, the third-party
+// test images and an independent decoder (ImageMagick) as an oracle.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "imaging/image.h"
+
+namespace zavo::testing {
+
+// A fresh folder, removed with everything in it at the end of the test.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+
+  const std::filesystem::path& path() const { return path_; }
+  // The path of a file in this folder, as a string.
+  std::string File(const std::string& name) const { return (path_ / name).string(); }
+
+ private:
+  std::filesystem::path path_;
+};
+
+std::vector<uint8_t> ReadBytes(const std::string& path);
+void WriteBytes(const std::string& path, const std::vector<uint8_t>& bytes);
+void WriteText(const std::string& path, const std::string& text);
+std::string ReadText(const std::string& path);
+
+// The shared third-party images, or nullopt when the folder is absent.
+std::optional<std::filesystem::path> TestDataDir();
+
+#define ZAVO_REQUIRE_TESTDATA(var)                                              \
+  const auto var##_opt = ::zavo::testing::TestDataDir();                        \
+  if (!var##_opt) GTEST_SKIP() << "third-party test images are absent; skipped"; \
+  const std::filesystem::path var = *var##_opt
+
+// A picture as 8-bit RGB rows, top row first: what tests compare.
+struct RgbPicture {
+  uint32_t width = 0;
+  uint32_t height = 0;
+  std::vector<uint8_t> rgb;  // width * height * 3
+};
+
+RgbPicture ToRgb(const Image& image);
+
+// Decodes the first frame with ImageMagick, alpha flattened onto white.
+std::optional<RgbPicture> DecodeWithImageMagick(const std::string& path);
+
+// The largest difference of any channel of any pixel (255 for a size mismatch).
+int MaxChannelDifference(const RgbPicture& a, const RgbPicture& b);
+
+// Runs a command through the shell; returns its exit status, output in *out.
+int RunCommand(const std::string& command, std::string* out = nullptr);
+
+}  // namespace zavo::testing

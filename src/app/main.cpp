@@ -1,1 +1,69 @@
-int main() { return 0; }
+// The process entry: chooses the outside world (display or none), creates the
+// window model and runs start-up; write mode then waits for the window.
+#include <unistd.h>
+
+#include <climits>
+#include <cstdio>
+#include <memory>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "app/headless_window.h"
+#include "app/startup.h"
+#include "imaging/imgkit_library.h"
+#include "platform/runtime_error.h"
+#include "ui/fltk_view.h"
+
+namespace {
+
+std::string ExecutableFolder(const char* argv0) {
+  char buffer[PATH_MAX];
+  const ssize_t length = ::readlink("/proc/self/exe", buffer, sizeof buffer - 1);
+  std::string path = length > 0 ? std::string(buffer, static_cast<size_t>(length)) : argv0;
+  const auto slash = path.rfind('/');
+  return slash == std::string::npos ? std::string("./") : path.substr(0, slash + 1);
+}
+
+int ReportUnhandled(zavo::MessageBoxes& boxes, const zavo::Error& error) {
+  zavo::ReportFailure(boxes, zavo::RuntimeErrorReport(error), zavo::kMbCritical, zavo::kAppTitle);
+  return zavo::kExitRuntimeError;
+}
+
+int Run(int argc, char** argv) {
+  const std::vector<std::string> arguments(argv + 1, argv + argc);
+  const bool display = zavo::ui::OpenDisplayIfAny();
+  zavo::StderrMessageBoxes stderr_boxes;
+  zavo::ui::FltkMessageBoxes screen_boxes;
+  zavo::MessageBoxes& boxes = display ? static_cast<zavo::MessageBoxes&>(screen_boxes)
+                                      : static_cast<zavo::MessageBoxes&>(stderr_boxes);
+  zavo::LibraryImgKit imgkit(boxes);
+  zavo::ModuleState state;
+  zavo::ui::Form1 form(state, imgkit, boxes);
+  std::unique_ptr<zavo::ui::FltkFormView> view;
+  zavo::HeadlessWindow headless;
+  if (display) view = std::make_unique<zavo::ui::FltkFormView>(form);
+  zavo::WindowHost& window = display ? static_cast<zavo::WindowHost&>(*view) : headless;
+  try {
+    const zavo::StartupOutcome outcome =
+        zavo::Form_Load(form, state, window, boxes, imgkit, ExecutableFolder(argv[0]), arguments);
+    if (!outcome.wait_for_user) return outcome.exit_status;
+    view->RunUntilClosed();
+    return zavo::kExitNormal;
+  } catch (const zavo::Error& error) {
+    return ReportUnhandled(boxes, error);
+  } catch (const std::bad_alloc&) {
+    return ReportUnhandled(boxes, zavo::Error(zavo::ErrorKind::TooLarge, ""));
+  } catch (const std::exception& error) {
+    return ReportUnhandled(boxes, zavo::Error(zavo::ErrorKind::Internal, error.what()));
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const int status = Run(argc, argv);
+  std::fflush(nullptr);
+  // Ends at once: no window unload sequence, no settings save.
+  std::_Exit(status);
+}

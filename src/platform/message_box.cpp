@@ -24,4 +24,11 @@ void StderrMessageBoxes::Show(const std::string& text, int /*style*/, const std:
   std::fflush(stderr);
 }
 
+void ReportFailure(MessageBoxes& boxes, const std::string& text, int style,
+                   const std::string& title) {
+  std::fprintf(stderr, "zavo: %s: %s\n", title.c_str(), FoldToOneLine(text).c_str());
+  std::fflush(stderr);
+  if (boxes.on_screen()) boxes.Show(text, style, title);
+}
+
 }  // namespace zavo

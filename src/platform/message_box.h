@@ -19,13 +19,21 @@ class MessageBoxes {
   virtual ~MessageBoxes() = default;
   // Shows the box and waits until the user answers it.
   virtual void Show(const std::string& text, int style, const std::string& title) = 0;
+  // True when boxes appear on a display, false when they go to stderr.
+  virtual bool on_screen() const = 0;
 };
 
 // Writes each box as one line on stderr ("title: text", line breaks folded).
 class StderrMessageBoxes : public MessageBoxes {
  public:
   void Show(const std::string& text, int style, const std::string& title) override;
+  bool on_screen() const override { return false; }
 };
+
+// A failure the user must hear of: one line on stderr always, and a box too
+// where there is a display.
+void ReportFailure(MessageBoxes& boxes, const std::string& text, int style,
+                   const std::string& title);
 
 // The text of a box folded onto one line: CR and LF become " / ".
 std::string FoldToOneLine(const std::string& text);

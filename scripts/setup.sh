@@ -1,0 +1,33 @@
+#!/usr/bin/env bash
+# Installs the Debian packages a group needs, only those missing; silent when
+# nothing is missing. Groups: build (default), test, bench, fuzz.
+set -euo pipefail
+
+declare -A groups=(
+  [build]="g++ make cmake pkg-config libjpeg62-turbo-dev libtiff-dev libfltk1.3-dev libx11-dev fonts-ipafont-mincho"
+  [test]="googletest libgtest-dev xvfb xauth xdotool x11-utils imagemagick libjpeg-turbo-progs libtiff-tools"
+  [bench]="hyperfine time graphicsmagick imagemagick libjpeg-turbo-progs libtiff-tools gnuplot-nox libvips-tools"
+  [fuzz]="clang libclang-rt-14-dev"
+)
+
+wanted=()
+for group in "${@:-build}"; do
+  [ -n "${groups[$group]:-}" ] || { echo "setup: unknown group $group" >&2; exit 2; }
+  read -r -a names <<<"${groups[$group]}"
+  wanted+=("${names[@]}")
+done
+
+missing=()
+installed=$(dpkg-query -W -f='${db:Status-Status} ${Package}\n' "${wanted[@]}" 2>/dev/null |
+            awk '$1 == "installed" { print $2 }')
+for name in "${wanted[@]}"; do
+  grep -qx "$name" <<<"$installed" || missing+=("$name")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+echo "setup: installing ${missing[*]}" >&2
+sudo=""
+[ "$(id -u)" -eq 0 ] || sudo="sudo"
+export DEBIAN_FRONTEND=noninteractive
+$sudo apt-get update -qq >&2
+$sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >&2

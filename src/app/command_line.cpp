@@ -1,0 +1,60 @@
+#include "app/command_line.h"
+
+#include "platform/error.h"
+
+namespace zavo {
+namespace {
+
+bool StartsWith(const std::string& text, const char* prefix) { return text.rfind(prefix, 0) == 0; }
+
+// Stores `token` in the next free slot; false when the ten slots are full.
+bool Store(CommandLineTokens& tokens, std::string token) {
+  if (tokens.TokenCount >= kMaxTokens) return false;
+  tokens.TokenList[tokens.TokenCount++] = std::move(token);
+  return true;
+}
+
+}  // namespace
+
+const std::string& CommandLineTokens::Token(int index) const {
+  if (index < 0 || index > kMaxTokens) {
+    throw Error(ErrorKind::InvalidValue, "token index " + std::to_string(index) + " out of range");
+  }
+  return TokenList[index];
+}
+
+std::string TrimBlanks(const std::string& text) {
+  const auto first = text.find_first_not_of(' ');
+  if (first == std::string::npos) return {};
+  return text.substr(first, text.find_last_not_of(' ') - first + 1);
+}
+
+int SplitCommandLine(std::string& line, CommandLineTokens& tokens) {
+  line = TrimBlanks(line);
+  if (line.empty() || line.back() != '/') line += '/';
+  // 0-based: the first token starts at the first character whatever it is.
+  size_t start = 0;
+  for (size_t pos = 1; pos < line.size(); ++pos) {
+    if (line[pos] != '/') continue;
+    if (!Store(tokens, TrimBlanks(line.substr(start, pos - start)))) break;
+    start = pos;
+  }
+  return 0;
+}
+
+CommandLineTokens TokenizeArguments(const std::vector<std::string>& arguments) {
+  CommandLineTokens tokens;
+  for (const std::string& argument : arguments) {
+    if (tokens.TokenCount >= kMaxTokens) break;
+    const std::string trimmed = TrimBlanks(argument);
+    if (StartsWith(trimmed, "/ON=") || StartsWith(trimmed, "/FN=")) {
+      Store(tokens, trimmed);
+      continue;
+    }
+    std::string line = argument;
+    SplitCommandLine(line, tokens);
+  }
+  return tokens;
+}
+
+}  // namespace zavo

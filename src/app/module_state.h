@@ -1,0 +1,22 @@
+// What the whole run shares: the paths start-up takes from the command line,
+// the executable's folder and the TIFF compression flag.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace zavo {
+
+struct ModuleState {
+  std::string AppFolder;     // the executable's folder, ending in "/"
+  std::string TargetFile;    // "/ON=": the JPEG or TIFF file
+  std::string TransferFile;  // "/FN=": the BMP file shared with the host
+  int16_t TiffCompression = 0;  // 0 no compression, any other value PackBits
+};
+
+// FormatCode values.
+inline constexpr int16_t kFormatGif = 1;
+inline constexpr int16_t kFormatJpeg = 2;
+inline constexpr int16_t kFormatTiff = 3;
+
+}  // namespace zavo

@@ -1,0 +1,109 @@
+#include "app/startup.h"
+
+#include "app/command_line.h"
+#include "imaging/host_exchange.h"
+#include "settings/settings.h"
+
+namespace zavo {
+
+const char* const kHostWarningText =
+    "このADD_INはPlumioのからのみご利用になれます。\r\r"
+    "Plumioからの場合、SETUPにてADD_INの設定を行ってからにしてください";
+const char* const kGifReadMessage = "GIFは今回よりサポート外といたしました";
+
+namespace {
+
+constexpr int16_t kModeNone = 0;
+constexpr int16_t kModeRead = 1;
+constexpr int16_t kModeWrite = 2;
+constexpr int16_t kFormatUnset = 0;
+
+struct LaunchRequest {
+  int16_t LaunchMode = kModeNone;
+  int16_t FormatCode = kFormatUnset;
+  int16_t HostLaunch = 0;
+};
+
+bool HasPrefix(const std::string& token, const char* prefix) {
+  return token.compare(0, std::char_traits<char>::length(prefix), prefix) == 0;
+}
+
+// The first matching prefix decides; later tokens overwrite earlier ones.
+void InterpretToken(const std::string& token, LaunchRequest& request, ModuleState& state) {
+  if (HasPrefix(token, "/GP")) {
+    request.HostLaunch = 1;
+  } else if (HasPrefix(token, "/R")) {
+    request.LaunchMode = kModeRead;
+  } else if (HasPrefix(token, "/W")) {
+    request.LaunchMode = kModeWrite;
+  } else if (HasPrefix(token, "/GIF")) {
+    request.FormatCode = kFormatGif;
+  } else if (HasPrefix(token, "/TIF")) {
+    request.FormatCode = kFormatTiff;
+  } else if (HasPrefix(token, "/JPG")) {
+    request.FormatCode = kFormatJpeg;
+  } else if (HasPrefix(token, "/ON=")) {
+    state.TargetFile = token.substr(4);
+  } else if (HasPrefix(token, "/FN=")) {
+    state.TransferFile = token.substr(4);
+  }
+}
+
+StartupOutcome RunReadMode(const LaunchRequest& request, ModuleState& state, ui::Form1& form,
+                           MessageBoxes& boxes, ImgKit& imgkit) {
+  if (request.FormatCode == kFormatGif) {
+    boxes.Show(kGifReadMessage, kMbOkOnly, kAppTitle);
+    return {};
+  }
+  if (request.FormatCode != kFormatJpeg && request.FormatCode != kFormatTiff) return {};
+  const bool imported =
+      ImportForHost(imgkit, request.FormatCode, state.TargetFile, state.TransferFile);
+  form.Repaint();
+  return {false, imported ? kExitNormal : kExitImportFailed};
+}
+
+StartupOutcome RunWriteMode(const LaunchRequest& request, ui::Form1& form, WindowHost& window,
+                            MessageBoxes& boxes) {
+  if (!window.interactive()) {
+    ReportFailure(boxes,
+                  "write mode needs a display to show its window (DISPLAY is unset or cannot be "
+                  "opened); nothing was saved",
+                  kMbExclamation, kAppTitle);
+    return {false, kExitImportFailed};
+  }
+  form.StackPanels();
+  form.ShowFormatPanel(request.FormatCode);
+  form.FitHeight();
+  form.Repaint();
+  return {true, kExitNormal};
+}
+
+}  // namespace
+
+StartupOutcome Form_Load(ui::Form1& form, ModuleState& state, WindowHost& window,
+                         MessageBoxes& boxes, ImgKit& imgkit,
+                         const std::string& executable_folder,
+                         const std::vector<std::string>& arguments) {
+  form.CenterOnScreen(window.ScreenWidthTwips(), window.ScreenHeightTwips());
+  state.AppFolder = executable_folder;
+  if (state.AppFolder.empty() || state.AppFolder.back() != '/') state.AppFolder += '/';
+  LoadSettings(state.AppFolder, form);
+  window.Show();
+  const CommandLineTokens tokens = TokenizeArguments(arguments);
+  LaunchRequest request;
+  for (int index = 0; index < tokens.TokenCount; ++index) {
+    InterpretToken(tokens.Token(index), request, state);
+  }
+  form.Repaint();
+  if (request.HostLaunch == 0) boxes.Show(kHostWarningText, kMbExclamation, kHostWarningTitle);
+  switch (request.LaunchMode) {
+    case kModeRead:
+      return RunReadMode(request, state, form, boxes, imgkit);
+    case kModeWrite:
+      return RunWriteMode(request, form, window, boxes);
+    default:
+      return {};
+  }
+}
+
+}  // namespace zavo

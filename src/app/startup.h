@@ -1,0 +1,46 @@
+// Start-up: the window's load event. It centres the window, fixes the
+// executable's folder, loads the settings, shows the window, reads the
+// host's tokens and dispatches to read mode, write mode or the end.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "app/module_state.h"
+#include "imaging/imgkit.h"
+#include "platform/message_box.h"
+#include "ui/form1.h"
+
+namespace zavo {
+
+// Exit statuses of the process.
+inline constexpr int kExitNormal = 0;
+inline constexpr int kExitImportFailed = 1;
+inline constexpr int kExitRuntimeError = 2;
+
+// The window as start-up needs it; without a display every call is harmless.
+class WindowHost {
+ public:
+  virtual ~WindowHost() = default;
+  virtual bool interactive() const = 0;  // a display shows the window
+  virtual int ScreenWidthTwips() const = 0;
+  virtual int ScreenHeightTwips() const = 0;
+  virtual void Show() = 0;
+};
+
+struct StartupOutcome {
+  bool wait_for_user = false;  // write mode: the window stays until closed
+  int exit_status = kExitNormal;
+};
+
+inline constexpr const char* kHostWarningTitle = "Plumio TWAIN(32Bit) ADD_IN";
+extern const char* const kHostWarningText;
+extern const char* const kGifReadMessage;
+
+// `executable_folder` is the folder of the running program.
+StartupOutcome Form_Load(ui::Form1& form, ModuleState& state, WindowHost& window,
+                         MessageBoxes& boxes, ImgKit& imgkit,
+                         const std::string& executable_folder,
+                         const std::vector<std::string>& arguments);
+
+}  // namespace zavo

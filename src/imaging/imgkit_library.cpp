@@ -1,0 +1,133 @@
+#include "imaging/imgkit_library.h"
+
+#include <cstdio>
+
+#include "imaging/bmp_codec.h"
+#include "imaging/jpeg_codec.h"
+#include "imaging/tiff_codec.h"
+
+namespace zavo {
+namespace {
+
+constexpr int32_t kStatusOk = 0;
+constexpr int32_t kStatusFailed = -1;
+
+}  // namespace
+
+LibraryImgKit::LibraryImgKit(MessageBoxes& boxes, ProgressDisplay* progress)
+    : boxes_(boxes), progress_(progress) {}
+
+ImageHandle LibraryImgKit::ImgKitFileLoad(const std::string& path, const std::string& caption,
+                                          const std::string& message) {
+  return Load([&](Warnings* w, Progress* p) { return LoadBmpFile(path, w, p); }, caption, message);
+}
+
+ImageHandle LibraryImgKit::ImgKitJpegFileLoad(const std::string& path, const std::string& caption,
+                                              const std::string& message, int32_t /*reserved*/) {
+  return Load([&](Warnings* w, Progress* p) { return LoadJpegFile(path, w, p); }, caption,
+              message);
+}
+
+ImageHandle LibraryImgKit::ImgKitTiffFileLoad(const std::string& path, const std::string& caption,
+                                              const std::string& message, int32_t /*reserved*/) {
+  return Load([&](Warnings* w, Progress* p) { return LoadTiffFile(path, w, p); }, caption,
+              message);
+}
+
+int32_t LibraryImgKit::ImgKitBmpFileSave(const std::string& path, ImageHandle image,
+                                         const std::string& caption, const std::string& message,
+                                         int32_t /*reserved*/) {
+  return Save([&](const Image& i, Progress* p) { return SaveBmpFile(path, i, p); }, image, path,
+              caption, message);
+}
+
+int32_t LibraryImgKit::ImgKitJpegFileSave(const std::string& path, ImageHandle image,
+                                          const std::string& caption, const std::string& message,
+                                          int32_t quality, int32_t grayscale) {
+  return Save(
+      [&](const Image& i, Progress* p) { return SaveJpegFile(path, i, quality, grayscale != 0, p); },
+      image, path, caption, message);
+}
+
+int32_t LibraryImgKit::ImgKitTiffFileSave(const std::string& path, ImageHandle image,
+                                          const std::string& caption, const std::string& message,
+                                          int32_t compression) {
+  if (compression != kImgKitTiffNone && compression != kImgKitTiffPackBits) {
+    ReportError(Error(ErrorKind::Unsupported,
+                      "TIFF: compression mode " + std::to_string(compression) +
+                          " is not supported (0 none, 5 PackBits): " + path),
+                caption, message);
+    return kStatusFailed;
+  }
+  const bool packbits = compression == kImgKitTiffPackBits;
+  return Save([&](const Image& i, Progress* p) { return SaveTiffFile(path, i, packbits, p); },
+              image, path, caption, message);
+}
+
+int32_t LibraryImgKit::ImgKitMemFree(ImageHandle image) {
+  images_.erase(image);
+  return kStatusOk;
+}
+
+const Image* LibraryImgKit::Find(ImageHandle image) const {
+  const auto found = images_.find(image);
+  return found == images_.end() ? nullptr : &found->second;
+}
+
+ImageHandle LibraryImgKit::Load(const Loader& load, const std::string& caption,
+                                const std::string& message) {
+  Warnings warnings;
+  Result<Image> image = [&] {
+    const auto progress = BeginProgress(caption, message);
+    return load(&warnings, progress.get());
+  }();
+  PrintWarnings(warnings);
+  if (!image) {
+    ReportError(image.error(), caption, message);
+    return 0;
+  }
+  const ImageHandle handle = next_handle_++;
+  images_.emplace(handle, std::move(image).value());
+  return handle;
+}
+
+int32_t LibraryImgKit::Save(const Saver& save, ImageHandle image, const std::string& path,
+                            const std::string& caption, const std::string& message) {
+  const Image* picture = Find(image);
+  if (picture == nullptr) {
+    ReportError(Error(ErrorKind::InvalidValue,
+                      "no picture to save (handle " + std::to_string(image) + "): " + path),
+                caption, message);
+    return kStatusFailed;
+  }
+  Result<void> saved = [&] {
+    const auto progress = BeginProgress(caption, message);
+    return save(*picture, progress.get());
+  }();
+  if (!saved) {
+    ReportError(saved.error(), caption, message);
+    return kStatusFailed;
+  }
+  return kStatusOk;
+}
+
+void LibraryImgKit::ReportError(const Error& error, const std::string& caption,
+                                const std::string& message) {
+  const std::string title = caption.empty() ? kAppTitle : caption;
+  const std::string text = message.empty() ? error.message() : message + "\n" + error.message();
+  ReportFailure(boxes_, text, kMbCritical, title);
+}
+
+void LibraryImgKit::PrintWarnings(const Warnings& warnings) {
+  for (const std::string& warning : warnings) {
+    std::fprintf(stderr, "zavo: warning: %s\n", warning.c_str());
+  }
+}
+
+std::unique_ptr<Progress> LibraryImgKit::BeginProgress(const std::string& caption,
+                                                       const std::string& message) {
+  if (progress_ == nullptr) return nullptr;
+  return progress_->Begin(caption.empty() ? kAppTitle : caption, message);
+}
+
+}  // namespace zavo

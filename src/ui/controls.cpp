@@ -1,0 +1,119 @@
+#include "ui/controls.h"
+
+#include <algorithm>
+
+#include "platform/error.h"
+
+namespace zavo::ui {
+
+Control::Control(std::string name, ControlKind kind, Control* container, int left, int top,
+                 int width, int height, int tab_index)
+    : left(left),
+      top(top),
+      width(width),
+      height(height),
+      name_(std::move(name)),
+      kind_(kind),
+      container_(container),
+      tab_index_(tab_index) {}
+
+bool Control::AcceptsInput() const {
+  for (const Control* c = this; c != nullptr; c = c->container()) {
+    if (!c->enabled) return false;
+  }
+  return true;
+}
+
+bool Control::TakesFocus() const {
+  switch (kind_) {
+    case ControlKind::ScrollBar:
+    case ControlKind::CheckBox:
+    case ControlKind::Button:
+      return AcceptsInput();
+    case ControlKind::OptionButton: {
+      // Of an option group only the selected button is a tab stop, or the
+      // first one while none is selected.
+      const auto& option = static_cast<const OptionButton&>(*this);
+      if (!AcceptsInput()) return false;
+      if (option.selected()) return true;
+      return std::none_of(option.group.begin(), option.group.end(),
+                          [](const OptionButton* o) { return o->selected(); }) &&
+             !option.group.empty() && option.group.front() == &option;
+    }
+    default:
+      return false;
+  }
+}
+
+void ScrollBar::SetValue(int value) {
+  if (value < min || value > max) {
+    throw Error(ErrorKind::InvalidValue, name() + ": value " + std::to_string(value) +
+                                             " outside " + std::to_string(min) + ".." +
+                                             std::to_string(max));
+  }
+  if (value == value_) return;
+  value_ = static_cast<int16_t>(value);
+  if (on_change) on_change();
+}
+
+void ScrollBar::Step(int amount) {
+  if (!AcceptsInput()) return;
+  SetValue(std::clamp<int>(value_ + amount, min, max));
+}
+
+void ScrollBar::UserArrow(int direction) { Step(direction * small_change); }
+void ScrollBar::UserTrough(int direction) { Step(direction * large_change); }
+
+void ScrollBar::UserDrag(int value) {
+  if (!AcceptsInput()) return;
+  dragging_ = true;
+  drag_value_ = static_cast<int16_t>(std::clamp<int>(value, min, max));
+}
+
+void ScrollBar::UserRelease() {
+  if (!dragging_) return;
+  dragging_ = false;
+  SetValue(drag_value_);
+}
+
+void CheckBox::SetValue(int value) {
+  if (value < 0 || value > 2) {
+    throw Error(ErrorKind::InvalidValue,
+                name() + ": value " + std::to_string(value) + " is not 0, 1 or 2");
+  }
+  value_ = static_cast<int16_t>(value);
+}
+
+void CheckBox::UserClick() {
+  if (AcceptsInput()) value_ = value_ == 0 ? 1 : 0;
+}
+
+void OptionButton::SetSelected(bool selected) {
+  if (!selected) {
+    selected_ = false;
+    return;
+  }
+  for (OptionButton* other : group) {
+    if (other != this) other->selected_ = false;
+  }
+  selected_ = true;
+  if (on_click) on_click();
+}
+
+void OptionButton::UserClick() {
+  if (AcceptsInput()) SetSelected(true);
+}
+
+void Button::UserClick() {
+  if (AcceptsInput() && on_click) on_click();
+}
+
+Line::Line(std::string name, Control* container, int x1, int y1, int x2, int y2)
+    : Control(std::move(name), ControlKind::Line, container, std::min(x1, x2), std::min(y1, y2),
+              std::abs(x2 - x1), std::abs(y2 - y1), -1),
+      x1(x1),
+      y1(y1),
+      x2(x2),
+      y2(y2) {}
+
+}  // namespace zavo::ui

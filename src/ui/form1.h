@@ -1,0 +1,136 @@
+// Form1, the add-in's one window, as a model: the control tree with the
+// settings each control starts with, the window operations start-up calls
+// and the handlers behind the controls.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/module_state.h"
+#include "imaging/imgkit.h"
+#include "platform/message_box.h"
+#include "settings/settings.h"
+#include "ui/controls.h"
+
+namespace zavo::ui {
+
+// Panel indexes of the control arrays Picture1, F_PARA_BASE and Command2.
+inline constexpr int kJpegPanel = 0;
+inline constexpr int kGifPanel = 1;
+inline constexpr int kTiffPanel = 2;
+
+inline constexpr const char* kFormCaption = "Plumio File Option ADDIN";
+inline constexpr int kTwipsPerPixel = 15;
+
+class Form1 : public SettingsTarget {
+ public:
+  // `close_window` takes the window off the screen once it is unloaded.
+  Form1(ModuleState& state, ImgKit& imgkit, MessageBoxes& boxes);
+
+  // --- window ---
+  std::string caption = kFormCaption;
+  float left = 0;  // outer position on the screen, twips
+  float top = 0;
+  int client_width = 3960;
+  int client_height = 720;
+  // Frame and title bar around the client area, twips (0 where the toolkit
+  // places the client area itself).
+  int frame_width = 0;
+  int frame_height = 0;
+  int width() const { return client_width + frame_width; }
+  int height() const { return client_height + frame_height; }
+  void SetHeight(int outer_height) { client_height = outer_height - frame_height; }
+
+  // --- controls, by their designer names ---
+  Control Label1{"Label1", ControlKind::Label, nullptr, 720, 120, 3135, 330, 0};
+  Control Label2{"Label2", ControlKind::Label, nullptr, 960, 360, 2415, 255, 1};
+  Control Image1{"Image1", ControlKind::Image, nullptr, 120, 0, 480, 480, -1};
+  Control Label5{"Label5", ControlKind::Label, nullptr, 0, 480, 735, 255, 23};
+  Control Label4{"Label4", ControlKind::Label, nullptr, 0, 840, 3975, 255, 15};
+  std::array<std::unique_ptr<Control>, 3> Picture1;
+  std::array<std::unique_ptr<Control>, 3> F_PARA_BASE;
+  std::unique_ptr<Control> Label3;
+  std::unique_ptr<Control> JPEG_Q_DISP;
+  std::unique_ptr<ScrollBar> JPEG_Q_SC;
+  std::unique_ptr<CheckBox> JPEG_BW;
+  std::unique_ptr<Button> Command1;
+  std::array<std::unique_ptr<Button>, 3> Command2;
+  std::unique_ptr<CheckBox> GIF_INTER;
+  std::unique_ptr<Button> Command3;
+  std::unique_ptr<Line> Line1;
+  std::unique_ptr<Control> TIF_TYPE;
+  std::unique_ptr<OptionButton> Option1;
+  std::unique_ptr<OptionButton> Option2;
+  std::unique_ptr<Button> Command4;
+
+  // Every control in creation order: containers before their contents.
+  const std::vector<Control*>& controls() const { return controls_; }
+  Control* Find(const std::string& name) const;
+
+  // Panel indexes from back to front.
+  const std::vector<int>& panel_stack() const { return panel_stack_; }
+  void BringToFront(int panel);
+  int FrontPanel() const { return panel_stack_.back(); }
+
+  // Keyboard focus in ascending tab index over the controls that take it.
+  Control* focus() const { return focus_; }
+  void FocusNext(bool backwards = false);
+
+  // --- window operations called by start-up ---
+  void CenterOnScreen(int screen_width, int screen_height);
+  void StackPanels();
+  void ShowFormatPanel(int16_t FormatCode);
+  void FitHeight();
+
+  // --- handlers ---
+  void JPEG_Q_SC_Change();
+  void Option1_Click();
+  void Option2_Click();
+  void Command1_Click();
+  void Command2_Click(int16_t Index);
+  void Command3_Click();
+  void Command4_Click();
+  void Form_Unload();
+
+  // Unloads the window: Form_Unload, then the window is gone (once only).
+  void Unload();
+  bool unloaded() const { return unloaded_; }
+  // Runs after the unload, to take the window off the screen.
+  std::function<void()> on_unloaded;
+  // Runs after every change the view must show (set by the view).
+  std::function<void()> on_repaint;
+  void Repaint();
+
+  // --- SettingsTarget ---
+  int16_t JpegQuality() const override { return JPEG_Q_SC->value(); }
+  void SetJpegQuality(int16_t value) override { JPEG_Q_SC->SetValue(value); }
+  int16_t JpegGrayscale() const override { return JPEG_BW->value(); }
+  void SetJpegGrayscale(int16_t value) override { JPEG_BW->SetValue(value); }
+  int16_t TiffCompressionFlag() const override { return state_.TiffCompression; }
+  void SetTiffCompressionFlag(int16_t value) override { state_.TiffCompression = value; }
+
+ private:
+  template <typename T, typename... Args>
+  std::unique_ptr<T> Add(Args&&... args);
+  void CreateJpegPanel();
+  void CreateGifPanel();
+  void CreateTiffPanel();
+  void ConnectHandlers();
+
+  ModuleState& state_;
+  ImgKit& imgkit_;
+  MessageBoxes& boxes_;
+  std::vector<Control*> controls_;
+  std::vector<int> panel_stack_;
+  Control* focus_ = nullptr;
+  bool unloaded_ = false;
+};
+
+// The quality display text: one leading blank before a non-negative number.
+std::string SignPositionText(int value);
+
+}  // namespace zavo::ui

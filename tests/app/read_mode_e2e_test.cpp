@@ -1,0 +1,149 @@
+// The real program, started as the host starts it, with no display.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+
+#include "imaging/bmp_codec.h"
+#include "test_support.h"
+
+namespace zavo {
+namespace {
+
+using testing::RunCommand;
+using testing::TempDir;
+
+struct Run {
+  int status;
+  std::string output;  // stdout and stderr together
+};
+
+Run RunZavo(const std::string& arguments) {
+  Run run{};
+  run.status = RunCommand("env -u DISPLAY timeout 60 '" ZAVO_BINARY "' " + arguments + " 2>&1",
+                          &run.output);
+  return run;
+}
+
+std::string Quote(const std::string& path) { return "'" + path + "'"; }
+
+std::string ImportArguments(const std::string& format, const std::string& source,
+                            const std::string& transfer) {
+  return "/GP /R " + format + " " + Quote("/ON=" + source) + " " + Quote("/FN=" + transfer);
+}
+
+// Mean absolute channel difference; a tolerant measure for decoders that
+// round differently.
+double MeanDifference(const testing::RgbPicture& a, const testing::RgbPicture& b) {
+  double sum = 0;
+  for (size_t i = 0; i < a.rgb.size(); ++i) sum += std::abs(int{a.rgb[i]} - int{b.rgb[i]});
+  return a.rgb.empty() ? 0 : sum / static_cast<double>(a.rgb.size());
+}
+
+TEST(ReadMode, ImportsAJpegIntoTheTransferFile) {
+  TempDir dir;
+  const std::string source = dir.File("photo one.jpg");
+  ASSERT_EQ(RunCommand("convert -size 97x61 gradient:red-blue -quality 90 " + Quote(source)), 0);
+  const Run run = RunZavo(ImportArguments("/JPG", source, dir.File("t.bmp")));
+  ASSERT_EQ(run.status, 0) << run.output;
+  const auto ours = testing::DecodeWithImageMagick(dir.File("t.bmp"));
+  const auto reference = testing::DecodeWithImageMagick(source);
+  ASSERT_TRUE(ours && reference);
+  EXPECT_LE(testing::MaxChannelDifference(*ours, *reference), 1);
+}
+
+TEST(ReadMode, ImportsATiffIntoTheTransferFile) {
+  TempDir dir;
+  const std::string source = dir.File("scan.tif");
+  ASSERT_EQ(RunCommand("convert -size 33x17 plasma:fractal -seed 1 -compress LZW " + Quote(source)),
+            0);
+  const Run run = RunZavo(ImportArguments("/TIF", source, dir.File("t.bmp")));
+  ASSERT_EQ(run.status, 0) << run.output;
+  const auto ours = testing::DecodeWithImageMagick(dir.File("t.bmp"));
+  const auto reference = testing::DecodeWithImageMagick(source);
+  ASSERT_TRUE(ours && reference);
+  EXPECT_EQ(testing::MaxChannelDifference(*ours, *reference), 0);
+}
+
+TEST(ReadMode, AMissingSourceFailsWithAMessageAndLeavesTheOldTransferFile) {
+  TempDir dir;
+  testing::WriteText(dir.File("t.bmp"), "old");
+  const Run run = RunZavo(ImportArguments("/JPG", dir.File("missing.jpg"), dir.File("t.bmp")));
+  EXPECT_EQ(run.status, 1);
+  EXPECT_NE(run.output.find("missing.jpg"), std::string::npos) << run.output;
+  EXPECT_EQ(testing::ReadText(dir.File("t.bmp")), "old");
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1);
+}
+
+TEST(ReadMode, ATiffGivenAsJpegIsLoadedAsJpegAndFails) {
+  TempDir dir;
+  const std::string source = dir.File("a.tif");
+  ASSERT_EQ(RunCommand("convert -size 8x8 xc:red " + Quote(source)), 0);
+  const Run run = RunZavo(ImportArguments("/JPG", source, dir.File("t.bmp")));
+  EXPECT_EQ(run.status, 1);
+  EXPECT_FALSE(std::filesystem::exists(dir.File("t.bmp")));
+}
+
+TEST(ReadMode, WithoutTheHostTokenWarnsOnStderrAndStillImports) {
+  TempDir dir;
+  const std::string source = dir.File("a.jpg");
+  ASSERT_EQ(RunCommand("convert -size 8x8 xc:red " + Quote(source)), 0);
+  const Run run = RunZavo("/R /JPG " + Quote("/ON=" + source) + " " + Quote("/FN=" + dir.File("t.bmp")));
+  EXPECT_EQ(run.status, 0);
+  EXPECT_NE(run.output.find("Plumio TWAIN(32Bit) ADD_IN"), std::string::npos);
+  EXPECT_TRUE(std::filesystem::exists(dir.File("t.bmp")));
+}
+
+TEST(ReadMode, NoModeAndGifEndNormally) {
+  EXPECT_EQ(RunZavo("/GP").status, 0);
+  const Run gif = RunZavo("/GP /R /GIF /ON=a.gif /FN=b.bmp");
+  EXPECT_EQ(gif.status, 0);
+  EXPECT_NE(gif.output.find("GIFは今回よりサポート外といたしました"), std::string::npos);
+}
+
+// Every JPEG and TIFF of the shared corpus through the real program: what
+// must decode imports like an independent decoder, and nothing else crashes,
+// hangs or fails without saying why.
+TEST(ReadMode, HoldsEveryCorpusFileToItsExpectedOutcome) {
+  ZAVO_REQUIRE_TESTDATA(data);
+  std::ifstream table(data / "expected.tsv");
+  std::string line;
+  std::getline(table, line);
+  int checked = 0;
+  while (std::getline(table, line)) {
+    std::istringstream fields(line);
+    std::string file, expected;
+    std::getline(fields, file, '\t');
+    std::getline(fields, expected, '\t');
+    const bool jpeg = file.rfind("jpeg/", 0) == 0;
+    if (!jpeg && file.rfind("tiff/", 0) != 0) continue;
+    TempDir dir;
+    const std::string source = (data / file).string();
+    const Run run = RunZavo(ImportArguments(jpeg ? "/JPG" : "/TIF", source, dir.File("t.bmp")));
+    SCOPED_TRACE(file + " (" + expected + "): " + run.output);
+    ++checked;
+    ASSERT_TRUE(run.status == 0 || run.status == 1) << "crashed or hung";
+    if (run.status == 1) {
+      EXPECT_NE(expected, "decode");
+      EXPECT_NE(run.output.find("zavo:"), std::string::npos) << "failed without a message";
+      EXPECT_FALSE(std::filesystem::exists(dir.File("t.bmp")));
+      continue;
+    }
+    if (expected != "decode") continue;
+    const auto ours = testing::DecodeWithImageMagick(dir.File("t.bmp"));
+    const auto reference = testing::DecodeWithImageMagick(source);
+    ASSERT_TRUE(ours.has_value());
+    if (!reference) continue;
+    ASSERT_EQ(ours->width, reference->width);
+    ASSERT_EQ(ours->height, reference->height);
+    EXPECT_LT(MeanDifference(*ours, *reference), 3.0);
+  }
+  EXPECT_GT(checked, 400);
+}
+
+}  // namespace
+}  // namespace zavo

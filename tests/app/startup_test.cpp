@@ -1,0 +1,153 @@
+#include "app/startup.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "fakes.h"
+#include "test_support.h"
+
+namespace zavo {
+namespace {
+
+using testing::FakeWindow;
+using testing::RecordingImgKit;
+using testing::RecordingMessageBoxes;
+
+class StartupTest : public ::testing::Test {
+ protected:
+  StartupOutcome Start(const std::vector<std::string>& arguments) {
+    return Form_Load(form, state, window, boxes, imgkit, folder.path().string(), arguments);
+  }
+
+  testing::TempDir folder;
+  ModuleState state;
+  RecordingImgKit imgkit;
+  RecordingMessageBoxes boxes;
+  FakeWindow window;
+  ui::Form1 form{state, imgkit, boxes};
+};
+
+TEST_F(StartupTest, NoTokensWarnsAndEnds) {
+  const StartupOutcome outcome = Start({});
+  ASSERT_EQ(boxes.shown.size(), 1u);
+  EXPECT_EQ(boxes.shown[0].title, "Plumio TWAIN(32Bit) ADD_IN");
+  EXPECT_EQ(boxes.shown[0].style, 48);
+  EXPECT_EQ(boxes.shown[0].text,
+            "このADD_INはPlumioのからのみご利用になれます。\r\r"
+            "Plumioからの場合、SETUPにてADD_INの設定を行ってからにしてください");
+  EXPECT_FALSE(outcome.wait_for_user);
+  EXPECT_EQ(outcome.exit_status, kExitNormal);
+  EXPECT_TRUE(imgkit.calls.empty());
+}
+
+TEST_F(StartupTest, FixesTheFolderShowsTheWindowAndCentresIt) {
+  Start({"/GP"});
+  EXPECT_EQ(state.AppFolder, folder.path().string() + "/");
+  EXPECT_EQ(window.shows, 1);
+  EXPECT_FLOAT_EQ(form.left, 1024 * 15 / 2.0f - 3960 / 2.0f);
+  EXPECT_FLOAT_EQ(form.top, 768 * 15 / 2.0f - 720 / 2.0f);
+}
+
+TEST_F(StartupTest, ReadModeImportsWithoutAWarningWhenTheHostStartedIt) {
+  const StartupOutcome outcome = Start({"/GP=X", "/R", "/JPG", "/ON=A.JPG", "/FN=B.BMP"});
+  EXPECT_TRUE(boxes.shown.empty());
+  EXPECT_EQ(imgkit.calls, (std::vector<std::string>{
+                              "JpegFileLoad(A.JPG, Plumio File Option ADD_IN, JPGファイル読み込み, 0) -> 1",
+                              "BmpFileSave(B.BMP, 1, Plumioへの引き渡し, B.BMP, 0)",
+                              "MemFree(1)",
+                          }));
+  EXPECT_FALSE(outcome.wait_for_user);
+  EXPECT_EQ(outcome.exit_status, kExitNormal);
+}
+
+TEST_F(StartupTest, ReadModeWarnsFirstThenStillImportsTiff) {
+  Start({"/R", "/TIF", "/ON=A.TIF", "/FN=B.BMP"});
+  ASSERT_EQ(boxes.shown.size(), 1u);
+  ASSERT_FALSE(imgkit.calls.empty());
+  EXPECT_EQ(imgkit.calls[0], "TiffFileLoad(A.TIF, Plumio File Option ADD_IN, TIFFファイル読み込み, 0) -> 1");
+}
+
+TEST_F(StartupTest, AFailedLoadSkipsTheSaveFreesZeroAndEndsWithStatusOne) {
+  imgkit.loads_fail = true;
+  const StartupOutcome outcome = Start({"/GP", "/R", "/JPG", "/ON=missing.jpg", "/FN=B.BMP"});
+  EXPECT_EQ(imgkit.calls.size(), 2u);
+  EXPECT_EQ(imgkit.calls.back(), "MemFree(0)");
+  EXPECT_EQ(outcome.exit_status, kExitImportFailed);
+}
+
+TEST_F(StartupTest, AFailedBmpSaveIsAFailedImport) {
+  imgkit.save_status = -1;
+  EXPECT_EQ(Start({"/GP", "/R", "/JPG", "/ON=a.jpg", "/FN=b.bmp"}).exit_status, kExitImportFailed);
+}
+
+TEST_F(StartupTest, ReadModeGifOnlyTellsItIsNoLongerSupported) {
+  const StartupOutcome outcome = Start({"/GP", "/R", "/GIF", "/ON=A.GIF", "/FN=B.BMP"});
+  ASSERT_EQ(boxes.shown.size(), 1u);
+  EXPECT_EQ(boxes.shown[0].text, "GIFは今回よりサポート外といたしました");
+  EXPECT_EQ(boxes.shown[0].style, 0);
+  EXPECT_EQ(boxes.shown[0].title, "ZAVO32");
+  EXPECT_TRUE(imgkit.calls.empty());
+  EXPECT_EQ(outcome.exit_status, kExitNormal);
+}
+
+TEST_F(StartupTest, ReadModeWithoutAFormatEndsQuietly) {
+  EXPECT_EQ(Start({"/GP", "/R", "/ON=A"}).exit_status, kExitNormal);
+  EXPECT_TRUE(imgkit.calls.empty());
+}
+
+TEST_F(StartupTest, MatchesByPrefixAndLaterTokensWin) {
+  Start({"/GP", "/READ", "/WRITE", "/JPEG", "/TIFF", "/ON=a", "/ON=b", "/FN=c"});
+  // Write mode (the later token) with TIFF: the TIFF panel is in front.
+  EXPECT_EQ(form.FrontPanel(), ui::kTiffPanel);
+  EXPECT_EQ(state.TargetFile, "b");
+  EXPECT_EQ(state.TransferFile, "c");
+}
+
+TEST_F(StartupTest, KeepsBlanksAfterTheEqualsSign) {
+  Start({"/GP", "/ON= C:\\A.JPG"});
+  EXPECT_EQ(state.TargetFile, " C:\\A.JPG");
+}
+
+TEST_F(StartupTest, WriteModeJpegRaisesAndEnablesTheJpegPanel) {
+  const StartupOutcome outcome = Start({"/GP=X", "/W", "/JPG", "/ON=OUT.JPG", "/FN=IN.BMP"});
+  EXPECT_TRUE(boxes.shown.empty());
+  EXPECT_TRUE(outcome.wait_for_user);
+  EXPECT_EQ(form.FrontPanel(), ui::kJpegPanel);
+  EXPECT_TRUE(form.Picture1[0]->enabled);
+  EXPECT_FALSE(form.Picture1[1]->enabled);
+  EXPECT_FALSE(form.Picture1[2]->enabled);
+  EXPECT_EQ(form.Label4.caption, "OUT.JPG");
+  EXPECT_EQ(form.client_height, 2715);
+}
+
+TEST_F(StartupTest, WriteModeWithoutAFormatWarnsAndLeavesEveryPanelDisabled) {
+  const StartupOutcome outcome = Start({"/W"});
+  EXPECT_EQ(boxes.shown.size(), 1u);
+  EXPECT_TRUE(outcome.wait_for_user);
+  for (const auto& panel : form.Picture1) EXPECT_FALSE(panel->enabled);
+  EXPECT_EQ(form.client_height, 2715);
+}
+
+TEST_F(StartupTest, WriteModeWithoutADisplayReportsAndEnds) {
+  window.display = false;
+  boxes.screen = false;
+  const StartupOutcome outcome = Start({"/GP", "/W", "/JPG", "/ON=a.jpg", "/FN=b.bmp"});
+  EXPECT_FALSE(outcome.wait_for_user);
+  EXPECT_EQ(outcome.exit_status, kExitImportFailed);
+  EXPECT_TRUE(imgkit.calls.empty());
+}
+
+TEST_F(StartupTest, LoadsTheSettingsBeforeTheWindowIsPrepared) {
+  testing::WriteText(folder.File("ZAVO.CNF"), "JPGQ , 75\r\nJPGB , 2\r\nTIFM , 5\r\n[EOF]\r\n");
+  Start({"/GP", "/W", "/TIF", "/ON=a.tif", "/FN=b.bmp"});
+  EXPECT_EQ(form.JPEG_Q_SC->value(), 75);
+  EXPECT_EQ(form.JPEG_Q_DISP->caption, " 75");
+  EXPECT_EQ(form.JPEG_BW->value(), 2);
+  EXPECT_TRUE(form.Option2->selected());
+  EXPECT_EQ(state.TiffCompression, 1);
+}
+
+}  // namespace
+}  // namespace zavo

@@ -1,0 +1,69 @@
+// Test doubles for the outside: a recording imaging library, message boxes
+// that remember what they showed, and a window with a fixed screen.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "app/startup.h"
+#include "imaging/imgkit.h"
+#include "platform/message_box.h"
+
+namespace zavo::testing {
+
+// Remembers every call with its arguments, one line each, e.g.
+// "JpegFileSave(out.jpg, 1, , , 75, 1)". Loads succeed unless told otherwise.
+class RecordingImgKit : public ImgKit {
+ public:
+  std::vector<std::string> calls;
+  bool loads_fail = false;
+  int32_t save_status = 0;
+
+  ImageHandle ImgKitFileLoad(const std::string& path, const std::string& caption,
+                             const std::string& message) override;
+  ImageHandle ImgKitJpegFileLoad(const std::string& path, const std::string& caption,
+                                 const std::string& message, int32_t reserved) override;
+  ImageHandle ImgKitTiffFileLoad(const std::string& path, const std::string& caption,
+                                 const std::string& message, int32_t reserved) override;
+  int32_t ImgKitBmpFileSave(const std::string& path, ImageHandle image, const std::string& caption,
+                            const std::string& message, int32_t reserved) override;
+  int32_t ImgKitJpegFileSave(const std::string& path, ImageHandle image,
+                             const std::string& caption, const std::string& message,
+                             int32_t quality, int32_t grayscale) override;
+  int32_t ImgKitTiffFileSave(const std::string& path, ImageHandle image,
+                             const std::string& caption, const std::string& message,
+                             int32_t compression) override;
+  int32_t ImgKitMemFree(ImageHandle image) override;
+
+ private:
+  ImageHandle NextHandle();
+  ImageHandle last_handle_ = 0;
+};
+
+struct ShownBox {
+  std::string text;
+  int style;
+  std::string title;
+};
+
+class RecordingMessageBoxes : public MessageBoxes {
+ public:
+  std::vector<ShownBox> shown;
+  bool screen = true;
+  void Show(const std::string& text, int style, const std::string& title) override {
+    shown.push_back({text, style, title});
+  }
+  bool on_screen() const override { return screen; }
+};
+
+class FakeWindow : public WindowHost {
+ public:
+  bool display = true;
+  int shows = 0;
+  bool interactive() const override { return display; }
+  int ScreenWidthTwips() const override { return 1024 * 15; }
+  int ScreenHeightTwips() const override { return 768 * 15; }
+  void Show() override { ++shows; }
+};
+
+}  // namespace zavo::testing

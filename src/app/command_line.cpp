@@ -1,6 +1,7 @@
 #include "app/command_line.h"
 
 #include "platform/error.h"
+#include "platform/runtime_text.h"
 
 namespace zavo {
 namespace {
@@ -23,20 +24,15 @@ const std::string& CommandLineTokens::Token(int index) const {
   return TokenList[index];
 }
 
-std::string TrimBlanks(const std::string& text) {
-  const auto first = text.find_first_not_of(' ');
-  if (first == std::string::npos) return {};
-  return text.substr(first, text.find_last_not_of(' ') - first + 1);
-}
-
 int SplitCommandLine(std::string& line, CommandLineTokens& tokens) {
-  line = TrimBlanks(line);
+  line = std::string(TrimBlanks(line));
   if (line.empty() || line.back() != '/') line += '/';
   // 0-based: the first token starts at the first character whatever it is.
   size_t start = 0;
   for (size_t pos = 1; pos < line.size(); ++pos) {
     if (line[pos] != '/') continue;
-    if (!Store(tokens, TrimBlanks(line.substr(start, pos - start)))) break;
+    const std::string_view token = std::string_view(line).substr(start, pos - start);
+    if (!Store(tokens, std::string(TrimBlanks(token)))) break;
     start = pos;
   }
   return 0;
@@ -46,7 +42,7 @@ CommandLineTokens TokenizeArguments(const std::vector<std::string>& arguments) {
   CommandLineTokens tokens;
   for (const std::string& argument : arguments) {
     if (tokens.TokenCount >= kMaxTokens) break;
-    const std::string trimmed = TrimBlanks(argument);
+    const std::string trimmed(TrimBlanks(argument));
     if (StartsWith(trimmed, "/ON=") || StartsWith(trimmed, "/FN=")) {
       Store(tokens, trimmed);
       continue;

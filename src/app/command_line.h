@@ -30,7 +30,4 @@ int SplitCommandLine(std::string& line, CommandLineTokens& tokens);
 // argument is split like raw command-line text. Ten tokens at most in all.
 CommandLineTokens TokenizeArguments(const std::vector<std::string>& arguments);
 
-// Removes blanks (the space character only, never tabs) at both ends.
-std::string TrimBlanks(const std::string& text);
-
 }  // namespace zavo

@@ -10,9 +10,11 @@
 #include <vector>
 
 #include "app/headless_window.h"
+#include "app/help.h"
 #include "app/startup.h"
 #include "imaging/imgkit_library.h"
 #include "platform/runtime_error.h"
+#include "ui/fltk_progress.h"
 #include "ui/fltk_view.h"
 
 namespace {
@@ -37,7 +39,8 @@ int Run(int argc, char** argv) {
   zavo::ui::FltkMessageBoxes screen_boxes;
   zavo::MessageBoxes& boxes = display ? static_cast<zavo::MessageBoxes&>(screen_boxes)
                                       : static_cast<zavo::MessageBoxes&>(stderr_boxes);
-  zavo::LibraryImgKit imgkit(boxes);
+  zavo::ui::FltkProgressDisplay progress;
+  zavo::LibraryImgKit imgkit(boxes, display ? &progress : nullptr);
   zavo::ModuleState state;
   zavo::ui::Form1 form(state, imgkit, boxes);
   std::unique_ptr<zavo::ui::FltkFormView> view;
@@ -59,9 +62,19 @@ int Run(int argc, char** argv) {
   }
 }
 
+// --help and --version stand alone; with anything else they are tokens.
+bool PrintInformation(int argc, char** argv) {
+  if (argc != 2) return false;
+  const std::string argument = argv[1];
+  if (argument == "--help") std::fputs(zavo::HelpText().c_str(), stdout);
+  if (argument == "--version") std::fputs(zavo::VersionText().c_str(), stdout);
+  return argument == "--help" || argument == "--version";
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (PrintInformation(argc, argv)) return 0;
   const int status = Run(argc, argv);
   std::fflush(nullptr);
   // Ends at once: no window unload sequence, no settings save.

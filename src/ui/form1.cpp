@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "imaging/host_exchange.h"
+#include "platform/runtime_text.h"
 
 namespace zavo::ui {
 namespace {
@@ -10,10 +11,6 @@ namespace {
 constexpr const char* kGifNotSupported = "今回よりサポート外といたしました";
 
 }  // namespace
-
-std::string SignPositionText(int value) {
-  return value < 0 ? std::to_string(value) : " " + std::to_string(value);
-}
 
 template <typename T, typename... Args>
 std::unique_ptr<T> Form1::Add(Args&&... args) {

@@ -78,6 +78,8 @@ class Form1 : public SettingsTarget {
 
   // Keyboard focus in ascending tab index over the controls that take it.
   Control* focus() const { return focus_; }
+  // The toolkit moved the focus itself (a click); Tab goes on from there.
+  void SetFocus(Control* control) { focus_ = control; }
   void FocusNext(bool backwards = false);
 
   // --- window operations called by start-up ---
@@ -129,8 +131,5 @@ class Form1 : public SettingsTarget {
   Control* focus_ = nullptr;
   bool unloaded_ = false;
 };
-
-// The quality display text: one leading blank before a non-negative number.
-std::string SignPositionText(int value);
 
 }  // namespace zavo::ui

@@ -1,0 +1,48 @@
+#include "app/help.h"
+
+namespace zavo {
+
+std::string HelpText() {
+  return R"(Usage: zavo TOKEN...
+       zavo --help | --version
+
+zavo is the file-option add-in of the graphics application Plumio. Plumio
+starts it with "/"-tokens to read a JPEG or TIFF file into a BMP transfer
+file, or to write its BMP transfer file as JPEG or TIFF.
+
+TOKENS
+  /GP           started by the host (without it a warning comes first)
+  /R            read mode: convert the /ON= file into the /FN= BMP, then end
+  /W            write mode: show the save-parameters window
+  /JPG, /TIF    the format of the /ON= file (/GIF is no longer supported)
+  /ON=PATH      the JPEG or TIFF file
+  /FN=PATH      the BMP transfer file
+  Tokens are matched by prefix and case-sensitively; a later token overrides
+  an earlier one; ten tokens at most. An argument starting with /ON= or /FN=
+  is one whole token (its path keeps every "/"); any other argument is cut
+  before each "/".
+
+MODES
+  Read mode needs no display. Write mode shows a window: JPEG quality 0-100
+  and grayscale, or TIFF without compression or PackBits; "Save" writes the
+  file, "戻る" or closing the window stores the parameters and ends.
+
+EXIT STATUS
+  0  normal end (also after the host warning or the GIF message)
+  1  the import failed, or write mode had no display
+  2  an unexpected run-time error
+
+FILES (beside the executable)
+  DEF_ZAVO.CNF  the installation's template with the default parameters
+  ZAVO.CNF      the parameters, rebuilt from the template when the window closes
+  ZAVO.TMP      scratch file while ZAVO.CNF is rewritten
+
+EXAMPLES
+  zavo /GP /R /JPG "/ON=/home/me/photo.jpg" /FN=/tmp/transfer.bmp
+  zavo /GP /W /TIF /ON=/home/me/scan.tif /FN=/tmp/transfer.bmp
+)";
+}
+
+std::string VersionText() { return "zavo " ZAVO_VERSION "\n"; }
+
+}  // namespace zavo

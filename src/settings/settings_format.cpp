@@ -1,0 +1,37 @@
+#include "settings/settings_format.h"
+
+#include <algorithm>
+#include <cstdio>
+
+#include "platform/runtime_text.h"
+
+namespace zavo::settings_format {
+
+KeyLine SplitKeyLine(std::string_view line) {
+  const std::string_view trimmed = TrimBlanks(line);
+  // The rest is not trimmed again after the comment is cut off: the blank
+  // before "'" ends up in the value text, which is trimmed on its own.
+  const size_t quote = std::min(trimmed.find('\''), trimmed.size());
+  const std::string_view rest = trimmed.substr(0, quote);
+  const size_t comma = rest.find(',');
+  const std::string_view value = comma == std::string_view::npos ? rest : rest.substr(comma + 1);
+  return {LeadingChars(rest, 4), TrimBlanks(value), trimmed.substr(quote)};
+}
+
+const SettingKey* FindSettingKey(std::string_view key) {
+  for (const SettingKey& known : kSettingKeys) {
+    if (known.name == key) return &known;
+  }
+  return nullptr;
+}
+
+void Warn(const std::string& message) {
+  // One line per warning, whatever line ends the file's text or path held.
+  std::string line = message;
+  std::replace_if(
+      line.begin(), line.end(), [](char c) { return c == '\r' || c == '\n'; }, ' ');
+  std::fprintf(stderr, "zavo: warning: %s\n", line.c_str());
+  std::fflush(stderr);
+}
+
+}  // namespace zavo::settings_format

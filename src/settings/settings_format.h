@@ -1,0 +1,53 @@
+// The settings file format shared by the loader and the saver: the line
+// kinds, the grammar of a key line and the three keys with their targets.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "settings/settings.h"
+
+namespace zavo::settings_format {
+
+inline constexpr std::string_view kTerminator = "[EOF]";
+
+// A key line cut into its parts by the file's grammar.
+struct KeyLine {
+  std::string_view key;      // the first four characters
+  std::string_view value;    // the trimmed text after the first ","
+  std::string_view comment;  // from the first "'" to the end, or empty
+};
+
+// Trims the line, cuts off the inline comment and splits the rest at its
+// first ","; without a "," the whole rest is the value text too.
+KeyLine SplitKeyLine(std::string_view line);
+
+inline bool IsCommentLine(std::string_view line) { return line.starts_with('\''); }
+
+// A key the add-in knows and the target behind it.
+struct SettingKey {
+  std::string_view name;
+  // Why the target refuses a value, for the warning; empty when it takes any.
+  std::string_view refusal;
+  int16_t (SettingsTarget::*get)() const;
+  void (SettingsTarget::*set)(int16_t);
+};
+
+inline constexpr std::array<SettingKey, 3> kSettingKeys{{
+    {"JPGQ", "quality must be 0 to 100", &SettingsTarget::JpegQuality,
+     &SettingsTarget::SetJpegQuality},
+    {"JPGB", "grayscale must be 0, 1 or 2", &SettingsTarget::JpegGrayscale,
+     &SettingsTarget::SetJpegGrayscale},
+    {"TIFM", "", &SettingsTarget::TiffCompressionFlag, &SettingsTarget::SetTiffCompressionFlag},
+}};
+
+// The known key spelt exactly `key` (case counts), or nullptr.
+const SettingKey* FindSettingKey(std::string_view key);
+
+// One line "zavo: warning: <message>" on stderr (line ends in `message`
+// become blanks): the add-in goes on regardless.
+void Warn(const std::string& message);
+
+}  // namespace zavo::settings_format

@@ -1,0 +1,98 @@
+// SaveSettings: rebuilds "ZAVO.CNF" from the template "DEF_ZAVO.CNF" with the
+// current values, so comments and layout always come from the installation.
+// The new file replaces the old one in one step: there is never a moment
+// without a settings file, and a failed save leaves the old one intact.
+#include <array>
+#include <string>
+#include <string_view>
+
+#include "platform/file_io.h"
+#include "platform/runtime_text.h"
+#include "platform/text_file.h"
+#include "settings/settings.h"
+#include "settings/settings_format.h"
+
+namespace zavo {
+namespace {
+
+using settings_format::kSettingKeys;
+using settings_format::SettingKey;
+
+struct RebuiltFile {
+  std::string text;
+  bool terminated = false;
+  std::array<bool, kSettingKeys.size()> written{};  // by index in kSettingKeys
+};
+
+// Key, " , ", value, " ", inline comment: the blank before the comment is
+// written even when there is none, so such a line ends with a blank.
+std::string RebuildKeyLine(std::string_view line, const SettingsTarget& target, RebuiltFile& file) {
+  const settings_format::KeyLine parts = settings_format::SplitKeyLine(line);
+  const SettingKey* key = settings_format::FindSettingKey(parts.key);
+  std::string value(parts.value);
+  if (key != nullptr) {
+    value = SignPositionText((target.*key->get)());
+    file.written[static_cast<size_t>(key - kSettingKeys.data())] = true;
+  }
+  return std::string(parts.key) + " , " + value + " " + std::string(parts.comment);
+}
+
+// Unlike the loader, the saver strips blanks before looking for "[EOF]".
+void RebuildFromTemplate(std::string_view template_text, const SettingsTarget& target,
+                         RebuiltFile& file) {
+  LineReader reader(template_text);
+  while (const auto read = reader.ReadLine()) {
+    const std::string_view line = TrimBlanks(*read);
+    if (line == settings_format::kTerminator) {
+      file.terminated = true;
+      return;
+    }
+    const bool copied_as_is = line.empty() || settings_format::IsCommentLine(line);
+    AppendLine(file.text, copied_as_is ? std::string(line) : RebuildKeyLine(line, target, file));
+  }
+}
+
+// A broken template must not cost the user the values chosen in this run.
+void AddMissingKeys(const SettingsTarget& target, RebuiltFile& file) {
+  for (size_t i = 0; i < kSettingKeys.size(); ++i) {
+    if (!file.written[i]) AppendLine(file.text, RebuildKeyLine(kSettingKeys[i].name, target, file));
+  }
+}
+
+std::string BuildSettingsText(const std::string& app_folder, const SettingsTarget& target) {
+  const std::string template_path = app_folder + kTemplateFileName;
+  RebuiltFile file;
+  auto template_text = ReadTextFile(template_path);
+  if (template_text) {
+    RebuildFromTemplate(template_text.value(), target, file);
+    if (!file.terminated) {
+      settings_format::Warn(template_path +
+                            ": no \"[EOF]\" line; missing settings added at the end");
+    }
+  } else {
+    settings_format::Warn(template_text.error().message() + "; settings written without it");
+  }
+  if (!file.terminated) AddMissingKeys(target, file);
+  AppendLine(file.text, settings_format::kTerminator);
+  return file.text;
+}
+
+Result<void> ReplaceSettingsFile(const std::string& app_folder, const std::string& text) {
+  auto file =
+      AtomicFile::CreateWithScratch(app_folder + kSettingsFileName, app_folder + kScratchFileName);
+  if (!file) return file.error();
+  ZAVO_TRY(file->Write(text.data(), text.size()));
+  return file->Commit(Durability::Flushed);
+}
+
+}  // namespace
+
+Result<void> SaveSettings(const std::string& app_folder, const SettingsTarget& target) {
+  const auto replaced = ReplaceSettingsFile(app_folder, BuildSettingsText(app_folder, target));
+  if (!replaced) {
+    return Error(replaced.error().kind(), "settings not saved: " + replaced.error().message());
+  }
+  return {};
+}
+
+}  // namespace zavo

@@ -13,8 +13,7 @@ namespace zavo {
 
 // Decodes a whole BMP file held in memory. `name` goes into messages.
 // Palette pictures whose palette is all gray come back as Gray8, all others as Bgr24.
-Result<Image> DecodeBmp(std::span<const uint8_t> data, const std::string& name,
-                        Warnings* warnings);
+Result<Image> DecodeBmp(std::span<const uint8_t> data, const std::string& name, Warnings* warnings);
 Result<Image> LoadBmpFile(const std::string& path, Warnings* warnings, Progress* progress);
 
 // BITMAPFILEHEADER + BITMAPINFOHEADER, bottom-up; 24-bit BGR, or 8-bit with a

@@ -13,13 +13,13 @@ namespace zavo {
 
 // Gray JPEGs come back as Gray8, all others (YCbCr, RGB, CMYK, YCCK) as Bgr24.
 // A damaged file that libjpeg can still decode yields the picture and a warning.
-Result<Image> DecodeJpeg(std::span<const uint8_t> data, const std::string& name,
-                         Warnings* warnings, Progress* progress);
+Result<Image> DecodeJpeg(std::span<const uint8_t> data, const std::string& name, Warnings* warnings,
+                         Progress* progress);
 Result<Image> LoadJpegFile(const std::string& path, Warnings* warnings, Progress* progress);
 
 // quality is libjpeg's 1..100 (0 behaves as 1, above 100 as 100); grayscale
 // writes a one-channel JPEG. The resolution goes into the JFIF density.
-Result<void> SaveJpegFile(const std::string& path, const Image& image, int quality,
-                          bool grayscale, Progress* progress);
+Result<void> SaveJpegFile(const std::string& path, const Image& image, int quality, bool grayscale,
+                          Progress* progress);
 
 }  // namespace zavo

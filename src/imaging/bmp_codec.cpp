@@ -1,0 +1,95 @@
+#include "imaging/bmp_codec.h"
+
+#include <algorithm>
+#include <array>
+#include <limits>
+#include <vector>
+
+#include "imaging/bmp_header.h"
+#include "imaging/bmp_pixels.h"
+#include "platform/file_io.h"
+
+namespace zavo {
+namespace {
+
+constexpr uint32_t kHeadersSize = 14 + 40;  // BITMAPFILEHEADER + BITMAPINFOHEADER
+
+void PutU16(std::vector<uint8_t>& out, uint32_t value) {
+  out.push_back(static_cast<uint8_t>(value));
+  out.push_back(static_cast<uint8_t>(value >> 8));
+}
+
+void PutU32(std::vector<uint8_t>& out, uint32_t value) {
+  PutU16(out, value & 0xFFFF);
+  PutU16(out, value >> 16);
+}
+
+// The resolution fields are signed; a value beyond them would read back negative.
+uint32_t Resolution(uint32_t pixels_per_metre) {
+  return std::min<uint32_t>(pixels_per_metre, std::numeric_limits<int32_t>::max());
+}
+
+// Headers and, for gray pictures, a palette mapping each index to its gray.
+std::vector<uint8_t> HeadersFor(const Image& image) {
+  const bool gray = image.format() == PixelFormat::Gray8;
+  const uint32_t pixel_offset = kHeadersSize + (gray ? 256 * 4 : 0);
+  const auto image_size = static_cast<uint32_t>(image.size_bytes());
+  std::vector<uint8_t> out{'B', 'M'};                 // bfType
+  PutU32(out, pixel_offset + image_size);             // bfSize
+  PutU32(out, 0);                                     // bfReserved1, bfReserved2
+  PutU32(out, pixel_offset);                          // bfOffBits
+  PutU32(out, kHeadersSize - 14);                     // biSize
+  PutU32(out, image.width());                         // biWidth
+  PutU32(out, image.height());                        // biHeight: positive, rows bottom-up
+  PutU16(out, 1);                                     // biPlanes
+  PutU16(out, gray ? 8 : 24);                         // biBitCount
+  PutU32(out, 0);                                     // biCompression: BI_RGB
+  PutU32(out, image_size);                            // biSizeImage
+  PutU32(out, Resolution(image.x_pixels_per_metre));  // biXPelsPerMeter
+  PutU32(out, Resolution(image.y_pixels_per_metre));  // biYPelsPerMeter
+  PutU32(out, gray ? 256 : 0);                        // biClrUsed
+  PutU32(out, 0);                                     // biClrImportant
+  for (uint32_t level = 0; gray && level < 256; ++level) PutU32(out, level * 0x010101);
+  return out;
+}
+
+}  // namespace
+
+Result<Image> DecodeBmp(std::span<const uint8_t> data, const std::string& name,
+                        Warnings* warnings) {
+  const auto header = bmp::ReadBmpHeader(data, name);
+  if (!header) return header.error();
+  auto image = bmp::DecodeBmpPixels(data, header.value(), name, warnings);
+  if (!image) return image;
+  image->x_pixels_per_metre = header.value().x_pixels_per_metre;
+  image->y_pixels_per_metre = header.value().y_pixels_per_metre;
+  return image;
+}
+
+Result<Image> LoadBmpFile(const std::string& path, Warnings* warnings, Progress* progress) {
+  const auto file = MappedFile::Open(path);
+  if (!file) return file.error();
+  auto image = DecodeBmp(file->bytes(), path, warnings);
+  if (image) ReportProgress(progress, image->height(), image->height());
+  return image;
+}
+
+// The Image already holds BMP rows, so the pixels go out as they are, in the
+// same write as the headers.
+Result<void> SaveBmpFile(const std::string& path, const Image& image, Progress* progress) {
+  if (image.data() == nullptr) {
+    return Error(ErrorKind::Internal, "BMP: no picture to write: " + path);
+  }
+  const std::vector<uint8_t> headers = HeadersFor(image);
+  auto file = AtomicFile::Create(path);
+  if (!file) return file.error();
+  const std::array<std::span<const uint8_t>, 2> pieces{
+      std::span<const uint8_t>(headers),
+      std::span<const uint8_t>(image.data(), image.size_bytes())};
+  ZAVO_TRY(file->WriteAll(pieces));
+  ZAVO_TRY(file->Commit(Durability::Renamed));
+  ReportProgress(progress, image.height(), image.height());
+  return {};
+}
+
+}  // namespace zavo

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <array>
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -84,13 +85,33 @@ int RunCommand(const std::string& command, std::string* out) {
 
 namespace {
 
+// The next header number of a PNM, skipping blanks and "#" comment lines
+// (ImageMagick copies a JPEG's comment into the PPM it writes).
+bool ReadHeaderNumber(std::istringstream& in, uint32_t& number) {
+  while (in) {
+    const int c = in.peek();
+    if (c == '#') {
+      std::string comment;
+      std::getline(in, comment);
+    } else if (std::isspace(c)) {
+      in.get();
+    } else {
+      break;
+    }
+  }
+  return static_cast<bool>(in >> number);
+}
+
 // Parses a binary PPM (P6, maxval 255) as ImageMagick writes it.
 std::optional<RgbPicture> ParsePpm(const std::string& data) {
   std::istringstream in(data);
-  std::string magic;
+  std::string magic(2, ' ');
+  in.read(magic.data(), 2);
   uint32_t width = 0, height = 0, maxval = 0;
-  in >> magic >> width >> height >> maxval;
-  if (magic != "P6" || maxval != 255 || !in) return std::nullopt;
+  if (magic != "P6" || !ReadHeaderNumber(in, width) || !ReadHeaderNumber(in, height) ||
+      !ReadHeaderNumber(in, maxval) || maxval != 255) {
+    return std::nullopt;
+  }
   in.get();
   RgbPicture picture{width, height, std::vector<uint8_t>(size_t{width} * height * 3)};
   in.read(reinterpret_cast<char*>(picture.rgb.data()), static_cast<std::streamsize>(picture.rgb.size()));

@@ -1,0 +1,309 @@
+#include "imaging/jpeg_codec.h"
+
+#include <jerror.h>
+
+#include <algorithm>
+#include <cmath>
+
+#include "imaging/jpeg_error_manager.h"
+#include "platform/file_io.h"
+
+namespace zavo {
+namespace {
+
+// Rows handed to libjpeg per call: a whole row of blocks for the usual
+// subsamplings, so each call decodes or encodes one stripe in one go. A
+// multiple of rec_outbuf_height (at most 4), as libjpeg asks.
+constexpr JDIMENSION kRowsPerCall = 16;
+
+// Encoded bytes collected before each write to the file.
+constexpr size_t kOutputChunk = 256 * 1024;
+
+// ---------------------------------------------------------------- decoding
+
+struct JpegDecoder {
+  jpeg_decompress_struct cinfo;
+  JpegErrorManager err;
+  jpeg_progress_mgr scan_limit;
+};
+
+// Owns the decompressor. jpeg_destroy_decompress is harmless on a struct that
+// was zeroed but never created, so it is always called.
+class DecoderHandle {
+ public:
+  explicit DecoderHandle(Warnings* warnings) {
+    d_.cinfo.err = InitJpegErrors(&d_.err, warnings);
+    InitJpegScanLimit(&d_.scan_limit);
+  }
+  ~DecoderHandle() { jpeg_destroy_decompress(&d_.cinfo); }
+  DecoderHandle(const DecoderHandle&) = delete;
+  DecoderHandle& operator=(const DecoderHandle&) = delete;
+
+  JpegDecoder* get() { return &d_; }
+
+ private:
+  JpegDecoder d_{};
+};
+
+void ReadHeader(JpegDecoder* d, std::span<const uint8_t> data) {
+  jpeg_create_decompress(&d->cinfo);
+  d->cinfo.progress = &d->scan_limit;
+  jpeg_mem_src(&d->cinfo, data.data(), data.size());
+  jpeg_read_header(&d->cinfo, TRUE);
+}
+
+// libjpeg turns YCbCr, RGB and gray into what a BMP holds; CMYK and YCCK come
+// out as CMYK, which we turn into BGR ourselves.
+Result<PixelFormat> ChooseOutputColours(jpeg_decompress_struct* cinfo, const std::string& name) {
+  switch (cinfo->jpeg_color_space) {
+    case JCS_GRAYSCALE:
+      cinfo->out_color_space = JCS_GRAYSCALE;
+      return PixelFormat::Gray8;
+    case JCS_YCbCr:
+    case JCS_RGB:
+      cinfo->out_color_space = JCS_EXT_BGR;
+      return PixelFormat::Bgr24;
+    case JCS_CMYK:
+    case JCS_YCCK:
+      cinfo->out_color_space = JCS_CMYK;
+      return PixelFormat::Bgr24;
+    default:
+      return Error(ErrorKind::Unsupported, "JPEG: pictures of " +
+                                               std::to_string(cinfo->num_components) +
+                                               " colour components are not supported: " + name);
+  }
+}
+
+// round(a * b / 255) without a division; exact for a and b in 0..255.
+inline uint8_t MulDiv255(unsigned a, unsigned b) {
+  const unsigned v = a * b + 128;
+  return static_cast<uint8_t>((v + (v >> 8)) >> 8);
+}
+
+// Adobe's CMYK JPEGs (the ones with an APP14 marker) store the ink inverted,
+// 255 meaning none, so there red = c * k / 255; plain CMYK files store the ink
+// itself and red = (255 - c) * (255 - k) / 255.
+void CmykRowToBgr(const JSAMPLE* cmyk, uint8_t* bgr, JDIMENSION width, bool inverted) {
+  const unsigned flip = inverted ? 0 : 255;  // v ^ 255 == 255 - v for a byte
+  for (JDIMENSION x = 0; x < width; ++x, cmyk += 4, bgr += 3) {
+    const unsigned k = cmyk[3] ^ flip;
+    bgr[0] = MulDiv255(cmyk[2] ^ flip, k);
+    bgr[1] = MulDiv255(cmyk[1] ^ flip, k);
+    bgr[2] = MulDiv255(cmyk[0] ^ flip, k);
+  }
+}
+
+// libjpeg writes straight into the picture's rows: no copy, no pixel pass.
+JDIMENSION ReadRowsInPlace(j_decompress_ptr cinfo, Image* image) {
+  JSAMPROW rows[kRowsPerCall];
+  const JDIMENSION first = cinfo->output_scanline;
+  const JDIMENSION count = std::min(kRowsPerCall, cinfo->output_height - first);
+  for (JDIMENSION i = 0; i < count; ++i) rows[i] = image->row(first + i);
+  return jpeg_read_scanlines(cinfo, rows, count);
+}
+
+JDIMENSION ReadCmykRows(j_decompress_ptr cinfo, JSAMPARRAY buffer, Image* image) {
+  const JDIMENSION first = cinfo->output_scanline;
+  const JDIMENSION count = jpeg_read_scanlines(cinfo, buffer, kRowsPerCall);
+  for (JDIMENSION i = 0; i < count; ++i) {
+    CmykRowToBgr(buffer[i], image->row(first + i), cinfo->output_width, cinfo->saw_Adobe_marker);
+  }
+  return count;
+}
+
+void ReadPixels(JpegDecoder* d, Image* image, Progress* progress) {
+  j_decompress_ptr cinfo = &d->cinfo;
+  jpeg_start_decompress(cinfo);
+  JSAMPARRAY cmyk = nullptr;
+  if (cinfo->out_color_space == JCS_CMYK) {
+    // From libjpeg's pool: freed with the decompressor, whatever happens.
+    cmyk = (*cinfo->mem->alloc_sarray)(reinterpret_cast<j_common_ptr>(cinfo), JPOOL_IMAGE,
+                                       cinfo->output_width * 4, kRowsPerCall);
+  }
+  while (cinfo->output_scanline < cinfo->output_height) {
+    const JDIMENSION read = cmyk ? ReadCmykRows(cinfo, cmyk, image) : ReadRowsInPlace(cinfo, image);
+    // Only a suspending source returns no rows; jpeg_finish_decompress then
+    // fails with "too few scanlines" rather than us looping.
+    if (read == 0) break;
+    ReportProgress(progress, cinfo->output_scanline, cinfo->output_height);
+  }
+  jpeg_finish_decompress(cinfo);
+}
+
+// JFIF gives dots per inch (unit 1) or per centimetre (unit 2); unit 0 gives
+// only the aspect ratio, which a BMP cannot hold.
+uint32_t PixelsPerMetre(uint8_t unit, uint16_t density) {
+  if (unit == 1) return static_cast<uint32_t>(std::lround(density / 0.0254));
+  if (unit == 2) return uint32_t{density} * 100;
+  return 0;
+}
+
+void ReportWarnings(const Warnings& seen, const std::string& name, Warnings* warnings) {
+  if (warnings == nullptr) return;
+  for (const std::string& text : seen) warnings->push_back("JPEG: " + text + ": " + name);
+}
+
+// ---------------------------------------------------------------- encoding
+
+struct JpegDestination {
+  jpeg_destination_mgr pub;  // first: libjpeg's dest pointer is a pointer to us
+  JOCTET* buffer;
+  AtomicFile* file;
+  Result<void>* write_result;  // the failed write, for a message naming the reason
+};
+
+struct JpegEncoder {
+  jpeg_compress_struct cinfo;
+  JpegErrorManager err;
+  JpegDestination dest;
+};
+
+JpegDestination* DestinationOf(j_compress_ptr cinfo) {
+  return reinterpret_cast<JpegDestination*>(cinfo->dest);
+}
+
+void StartOutput(j_compress_ptr cinfo) {
+  JpegDestination* dest = DestinationOf(cinfo);
+  dest->buffer = static_cast<JOCTET*>(
+      (*cinfo->mem->alloc_large)(reinterpret_cast<j_common_ptr>(cinfo), JPOOL_IMAGE, kOutputChunk));
+  dest->pub.next_output_byte = dest->buffer;
+  dest->pub.free_in_buffer = kOutputChunk;
+}
+
+// Returns before the caller takes the error exit, so `written` is destroyed.
+bool WriteOutput(JpegDestination* dest, size_t count) {
+  Result<void> written = dest->file->Write(dest->buffer, count);
+  if (!written) *dest->write_result = written;
+  return written.ok();
+}
+
+boolean EmptyOutput(j_compress_ptr cinfo) {
+  JpegDestination* dest = DestinationOf(cinfo);
+  if (!WriteOutput(dest, kOutputChunk)) ERREXIT(cinfo, JERR_FILE_WRITE);
+  dest->pub.next_output_byte = dest->buffer;
+  dest->pub.free_in_buffer = kOutputChunk;
+  return TRUE;
+}
+
+void FinishOutput(j_compress_ptr cinfo) {
+  JpegDestination* dest = DestinationOf(cinfo);
+  if (!WriteOutput(dest, kOutputChunk - dest->pub.free_in_buffer)) ERREXIT(cinfo, JERR_FILE_WRITE);
+}
+
+class EncoderHandle {
+ public:
+  EncoderHandle(AtomicFile* file, Result<void>* write_result) {
+    e_.cinfo.err = InitJpegErrors(&e_.err, nullptr);
+    e_.dest.pub.init_destination = StartOutput;
+    e_.dest.pub.empty_output_buffer = EmptyOutput;
+    e_.dest.pub.term_destination = FinishOutput;
+    e_.dest.file = file;
+    e_.dest.write_result = write_result;
+  }
+  ~EncoderHandle() { jpeg_destroy_compress(&e_.cinfo); }
+  EncoderHandle(const EncoderHandle&) = delete;
+  EncoderHandle& operator=(const EncoderHandle&) = delete;
+
+  JpegEncoder* get() { return &e_; }
+
+ private:
+  JpegEncoder e_{};
+};
+
+UINT16 DotsPerInch(uint32_t pixels_per_metre) {
+  return static_cast<UINT16>(std::clamp(std::round(pixels_per_metre * 0.0254), 1.0, 65535.0));
+}
+
+void SetDensity(j_compress_ptr cinfo, const Image& image) {
+  if (image.x_pixels_per_metre == 0 || image.y_pixels_per_metre == 0) {
+    cinfo->density_unit = 0;  // unknown size, square pixels
+    cinfo->X_density = 1;
+    cinfo->Y_density = 1;
+    return;
+  }
+  cinfo->density_unit = 1;  // dots per inch, as most programs show it
+  cinfo->X_density = DotsPerInch(image.x_pixels_per_metre);
+  cinfo->Y_density = DotsPerInch(image.y_pixels_per_metre);
+}
+
+void SetParameters(j_compress_ptr cinfo, const Image& image, int quality, bool grayscale) {
+  const bool gray_input = image.format() == PixelFormat::Gray8;
+  cinfo->image_width = image.width();
+  cinfo->image_height = image.height();
+  cinfo->input_components = gray_input ? 1 : 3;
+  cinfo->in_color_space = gray_input ? JCS_GRAYSCALE : JCS_EXT_BGR;
+  jpeg_set_defaults(cinfo);
+  // A one-channel JPEG; libjpeg converts BGR input on the way.
+  if (grayscale) jpeg_set_colorspace(cinfo, JCS_GRAYSCALE);
+  // Baseline tables (entries clamped to 8 bits) so every decoder reads the file.
+  jpeg_set_quality(cinfo, std::clamp(quality, 1, 100), TRUE);
+  SetDensity(cinfo, image);
+}
+
+JDIMENSION WriteRows(j_compress_ptr cinfo, const Image& image) {
+  JSAMPROW rows[kRowsPerCall];
+  const JDIMENSION first = cinfo->next_scanline;
+  const JDIMENSION count = std::min(kRowsPerCall, cinfo->image_height - first);
+  // libjpeg only reads the rows; its API just lacks the const.
+  for (JDIMENSION i = 0; i < count; ++i) rows[i] = const_cast<JSAMPROW>(image.row(first + i));
+  return jpeg_write_scanlines(cinfo, rows, count);
+}
+
+void Compress(JpegEncoder* e, const Image& image, int quality, bool grayscale, Progress* progress) {
+  j_compress_ptr cinfo = &e->cinfo;
+  jpeg_create_compress(cinfo);
+  cinfo->dest = &e->dest.pub;
+  SetParameters(cinfo, image, quality, grayscale);
+  jpeg_start_compress(cinfo, TRUE);
+  while (cinfo->next_scanline < cinfo->image_height) {
+    WriteRows(cinfo, image);
+    ReportProgress(progress, cinfo->next_scanline, cinfo->image_height);
+  }
+  jpeg_finish_compress(cinfo);
+}
+
+}  // namespace
+
+Result<Image> DecodeJpeg(std::span<const uint8_t> data, const std::string& name, Warnings* warnings,
+                         Progress* progress) {
+  Warnings seen;
+  DecoderHandle handle(&seen);
+  JpegDecoder* d = handle.get();
+  if (!RunJpegStep(&d->err, [&] { ReadHeader(d, data); })) return JpegError(d->err, name);
+  Result<PixelFormat> format = ChooseOutputColours(&d->cinfo, name);
+  if (!format) return format.error();
+  // Checked before jpeg_start_decompress allocates libjpeg's own buffers.
+  Result<Image> image =
+      Image::Create(d->cinfo.image_width, d->cinfo.image_height, *format, "JPEG: " + name);
+  if (!image) return image.error();
+  if (!RunJpegStep(&d->err, [&] { ReadPixels(d, &*image, progress); })) {
+    return JpegError(d->err, name);
+  }
+  image->x_pixels_per_metre = PixelsPerMetre(d->cinfo.density_unit, d->cinfo.X_density);
+  image->y_pixels_per_metre = PixelsPerMetre(d->cinfo.density_unit, d->cinfo.Y_density);
+  // Damaged data that libjpeg got past: the picture stands, with a warning.
+  ReportWarnings(seen, name, warnings);
+  return image;
+}
+
+Result<Image> LoadJpegFile(const std::string& path, Warnings* warnings, Progress* progress) {
+  Result<MappedFile> file = MappedFile::Open(path);
+  if (!file) return file.error();
+  return DecodeJpeg(file->bytes(), path, warnings, progress);
+}
+
+Result<void> SaveJpegFile(const std::string& path, const Image& image, int quality, bool grayscale,
+                          Progress* progress) {
+  Result<AtomicFile> file = AtomicFile::Create(path);
+  if (!file) return file.error();
+  Result<void> write_result;
+  EncoderHandle handle(&*file, &write_result);
+  JpegEncoder* e = handle.get();
+  if (!RunJpegStep(&e->err, [&] { Compress(e, image, quality, grayscale, progress); })) {
+    // Returning destroys the AtomicFile, which removes the scratch file.
+    return write_result ? JpegError(e->err, path) : write_result.error();
+  }
+  return file->Commit(Durability::Flushed);
+}
+
+}  // namespace zavo

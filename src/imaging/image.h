@@ -17,8 +17,10 @@ enum class PixelFormat : uint8_t {
   Gray8,  // 1 byte a pixel, 0 black to 255 white
 };
 
-// Limits are policy: checked before any allocation.
-inline constexpr uint32_t kMaxImageSide = 65535;
+// Limits are policy, checked before any allocation: the pixel count bounds the
+// memory (768 MiB of BGR at most); the side limit only stops absurd headers,
+// and lets through the long thin scans some devices write.
+inline constexpr uint32_t kMaxImageSide = 1 << 20;
 inline constexpr uint64_t kMaxImagePixels = uint64_t{1} << 28;
 
 inline constexpr unsigned BytesPerPixel(PixelFormat format) {

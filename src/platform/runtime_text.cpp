@@ -145,7 +145,9 @@ Result<int16_t> RoundToInt16(double number) {
 }
 
 std::string SignPositionText(int value) {
-  return value < 0 ? std::to_string(value) : " " + std::to_string(value);
+  std::string text = value < 0 ? "" : " ";
+  text += std::to_string(value);
+  return text;
 }
 
 }  // namespace zavo

@@ -9,6 +9,9 @@
 #include "platform/message_box.h"
 #include "ui/form1.h"
 
+class Fl_Widget;
+class Fl_Window;
+
 namespace zavo::ui {
 
 // Opens the X display named by DISPLAY and hands it to FLTK. False when
@@ -36,6 +39,10 @@ class FltkFormView : public WindowHost {
 
   // Runs the event loop until the window is unloaded.
   void RunUntilClosed();
+
+  // For tests: the window and the widget that shows `control`.
+  Fl_Window* window() const;
+  Fl_Widget* WidgetOf(const Control& control) const;
 
  private:
   struct Widgets;

@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "fakes.h"
-#include "test_support.h"
+#include "support/fakes.h"
+#include "support/test_support.h"
 
 namespace zavo {
 namespace {

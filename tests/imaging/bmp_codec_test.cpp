@@ -412,7 +412,7 @@ TEST(BmpReader, RefusesHugeDimensionsBeforeAllocating) {
   ASSERT_FALSE(image.ok());
   EXPECT_EQ(image.error().kind(), ErrorKind::TooLarge);
   EXPECT_EQ(image.error().message(),
-            "BMP: header claims 70000 x 70000 pixels (limit 65535 per side, 268435456 in all): "
+            "BMP: header claims 70000 x 70000 pixels (limit 1048576 per side, 268435456 in all): "
             "t.bmp");
   // Within the limits, but the file holds none of the 805 MB the header implies.
   ExpectError(Decode(MakeBmp({.width = 16384, .height = 16384}, {}, {})), ErrorKind::Truncated,

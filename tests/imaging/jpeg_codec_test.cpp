@@ -527,7 +527,7 @@ TEST(JpegEncoder, KeepsTheOldFileWhenLibjpegRefusesThePicture) {
   TempDir temp;
   const std::string path = temp.File("wide.jpg");
   testing::WriteText(path, "old");
-  // libjpeg's limit is 65500 pixels a side, ours 65535.
+  // libjpeg's limit is 65500 pixels a side, ours is higher.
   const Image wide = Image::Create(65535, 1, PixelFormat::Gray8, "test").value();
   Result<void> result = SaveJpegFile(path, wide, 75, false, nullptr);
   ASSERT_FALSE(result.ok());

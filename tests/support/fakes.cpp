@@ -1,4 +1,4 @@
-#include "fakes.h"
+#include "support/fakes.h"
 
 namespace zavo::testing {
 

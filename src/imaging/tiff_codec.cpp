@@ -1,0 +1,313 @@
+#include "imaging/tiff_codec.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+#include <vector>
+
+#include "imaging/tiff_decode.h"
+#include "imaging/tiff_handle.h"
+#include "platform/file_io.h"
+
+namespace zavo {
+namespace {
+
+// Fax and Zstd reach a few thousand to one on blank pages; a file claiming
+// more than this many decoded bytes for each byte it holds is lying about its size.
+constexpr uint64_t kMaxCompressionRatio = uint64_t{1} << 16;
+constexpr uint64_t kStripBytes = 64 * 1024;
+constexpr double kMetresPerInch = 0.0254;
+
+uint16_t GuessPhotometric(TIFF* tif, unsigned colour_channels) {
+  uint16_t compression = COMPRESSION_NONE;
+  TIFFGetFieldDefaulted(tif, TIFFTAG_COMPRESSION, &compression);
+  const bool fax = compression == COMPRESSION_CCITTRLE || compression == COMPRESSION_CCITTFAX3 ||
+                   compression == COMPRESSION_CCITTFAX4 || compression == COMPRESSION_CCITTRLEW;
+  if (colour_channels == 3) return PHOTOMETRIC_RGB;
+  return fax ? PHOTOMETRIC_MINISWHITE : PHOTOMETRIC_MINISBLACK;
+}
+
+void ReadSampleFields(TIFF* tif, TiffLayout* layout) {
+  TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLESPERPIXEL, &layout->samples);
+  TIFFGetFieldDefaulted(tif, TIFFTAG_BITSPERSAMPLE, &layout->bits);
+  TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLEFORMAT, &layout->sample_format);
+  TIFFGetFieldDefaulted(tif, TIFFTAG_PLANARCONFIG, &layout->planar);
+  TIFFGetFieldDefaulted(tif, TIFFTAG_COMPRESSION, &layout->compression);
+  TIFFGetFieldDefaulted(tif, TIFFTAG_ORIENTATION, &layout->orientation);
+  uint16_t* kinds = nullptr;
+  TIFFGetFieldDefaulted(tif, TIFFTAG_EXTRASAMPLES, &layout->extra_samples, &kinds);
+  if (layout->extra_samples > 0 && kinds != nullptr) layout->alpha = kinds[0];
+  if (!TIFFGetField(tif, TIFFTAG_PHOTOMETRIC, &layout->photometric)) {
+    layout->photometric = GuessPhotometric(tif, layout->samples - layout->extra_samples);
+  }
+}
+
+void ReadBandHeight(TIFF* tif, TiffLayout* layout) {
+  layout->tiled = TIFFIsTiled(tif) != 0;
+  uint32_t rows = layout->height;
+  if (layout->tiled) {
+    TIFFGetField(tif, TIFFTAG_TILELENGTH, &rows);
+  } else {
+    TIFFGetFieldDefaulted(tif, TIFFTAG_ROWSPERSTRIP, &rows);
+  }
+  layout->rows_per_strip = std::clamp<uint32_t>(rows, 1, layout->height);
+}
+
+Result<TiffLayout> ReadLayout(TIFF* tif, const TiffMessages& messages) {
+  TiffLayout layout;
+  TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &layout.width);
+  TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &layout.height);
+  ZAVO_TRY(CheckImageSize(layout.width, layout.height, "TIFF: " + messages.name()));
+  ReadSampleFields(tif, &layout);
+  if (layout.bits == 0 || layout.bits > 64 || layout.samples <= layout.extra_samples) {
+    return messages.Refusal(ErrorKind::Malformed, std::to_string(layout.samples) + " samples of " +
+                                                      std::to_string(layout.bits) + " bits with " +
+                                                      std::to_string(layout.extra_samples) +
+                                                      " extra samples");
+  }
+  ReadBandHeight(tif, &layout);
+  const bool gray = layout.photometric == PHOTOMETRIC_MINISBLACK ||
+                    layout.photometric == PHOTOMETRIC_MINISWHITE ||
+                    layout.photometric == PHOTOMETRIC_LOGL;
+  layout.format = gray ? PixelFormat::Gray8 : PixelFormat::Bgr24;
+  return layout;
+}
+
+// A few hundred bytes can claim 2^28 pixels: compare what the strips or tiles
+// decode to with the size of the file before allocating the picture.
+Result<void> CheckClaimedSize(TIFF* tif, const TiffLayout& layout, uint64_t file_size,
+                              const TiffMessages& messages) {
+  const uint64_t units = layout.tiled ? TIFFNumberOfTiles(tif) : TIFFNumberOfStrips(tif);
+  const uint64_t unit_bytes = layout.tiled ? TIFFTileSize64(tif) : TIFFStripSize64(tif);
+  if (units == 0 || unit_bytes == 0) return messages.Failure("no strips or tiles to read");
+  if (unit_bytes > UINT64_MAX / units || units * unit_bytes / kMaxCompressionRatio > file_size) {
+    return messages.Refusal(ErrorKind::Malformed, std::to_string(units) + " strips or tiles of " +
+                                                      std::to_string(unit_bytes) +
+                                                      " bytes cannot come from a file of " +
+                                                      std::to_string(file_size) + " bytes");
+  }
+  return {};
+}
+
+uint32_t PixelsPerMetre(float resolution, uint16_t unit) {
+  if (!std::isfinite(resolution) || resolution <= 0) return 0;
+  double ppm = 0;
+  if (unit == RESUNIT_INCH) ppm = resolution / kMetresPerInch;
+  if (unit == RESUNIT_CENTIMETER) ppm = resolution * 100.0;
+  // BMP keeps the resolution in a signed 32-bit field.
+  return static_cast<uint32_t>(std::lround(std::min(ppm, double{INT32_MAX})));
+}
+
+void ReadResolution(TIFF* tif, Image* image) {
+  uint16_t unit = RESUNIT_INCH;
+  TIFFGetFieldDefaulted(tif, TIFFTAG_RESOLUTIONUNIT, &unit);
+  float x = 0, y = 0;
+  if (TIFFGetField(tif, TIFFTAG_XRESOLUTION, &x)) {
+    image->x_pixels_per_metre = PixelsPerMetre(x, unit);
+  }
+  if (TIFFGetField(tif, TIFFTAG_YRESOLUTION, &y)) {
+    image->y_pixels_per_metre = PixelsPerMetre(y, unit);
+  }
+}
+
+// TIFFRGBAImageOK passes some files its readers then refuse (16-bit CMYK);
+// only TIFFRGBAImageBegin knows for sure.
+bool RgbaRouteTakes(TIFF* tif) {
+  char reason[1024] = "";
+  TIFFRGBAImage state{};
+  if (!TIFFRGBAImageOK(tif, reason) || !TIFFRGBAImageBegin(&state, tif, 1, reason)) return false;
+  TIFFRGBAImageEnd(&state);
+  return true;
+}
+
+Result<Image> DecodeBest(const TiffSource& source) {
+  const TiffLayout& layout = source.layout;
+  if (FastRouteTakes(layout)) return DecodeFast(source);
+  const auto samples_refusal = SamplesRouteRefuses(source.tif, layout);
+  // libtiff's RGBA interface reads signed samples as unsigned (-1 comes out
+  // white) and drops the alpha of CMYK.
+  const bool misread = layout.sample_format == SAMPLEFORMAT_INT ||
+                       (layout.photometric == PHOTOMETRIC_SEPARATED && layout.extra_samples > 0);
+  if (!samples_refusal && misread) return DecodeSamples(source);
+  if (RgbaRouteTakes(source.tif)) return DecodeRgba(source);
+  if (!samples_refusal) return DecodeSamples(source);
+  return source.messages->Refusal(ErrorKind::Unsupported, *samples_refusal);
+}
+
+Result<Image> DecodeThrough(TiffRoute route, const TiffSource& source) {
+  switch (route) {
+    case TiffRoute::Best:
+      return DecodeBest(source);
+    case TiffRoute::Fast:
+      if (!FastRouteTakes(source.layout)) {
+        return source.messages->Refusal(ErrorKind::Unsupported, "not an 8-bit gray or RGB strip");
+      }
+      return DecodeFast(source);
+    case TiffRoute::Rgba:
+      return DecodeRgba(source);
+    case TiffRoute::Samples:
+      if (auto refusal = SamplesRouteRefuses(source.tif, source.layout)) {
+        return source.messages->Refusal(ErrorKind::Unsupported, *refusal);
+      }
+      return DecodeSamples(source);
+  }
+  return source.messages->Refusal(ErrorKind::Internal, "unknown route");
+}
+
+Result<Image> DecodeOpened(TiffRoute route, TIFF* tif, TiffMessages* messages, uint64_t file_size,
+                           Progress* progress) {
+  if (messages->failed()) return messages->Failure("cannot read the directory");
+  uint16_t photometric = 0, compression = 0;
+  TIFFGetFieldDefaulted(tif, TIFFTAG_COMPRESSION, &compression);
+  // libjpeg then converts YCbCr to RGB and undoes the subsampling itself.
+  if (compression == COMPRESSION_JPEG && TIFFGetField(tif, TIFFTAG_PHOTOMETRIC, &photometric) &&
+      photometric == PHOTOMETRIC_YCBCR) {
+    TIFFSetField(tif, TIFFTAG_JPEGCOLORMODE, JPEGCOLORMODE_RGB);
+  }
+  auto layout = ReadLayout(tif, *messages);
+  if (!layout) return layout.error();
+  ZAVO_TRY(CheckClaimedSize(tif, *layout, file_size, *messages));
+  auto image = DecodeThrough(route, TiffSource{tif, messages, *layout, progress});
+  if (!image) return image.error();
+  if (messages->failed()) return messages->Failure("cannot decode the picture");
+  ReadResolution(tif, &image.value());
+  return image;
+}
+
+// --- Writing ---
+
+// libtiff says which write failed, the system why ("File too large").
+Error WriteFailure(const TiffMessages& messages, const std::string& action, int error_number) {
+  std::string what = messages.failed() ? messages.first_error() : action;
+  if (error_number != 0) what += std::string(" (") + std::strerror(error_number) + ")";
+  return messages.Refusal(ErrorKind::Io, what);
+}
+
+bool SetTags(TIFF* tif, const Image& image, bool packbits) {
+  const bool gray = image.format() == PixelFormat::Gray8;
+  const uint64_t row_bytes = uint64_t{image.width()} * BytesPerPixel(image.format());
+  const uint32_t rows = static_cast<uint32_t>(std::max<uint64_t>(1, kStripBytes / row_bytes));
+  bool ok =
+      TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, image.width()) &&      // ImageWidth
+      TIFFSetField(tif, TIFFTAG_IMAGELENGTH, image.height()) &&    // ImageLength
+      TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, 8) &&               // BitsPerSample
+      TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, gray ? 1 : 3) &&  // SamplesPerPixel
+      TIFFSetField(tif, TIFFTAG_PHOTOMETRIC,                       // Photometric
+                   gray ? PHOTOMETRIC_MINISBLACK : PHOTOMETRIC_RGB) &&
+      TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG) &&  // PlanarConfig
+      TIFFSetField(tif, TIFFTAG_COMPRESSION,                           // Compression
+                   packbits ? COMPRESSION_PACKBITS : COMPRESSION_NONE) &&
+      TIFFSetField(tif, TIFFTAG_ORIENTATION, ORIENTATION_TOPLEFT) &&             // Orientation
+      TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, TIFFDefaultStripSize(tif, rows));  // RowsPerStrip
+  // A resolution of 0 means "not known"; TIFF has no way to say that but silence.
+  if (ok && image.x_pixels_per_metre != 0 && image.y_pixels_per_metre != 0) {
+    ok = TIFFSetField(tif, TIFFTAG_XRESOLUTION, image.x_pixels_per_metre * kMetresPerInch) &&
+         TIFFSetField(tif, TIFFTAG_YRESOLUTION, image.y_pixels_per_metre * kMetresPerInch) &&
+         TIFFSetField(tif, TIFFTAG_RESOLUTIONUNIT, RESUNIT_INCH);
+  }
+  return ok;
+}
+
+void CopyRowAsTiff(const Image& image, uint32_t y, uint8_t* out) {
+  const uint8_t* in = image.row(y);
+  if (image.format() == PixelFormat::Gray8) {
+    std::memcpy(out, in, image.width());
+    return;
+  }
+  for (uint32_t x = 0; x < image.width(); ++x, in += 3, out += 3) {
+    out[0] = in[2];
+    out[1] = in[1];
+    out[2] = in[0];
+  }
+}
+
+Result<void> WriteRows(TIFF* tif, const Image& image, const TiffMessages& messages,
+                       Progress* progress) {
+  uint32_t rows_per_strip = 1;
+  TIFFGetField(tif, TIFFTAG_ROWSPERSTRIP, &rows_per_strip);
+  std::vector<uint8_t> row(size_t{image.width()} * BytesPerPixel(image.format()));
+  for (uint32_t y = 0; y < image.height(); ++y) {
+    CopyRowAsTiff(image, y, row.data());
+    errno = 0;
+    if (TIFFWriteScanline(tif, row.data(), y, 0) < 0 || messages.failed()) {
+      return WriteFailure(messages, "cannot write row " + std::to_string(y), errno);
+    }
+    if ((y + 1) % rows_per_strip == 0 || y + 1 == image.height()) {
+      ReportProgress(progress, y + 1, image.height());
+    }
+  }
+  return {};
+}
+
+// libtiff closes the descriptor it is given, so it gets a duplicate and the
+// AtomicFile keeps its own for the flush and rename.
+Result<void> WriteTiff(const AtomicFile& file, const Image& image, bool packbits,
+                       Progress* progress) {
+  TiffMessages messages(file.target());
+  const int fd = ::dup(file.fd());
+  if (fd < 0) return file.WriteError(errno);
+  TiffPtr tif = OpenTiffForWriting(fd, &messages);
+  if (!tif) {
+    ::close(fd);
+    return WriteFailure(messages, "cannot start the file", 0);
+  }
+  if (!SetTags(tif.get(), image, packbits)) return WriteFailure(messages, "cannot set the tags", 0);
+  ZAVO_TRY(WriteRows(tif.get(), image, messages, progress));
+  errno = 0;
+  const bool flushed = TIFFFlush(tif.get()) != 0;
+  const int flush_errno = errno;
+  tif.reset();
+  if (!flushed || messages.failed()) {
+    return WriteFailure(messages, "cannot write the directory", flush_errno);
+  }
+  return {};
+}
+
+}  // namespace
+
+void ReportRows(const TiffSource& source, uint64_t rows_done, uint64_t total_rows) {
+  if (rows_done == total_rows || rows_done % source.layout.rows_per_strip == 0) {
+    ReportProgress(source.progress, rows_done, total_rows);
+  }
+}
+
+Result<Image> DecodeTiffVia(TiffRoute route, std::span<const uint8_t> data, const std::string& name,
+                            Warnings* warnings, Progress* progress) {
+  TiffMessages messages(name);
+  TiffMemory memory{data};
+  TiffPtr tif = OpenTiffInMemory(&memory, &messages);
+  if (!tif) {
+    messages.MoveWarningsTo(warnings);
+    return messages.Failure("not a TIFF file");
+  }
+  Result<Image> image = DecodeOpened(route, tif.get(), &messages, data.size(), progress);
+  messages.MoveWarningsTo(warnings);
+  return image;
+}
+
+Result<Image> DecodeTiff(std::span<const uint8_t> data, const std::string& name, Warnings* warnings,
+                         Progress* progress) {
+  return DecodeTiffVia(TiffRoute::Best, data, name, warnings, progress);
+}
+
+Result<Image> LoadTiffFile(const std::string& path, Warnings* warnings, Progress* progress) {
+  auto file = MappedFile::Open(path);
+  if (!file) return file.error();
+  return DecodeTiff(file->bytes(), path, warnings, progress);
+}
+
+Result<void> SaveTiffFile(const std::string& path, const Image& image, bool packbits,
+                          Progress* progress) {
+  if (image.width() == 0 || image.height() == 0) {
+    return Error(ErrorKind::InvalidValue, "TIFF: the picture has no pixels to save: " + path);
+  }
+  auto file = AtomicFile::Create(path);
+  if (!file) return file.error();
+  ZAVO_TRY(WriteTiff(*file, image, packbits, progress));
+  return file->Commit(Durability::Flushed);
+}
+
+}  // namespace zavo

@@ -1,0 +1,85 @@
+// Inside the TIFF reader: the three ways a first page becomes an Image.
+//   Fast    8-bit gray or RGB(A) in strips: rows decoded straight into the picture.
+//   Rgba    libtiff's RGBA interface: palette, YCbCr, CMYK, Lab, LogLuv, tiles...
+//   Samples our own sample conversion for what that interface misreads or
+//           refuses: signed and floating-point samples, 3..32-bit depths.
+#pragma once
+
+#include <tiffio.h>
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+
+#include "imaging/image.h"
+#include "imaging/progress.h"
+#include "imaging/tiff_handle.h"
+#include "platform/error.h"
+
+namespace zavo {
+
+enum class TiffRoute { Best, Fast, Rgba, Samples };
+
+// DecodeTiff through a chosen route; a route that cannot take the file
+// refuses it as Unsupported. Tests use it to compare the routes.
+Result<Image> DecodeTiffVia(TiffRoute route, std::span<const uint8_t> data, const std::string& name,
+                            Warnings* warnings, Progress* progress);
+
+// The fields of the first directory that decide how to read it.
+struct TiffLayout {
+  uint32_t width = 0;
+  uint32_t height = 0;
+  uint16_t samples = 1;                      // per pixel, extra samples included
+  uint16_t extra_samples = 0;                // beyond the colour channels
+  uint16_t alpha = EXTRASAMPLE_UNSPECIFIED;  // kind of the first extra sample
+  uint16_t bits = 1;
+  uint16_t sample_format = SAMPLEFORMAT_UINT;
+  uint16_t photometric = PHOTOMETRIC_MINISBLACK;
+  uint16_t planar = PLANARCONFIG_CONTIG;
+  uint16_t compression = COMPRESSION_NONE;
+  uint16_t orientation = ORIENTATION_TOPLEFT;
+  uint32_t rows_per_strip = 1;  // tile height for tiled files; never above height
+  bool tiled = false;
+  PixelFormat format = PixelFormat::Bgr24;  // what the picture becomes
+
+  bool gray() const { return format == PixelFormat::Gray8; }
+  // Row 0 of the file is the bottom of the picture.
+  bool bottom_up() const {
+    return orientation == ORIENTATION_BOTLEFT || orientation == ORIENTATION_BOTRIGHT ||
+           orientation == ORIENTATION_LEFTBOT || orientation == ORIENTATION_RIGHTBOT;
+  }
+};
+
+// What each route needs from the open file.
+struct TiffSource {
+  TIFF* tif;
+  TiffMessages* messages;
+  const TiffLayout& layout;
+  Progress* progress;
+};
+
+bool FastRouteTakes(const TiffLayout& layout);
+Result<Image> DecodeFast(const TiffSource& source);
+
+Result<Image> DecodeRgba(const TiffSource& source);
+
+// Why the Samples route cannot take the file, or nullopt when it can.
+std::optional<std::string> SamplesRouteRefuses(TIFF* tif, const TiffLayout& layout);
+Result<Image> DecodeSamples(const TiffSource& source);
+
+// Reports progress once a strip's worth of rows is done, and at the end.
+void ReportRows(const TiffSource& source, uint64_t rows_done, uint64_t total_rows);
+
+// Compositing onto white. libtiff hands colour premultiplied by alpha ("associated")
+// or not ("unassociated", straight); both end as the colour seen over white paper.
+inline uint8_t OverWhitePremultiplied(unsigned colour, unsigned alpha) {
+  const unsigned value = colour + 255 - alpha;
+  return static_cast<uint8_t>(value > 255 ? 255 : value);
+}
+// Premultiplies with libtiff's own rounding, so every route gives the same pixels.
+inline uint8_t OverWhiteStraight(unsigned colour, unsigned alpha) {
+  return static_cast<uint8_t>((colour * alpha + 127) / 255 + 255 - alpha);
+}
+
+}  // namespace zavo

@@ -1,0 +1,61 @@
+// The one seam to libtiff: handles that close themselves, opened with our own
+// per-handle message handlers and allocation cap, over memory or a descriptor.
+#pragma once
+
+#include <tiffio.h>
+
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "imaging/progress.h"
+#include "platform/error.h"
+
+namespace zavo {
+
+// What libtiff said on one handle. Any error fails the load or save; warnings
+// are passed on, each once, the first few only.
+class TiffMessages {
+ public:
+  explicit TiffMessages(std::string name) : name_(std::move(name)) {}
+
+  const std::string& name() const { return name_; }
+  bool failed() const { return !first_error_.empty(); }
+  const std::string& first_error() const { return first_error_; }
+
+  // The first libtiff error if there was one, else `action` ("cannot read row
+  // 7"), as "TIFF: <what>: <name>".
+  Error Failure(const std::string& action) const;
+  // A refusal of our own: "TIFF: <what>: <name>".
+  Error Refusal(ErrorKind kind, const std::string& what) const;
+
+  void MoveWarningsTo(Warnings* warnings);
+
+  static int OnError(TIFF*, void* self, const char* module, const char* format, va_list args);
+  static int OnWarning(TIFF*, void* self, const char* module, const char* format, va_list args);
+
+ private:
+  std::string name_;
+  std::string first_error_;
+  std::vector<std::string> warnings_;
+};
+
+struct TiffCloser {
+  void operator()(TIFF* tif) const { TIFFClose(tif); }
+};
+using TiffPtr = std::unique_ptr<TIFF, TiffCloser>;
+
+// The bytes of a TIFF file as libtiff's client procedures see them.
+struct TiffMemory {
+  std::span<const uint8_t> bytes;
+  uint64_t position = 0;
+};
+
+// Opens `memory` (which must outlive the handle) and reads its first directory.
+TiffPtr OpenTiffInMemory(TiffMemory* memory, TiffMessages* messages);
+// Opens a new, empty file for writing; the handle owns `fd` and closes it.
+TiffPtr OpenTiffForWriting(int fd, TiffMessages* messages);
+
+}  // namespace zavo

@@ -1,0 +1,364 @@
+// Our own sample conversion, for what libtiff's RGBA interface refuses or
+// misreads: 3- to 32-bit unsigned and signed integers, 16-, 32- and 64-bit IEEE
+// floats, 2- and 4-bit RGB, 16-bit CMYK and palettes. libtiff still decodes the
+// strips and tiles; we only read the samples out and scale them to 8 bits.
+#include <algorithm>
+#include <bit>
+#include <cmath>
+#include <cstring>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "imaging/tiff_decode.h"
+
+namespace zavo {
+namespace {
+
+// The same cap libtiff applies to one strip or tile.
+constexpr uint64_t kMaxBandBytes = uint64_t{1} << 30;
+
+unsigned ColourChannels(TIFF* tif, uint16_t photometric) {
+  switch (photometric) {
+    case PHOTOMETRIC_MINISBLACK:
+    case PHOTOMETRIC_MINISWHITE:
+    case PHOTOMETRIC_PALETTE:
+      return 1;
+    case PHOTOMETRIC_RGB:
+      return 3;
+    case PHOTOMETRIC_SEPARATED: {
+      uint16_t inks = INKSET_CMYK;
+      TIFFGetFieldDefaulted(tif, TIFFTAG_INKSET, &inks);
+      return inks == INKSET_CMYK ? 4 : 0;
+    }
+  }
+  return 0;
+}
+
+std::string SampleDescription(const TiffLayout& layout) {
+  const std::string bits = std::to_string(layout.bits) + "-bit ";
+  if (layout.sample_format == SAMPLEFORMAT_IEEEFP) return bits + "floating-point samples";
+  if (layout.sample_format == SAMPLEFORMAT_INT) return bits + "signed samples";
+  if (layout.sample_format == SAMPLEFORMAT_UINT || layout.sample_format == SAMPLEFORMAT_VOID) {
+    return bits + "samples";
+  }
+  return bits + "samples of format " + std::to_string(layout.sample_format);
+}
+
+bool SampleFormatReadable(const TiffLayout& layout) {
+  switch (layout.sample_format) {
+    case SAMPLEFORMAT_UINT:
+    case SAMPLEFORMAT_VOID:
+      // A palette of 2^bits entries: libtiff holds at most 2^16.
+      return layout.bits <= (layout.photometric == PHOTOMETRIC_PALETTE ? 16 : 32);
+    case SAMPLEFORMAT_INT:
+      return layout.bits >= 2 && layout.bits <= 32 && layout.photometric != PHOTOMETRIC_PALETTE;
+    case SAMPLEFORMAT_IEEEFP:
+      return (layout.bits == 16 || layout.bits == 32 || layout.bits == 64) &&
+             layout.photometric != PHOTOMETRIC_PALETTE;
+  }
+  return false;
+}
+
+bool HasAlpha(const TiffLayout& layout) {
+  return layout.extra_samples > 0 &&
+         (layout.alpha == EXTRASAMPLE_ASSOCALPHA || layout.alpha == EXTRASAMPLE_UNASSALPHA);
+}
+
+uint16_t Planes(const TiffLayout& layout) {
+  return layout.planar == PLANARCONFIG_SEPARATE ? layout.samples : 1;
+}
+
+uint64_t RowBytes(const TiffLayout& layout, uint32_t width) {
+  const uint64_t samples = layout.planar == PLANARCONFIG_SEPARATE ? 1 : layout.samples;
+  return (uint64_t{width} * samples * layout.bits + 7) / 8;
+}
+
+// One sample as it lies in a decoded row: 8-, 16-, 24-, 32- and 64-bit values
+// whole bytes in host order (libtiff swaps them as it decodes), other depths
+// packed bit fields, most significant bit first.
+uint64_t RawSample(const uint8_t* row, uint64_t index, unsigned bits) {
+  const uint8_t* at = row + index * bits / 8;
+  switch (bits) {
+    case 8:
+      return *at;
+    case 16: {
+      uint16_t value;
+      std::memcpy(&value, at, 2);
+      return value;
+    }
+    case 24:
+      if constexpr (std::endian::native == std::endian::little) {
+        return uint64_t{at[2]} << 16 | uint64_t{at[1]} << 8 | at[0];
+      } else {
+        return uint64_t{at[0]} << 16 | uint64_t{at[1]} << 8 | at[2];
+      }
+    case 32: {
+      uint32_t value;
+      std::memcpy(&value, at, 4);
+      return value;
+    }
+    case 64: {
+      uint64_t value;
+      std::memcpy(&value, at, 8);
+      return value;
+    }
+  }
+  const uint64_t first_bit = index * bits;
+  const uint64_t last_bit = first_bit + bits - 1;
+  uint64_t value = 0;
+  for (uint64_t byte = first_bit / 8; byte <= last_bit / 8; ++byte) value = value << 8 | row[byte];
+  return (value >> (7 - last_bit % 8)) & ((uint64_t{1} << bits) - 1);
+}
+
+double HalfToDouble(uint16_t half) {
+  const int exponent = (half >> 10) & 0x1f;
+  const int mantissa = half & 0x3ff;
+  double value = std::ldexp(mantissa | 0x400, exponent - 25);
+  if (exponent == 0) value = std::ldexp(mantissa, -24);
+  if (exponent == 31) value = mantissa != 0 ? NAN : INFINITY;
+  return (half & 0x8000) != 0 ? -value : value;
+}
+
+uint8_t ToByte(double unit) {
+  // Floating-point samples are nominally 0..1; NaN fails both tests and becomes 0.
+  if (!(unit > 0)) return 0;
+  if (!(unit < 1)) return 255;
+  return static_cast<uint8_t>(std::lround(unit * 255));
+}
+
+// Turns one file's raw samples into values from 0 to 1.
+class SampleScale {
+ public:
+  explicit SampleScale(const TiffLayout& layout)
+      : bits_(layout.bits),
+        format_(layout.sample_format),
+        max_(layout.bits >= 64 ? 0 : static_cast<double>((uint64_t{1} << layout.bits) - 1)) {}
+
+  double Unit(uint64_t raw) const {
+    if (format_ == SAMPLEFORMAT_IEEEFP) {
+      if (bits_ == 16) return HalfToDouble(static_cast<uint16_t>(raw));
+      if (bits_ == 32) return std::bit_cast<float>(static_cast<uint32_t>(raw));
+      return std::bit_cast<double>(raw);
+    }
+    // Signed samples span -2^(b-1) .. 2^(b-1)-1; flipping the sign bit maps
+    // that range in order onto 0 .. 2^b-1.
+    if (format_ == SAMPLEFORMAT_INT) raw ^= uint64_t{1} << (bits_ - 1);
+    return static_cast<double>(raw) / max_;
+  }
+
+ private:
+  unsigned bits_;
+  uint16_t format_;
+  double max_;
+};
+
+// Hands out the decoded rows of every plane, one band of strips or tiles at a
+// time, so nothing is decoded twice and the band is all that is held.
+class BandReader {
+ public:
+  BandReader(const TiffSource& source, uint64_t row_bytes)
+      : source_(source), planes_(Planes(source.layout)), row_bytes_(row_bytes) {}
+
+  Result<void> Load(uint32_t y);
+  const uint8_t* Row(uint32_t y, uint16_t plane) const {
+    return band_.data() + (uint64_t{plane} * band_rows_ + (y - top_)) * row_bytes_;
+  }
+
+ private:
+  Result<void> Allocate(std::vector<uint8_t>* buffer, uint64_t bytes) const;
+  Result<void> LoadStrip(uint16_t plane, uint32_t rows);
+  Result<void> LoadTiles(uint16_t plane, uint32_t rows);
+
+  const TiffSource& source_;
+  uint16_t planes_;
+  uint64_t row_bytes_;
+  uint32_t band_rows_ = 0;
+  uint32_t top_ = 0;
+  std::vector<uint8_t> band_;
+  std::vector<uint8_t> tile_;
+};
+
+Result<void> BandReader::Allocate(std::vector<uint8_t>* buffer, uint64_t bytes) const {
+  if (bytes <= kMaxBandBytes) {
+    try {
+      buffer->resize(static_cast<size_t>(bytes));
+      return {};
+    } catch (const std::bad_alloc&) {
+    }
+  }
+  return source_.messages->Refusal(
+      ErrorKind::TooLarge,
+      "strips or tiles of " + std::to_string(bytes) + " bytes are beyond the limit");
+}
+
+Result<void> BandReader::Load(uint32_t y) {
+  if (!band_.empty() && y >= top_ && y - top_ < band_rows_) return {};
+  const TiffLayout& layout = source_.layout;
+  if (band_.empty()) {
+    band_rows_ = layout.rows_per_strip;
+    ZAVO_TRY(Allocate(&band_, row_bytes_ * band_rows_ * planes_));
+  }
+  top_ = y / band_rows_ * band_rows_;
+  const uint32_t rows = std::min(band_rows_, layout.height - top_);
+  for (uint16_t plane = 0; plane < planes_; ++plane) {
+    ZAVO_TRY(layout.tiled ? LoadTiles(plane, rows) : LoadStrip(plane, rows));
+  }
+  return {};
+}
+
+Result<void> BandReader::LoadStrip(uint16_t plane, uint32_t rows) {
+  const uint32_t strip = TIFFComputeStrip(source_.tif, top_, plane);
+  const tmsize_t wanted = static_cast<tmsize_t>(row_bytes_ * rows);
+  uint8_t* out = band_.data() + uint64_t{plane} * band_rows_ * row_bytes_;
+  if (TIFFReadEncodedStrip(source_.tif, strip, out, wanted) != wanted) {
+    return source_.messages->Failure("cannot read strip " + std::to_string(strip));
+  }
+  return {};
+}
+
+// Tiles are copied into the band row by row; their width is a multiple of 16
+// pixels, so each starts on a byte boundary even for packed samples.
+Result<void> BandReader::LoadTiles(uint16_t plane, uint32_t rows) {
+  TIFF* tif = source_.tif;
+  uint32_t tile_width = 0;
+  TIFFGetField(tif, TIFFTAG_TILEWIDTH, &tile_width);
+  const uint64_t tile_row_bytes = RowBytes(source_.layout, tile_width);
+  ZAVO_TRY(Allocate(&tile_, TIFFTileSize64(tif)));
+  if (tile_width == 0 || tile_row_bytes * rows > tile_.size()) {
+    return source_.messages->Failure("tiles are smaller than they claim");
+  }
+  uint8_t* band = band_.data() + uint64_t{plane} * band_rows_ * row_bytes_;
+  for (uint32_t x = 0; x < source_.layout.width; x += tile_width) {
+    if (TIFFReadTile(tif, tile_.data(), x, top_, 0, plane) < 0) {
+      return source_.messages->Failure("cannot read the tile at " + std::to_string(x) + ", " +
+                                       std::to_string(top_));
+    }
+    const uint64_t offset = RowBytes(source_.layout, x);
+    const uint64_t bytes = std::min(tile_row_bytes, row_bytes_ - offset);
+    for (uint32_t row = 0; row < rows; ++row) {
+      std::memcpy(band + row * row_bytes_ + offset, tile_.data() + row * tile_row_bytes, bytes);
+    }
+  }
+  return {};
+}
+
+// Turns the samples of one row into gray or BGR pixels over white.
+class PixelConverter {
+ public:
+  PixelConverter(TIFF* tif, const TiffLayout& layout) : layout_(layout), scale_(layout) {
+    colours_ = ColourChannels(tif, layout.photometric);
+    if (layout.photometric == PHOTOMETRIC_PALETTE) {
+      TIFFGetField(tif, TIFFTAG_COLORMAP, &palette_[0], &palette_[1], &palette_[2]);
+    }
+  }
+
+  void Convert(const BandReader& reader, uint32_t y, uint8_t* out) const {
+    for (uint32_t x = 0; x < layout_.width; ++x) {
+      double rgb[3];
+      Colour(reader, y, x, rgb);
+      if (HasAlpha(layout_)) Composite(Unit(reader, y, x, colours_), rgb);
+      if (layout_.gray()) {
+        out[x] = ToByte(rgb[0]);
+      } else {
+        for (int c = 0; c < 3; ++c) out[3 * x + c] = ToByte(rgb[2 - c]);
+      }
+    }
+  }
+
+ private:
+  uint64_t Raw(const BandReader& reader, uint32_t y, uint32_t x, uint16_t sample) const {
+    if (layout_.planar == PLANARCONFIG_SEPARATE) {
+      return RawSample(reader.Row(y, sample), x, layout_.bits);
+    }
+    return RawSample(reader.Row(y, 0), uint64_t{x} * layout_.samples + sample, layout_.bits);
+  }
+  double Unit(const BandReader& reader, uint32_t y, uint32_t x, uint16_t sample) const {
+    return scale_.Unit(Raw(reader, y, x, sample));
+  }
+
+  void Colour(const BandReader& reader, uint32_t y, uint32_t x, double* rgb) const {
+    switch (layout_.photometric) {
+      case PHOTOMETRIC_MINISWHITE:
+        rgb[0] = 1 - Unit(reader, y, x, 0);
+        break;
+      case PHOTOMETRIC_PALETTE: {
+        const uint64_t index = Raw(reader, y, x, 0);
+        for (int c = 0; c < 3; ++c) rgb[c] = palette_[c][index] / 65535.0;
+        break;
+      }
+      case PHOTOMETRIC_SEPARATED: {
+        const double black = Unit(reader, y, x, 3);
+        for (uint16_t c = 0; c < 3; ++c) rgb[c] = (1 - Unit(reader, y, x, c)) * (1 - black);
+        break;
+      }
+      case PHOTOMETRIC_RGB:
+        for (uint16_t c = 0; c < 3; ++c) rgb[c] = Unit(reader, y, x, c);
+        break;
+      default:
+        rgb[0] = Unit(reader, y, x, 0);
+    }
+  }
+
+  void Composite(double alpha, double* rgb) const {
+    alpha = std::clamp(std::isnan(alpha) ? 1.0 : alpha, 0.0, 1.0);
+    const bool premultiplied = layout_.alpha == EXTRASAMPLE_ASSOCALPHA;
+    for (int c = 0; c < 3; ++c) rgb[c] = (premultiplied ? rgb[c] : rgb[c] * alpha) + 1 - alpha;
+  }
+
+  const TiffLayout& layout_;
+  SampleScale scale_;
+  unsigned colours_ = 0;
+  uint16_t* palette_[3] = {nullptr, nullptr, nullptr};
+};
+
+}  // namespace
+
+std::optional<std::string> SamplesRouteRefuses(TIFF* tif, const TiffLayout& layout) {
+  const std::string what = SampleDescription(layout);
+  const unsigned colours = ColourChannels(tif, layout.photometric);
+  if (colours == 0) {
+    return "photometric interpretation " + std::to_string(layout.photometric) + " with " + what +
+           " is not supported";
+  }
+  if (!SampleFormatReadable(layout)) return what + " are not supported";
+  if (layout.samples < colours + (HasAlpha(layout) ? 1 : 0)) {
+    return std::to_string(layout.samples) + " samples are too few for the colour model";
+  }
+  uint16_t* palette[3] = {nullptr, nullptr, nullptr};
+  if (layout.photometric == PHOTOMETRIC_PALETTE &&
+      !TIFFGetField(tif, TIFFTAG_COLORMAP, &palette[0], &palette[1], &palette[2])) {
+    return "the palette picture has no colour map";
+  }
+  uint32_t tile_width = 0;
+  if (layout.tiled &&
+      (!TIFFGetField(tif, TIFFTAG_TILEWIDTH, &tile_width) ||
+       (uint64_t{tile_width} * layout.bits * layout.samples / Planes(layout)) % 8)) {
+    return "tiles that do not start on a byte boundary are not supported";
+  }
+  return std::nullopt;
+}
+
+Result<Image> DecodeSamples(const TiffSource& source) {
+  const TiffLayout& layout = source.layout;
+  const uint64_t row_bytes = RowBytes(layout, layout.width);
+  if (!layout.tiled && static_cast<uint64_t>(TIFFScanlineSize64(source.tif)) != row_bytes) {
+    return source.messages->Failure("rows of " + std::to_string(TIFFScanlineSize64(source.tif)) +
+                                    " bytes do not hold " + std::to_string(layout.width) +
+                                    " pixels");
+  }
+  auto image =
+      Image::Create(layout.width, layout.height, layout.format, "TIFF: " + source.messages->name());
+  if (!image) return image.error();
+  BandReader reader(source, row_bytes);
+  const PixelConverter converter(source.tif, layout);
+  for (uint32_t y = 0; y < layout.height; ++y) {
+    ZAVO_TRY(reader.Load(y));
+    // Mirrored orientations stay mirrored: only the row order is ours to fix.
+    converter.Convert(reader, y, image->row(layout.bottom_up() ? layout.height - 1 - y : y));
+    ReportRows(source, y + 1, layout.height);
+  }
+  return image;
+}
+
+}  // namespace zavo

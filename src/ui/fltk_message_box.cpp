@@ -1,0 +1,185 @@
+// The display check and the modal message boxes. The boxes are a small
+// window of their own rather than fl_alert: fl_alert offers only its "!" and
+// "i" icons, opens under the mouse pointer and reads "@" as a symbol.
+#include <FL/Fl.H>
+#include <FL/Fl_Box.H>
+#include <FL/Fl_Return_Button.H>
+#include <FL/Fl_Window.H>
+#include <FL/fl_draw.H>
+#include <FL/x.H>
+#include <X11/Xlib.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <string>
+#include <thread>
+
+#include "ui/fltk_view.h"
+#include "ui/fltk_widgets.h"
+
+namespace zavo::ui {
+
+namespace {
+
+// An X server that is resetting (Xvfb does when its last client leaves)
+// refuses connections for a moment; a display that is named is worth a
+// second of retries before the add-in runs without a window.
+Display* ConnectToDisplay() {
+  Display* display = XOpenDisplay(nullptr);
+  const char* name = std::getenv("DISPLAY");
+  const bool named = name != nullptr && *name != '\0';
+  for (int attempt = 0; display == nullptr && named && attempt < 20; ++attempt) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    display = XOpenDisplay(nullptr);
+  }
+  return display;
+}
+
+}  // namespace
+
+bool OpenDisplayIfAny() {
+  if (fl_display != nullptr) return true;
+  // FLTK's own opening calls exit(1) when there is no display, so the
+  // connection is opened here and handed over.
+  Display* display = ConnectToDisplay();
+  if (display == nullptr) return false;
+  fl_open_display(display);
+  fltk::SetUpFonts();
+  return true;
+}
+
+namespace {
+
+// Icon bits of the style number beyond those message_box.h names (64,
+// information, is the default of MessageIcon).
+constexpr int kMbQuestion = 32;
+constexpr int kMbIconMask = 0x70;
+
+constexpr int kMargin = 12;
+constexpr int kIconSide = 32;
+constexpr int kButtonWidth = 80;
+constexpr int kButtonHeight = 24;
+
+// The Windows icon of a message box style, drawn with FLTK primitives.
+class MessageIcon : public Fl_Widget {
+ public:
+  MessageIcon(int x, int y, int icon) : Fl_Widget(x, y, kIconSide, kIconSide), icon_(icon) {}
+  void draw() override;
+
+ private:
+  void DrawExclamation() const;
+  void DrawCritical() const;
+  void DrawLetter(const char* letter) const;
+  int icon_;
+};
+
+void MessageIcon::draw() {
+  switch (icon_) {
+    case kMbExclamation:
+      DrawExclamation();
+      break;
+    case kMbCritical:
+      DrawCritical();
+      break;
+    default:
+      DrawLetter(icon_ == kMbQuestion ? "?" : "i");
+      break;
+  }
+}
+
+void MessageIcon::DrawExclamation() const {
+  const int cx = x() + w() / 2;
+  const int bottom = y() + h() - 2;
+  fl_color(FL_YELLOW);
+  fl_polygon(cx, y() + 1, x() + w() - 1, bottom, x(), bottom);
+  fl_color(FL_BLACK);
+  fl_loop(cx, y() + 1, x() + w() - 1, bottom, x(), bottom);
+  fl_rectf(cx - 2, y() + 10, 4, 12);
+  fl_rectf(cx - 2, y() + 24, 4, 4);
+}
+
+void MessageIcon::DrawCritical() const {
+  fl_color(FL_RED);
+  fl_pie(x(), y(), w(), h(), 0, 360);
+  fl_color(FL_WHITE);
+  fl_line_style(FL_SOLID, 4);
+  fl_line(x() + 10, y() + 10, x() + w() - 11, y() + h() - 11);
+  fl_line(x() + w() - 11, y() + 10, x() + 10, y() + h() - 11);
+  fl_line_style(0);
+}
+
+void MessageIcon::DrawLetter(const char* letter) const {
+  fl_color(FL_BLUE);
+  fl_pie(x(), y(), w(), h(), 0, 360);
+  fl_color(FL_WHITE);
+  fl_font(FL_TIMES_BOLD, 24);
+  fl_draw(letter, x(), y(), w(), h(), FL_ALIGN_CENTER, nullptr, 0);
+}
+
+// Windows ends a line of a message at CR, CR LF or LF; FLTK only at LF.
+std::string WithLineFeeds(const std::string& text) {
+  std::string result;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] != '\r') {
+      result += text[i];
+      continue;
+    }
+    result += '\n';
+    if (i + 1 < text.size() && text[i + 1] == '\n') ++i;
+  }
+  return result;
+}
+
+void HideWindowOf(Fl_Widget* widget, void* /*unused*/) {
+  Fl_Window* window = widget->as_window() != nullptr ? widget->as_window() : widget->window();
+  window->hide();
+}
+
+// The box's parts, laid out around the measured text.
+struct BoxLayout {
+  int text_x, text_w, text_h, width, height;
+};
+
+BoxLayout LayOut(const std::string& text, bool with_icon) {
+  fl_font(FL_HELVETICA, FL_NORMAL_SIZE);
+  int text_w = 0;
+  int text_h = 0;
+  fl_measure(text.c_str(), text_w, text_h, 0);
+  // A left-aligned label is drawn 3 pixels in from either side of its box.
+  text_w = std::min(text_w + 6, Fl::w() - 4 * kMargin - kIconSide);
+  const int text_x = kMargin + (with_icon ? kIconSide + kMargin : 0);
+  const int width = std::max(text_x + text_w + kMargin, kButtonWidth + 2 * kMargin);
+  const int body = std::max(text_h, with_icon ? kIconSide : 0);
+  return {text_x, text_w, text_h, width, kMargin + body + kMargin + kButtonHeight + kMargin};
+}
+
+}  // namespace
+
+void FltkMessageBoxes::Show(const std::string& text, int style, const std::string& title) {
+  fltk::SetUpFonts();
+  const std::string body = WithLineFeeds(text);
+  const int icon = style & kMbIconMask;
+  const BoxLayout layout = LayOut(body, icon != 0);
+  Fl_Window box((Fl::w() - layout.width) / 2, (Fl::h() - layout.height) / 2, layout.width,
+                layout.height);
+  box.copy_label(title.c_str());
+  box.xclass("zavo");
+  if (icon != 0) new MessageIcon(kMargin, kMargin, icon);
+  auto* message = new Fl_Box(layout.text_x, kMargin, layout.text_w, layout.text_h);
+  message->labeltype(fltk::PlainLabel());
+  message->align(FL_ALIGN_INSIDE | FL_ALIGN_TOP_LEFT | FL_ALIGN_CLIP);
+  message->copy_label(body.c_str());
+  auto* ok = new Fl_Return_Button((layout.width - kButtonWidth) / 2,
+                                  layout.height - kMargin - kButtonHeight, kButtonWidth,
+                                  kButtonHeight, "OK");
+  ok->callback(&HideWindowOf);
+  box.end();
+  // Escape and the frame's close answer the box as OK does.
+  box.callback(&HideWindowOf);
+  box.set_modal();
+  box.show();
+  while (box.shown()) Fl::wait();
+}
+
+}  // namespace zavo::ui

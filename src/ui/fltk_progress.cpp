@@ -1,0 +1,76 @@
+#include "ui/fltk_progress.h"
+
+#include <FL/Fl.H>
+#include <FL/Fl_Box.H>
+#include <FL/Fl_Progress.H>
+#include <FL/Fl_Window.H>
+
+namespace zavo::ui {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+class ProgressWindow : public Progress {
+ public:
+  ProgressWindow(std::string caption, std::string message, std::chrono::milliseconds delay,
+                 std::chrono::milliseconds interval)
+      : caption_(std::move(caption)),
+        message_(std::move(message)),
+        interval_(interval),
+        next_check_(Clock::now() + delay) {}
+
+  ~ProgressWindow() override {
+    if (window_) {
+      window_->hide();
+      Fl::check();
+    }
+  }
+
+  // Called for every batch of rows: one clock read unless a repaint is due.
+  void Advance(uint64_t done, uint64_t total) override {
+    const Clock::time_point now = Clock::now();
+    if (now < next_check_ || total == 0) return;
+    next_check_ = now + interval_;
+    if (!window_) Open();
+    bar_->value(static_cast<float>(100.0 * static_cast<double>(done) / static_cast<double>(total)));
+    Fl::check();
+  }
+
+ private:
+  void Open() {
+    window_ = std::make_unique<Fl_Window>(320, 76);
+    window_->copy_label(caption_.c_str());
+    window_->xclass("zavo");
+    auto* text = new Fl_Box(12, 8, 296, 24);
+    text->copy_label(message_.c_str());
+    text->align(FL_ALIGN_INSIDE | FL_ALIGN_LEFT | FL_ALIGN_CLIP);
+    bar_ = new Fl_Progress(12, 40, 296, 22);
+    bar_->minimum(0);
+    bar_->maximum(100);
+    bar_->selection_color(FL_DARK_BLUE);
+    window_->end();
+    window_->set_modal();
+    window_->position((Fl::w() - window_->w()) / 2, (Fl::h() - window_->h()) / 2);
+    window_->show();
+  }
+
+  std::string caption_;
+  std::string message_;
+  std::chrono::milliseconds interval_;
+  Clock::time_point next_check_;
+  std::unique_ptr<Fl_Window> window_;
+  Fl_Progress* bar_ = nullptr;
+};
+
+}  // namespace
+
+FltkProgressDisplay::FltkProgressDisplay(std::chrono::milliseconds delay,
+                                         std::chrono::milliseconds interval)
+    : delay_(delay), interval_(interval) {}
+
+std::unique_ptr<Progress> FltkProgressDisplay::Begin(const std::string& caption,
+                                                     const std::string& message) {
+  return std::make_unique<ProgressWindow>(caption, message, delay_, interval_);
+}
+
+}  // namespace zavo::ui

@@ -1,0 +1,415 @@
+// Form1 realised in FLTK. The widgets are built once from the model; after
+// every user action they forward, and whenever the model asks for a repaint,
+// everything the model holds (geometry, captions, values, enabled, stacking)
+// is copied back onto them. No rule of the window lives here.
+#include "ui/fltk_view.h"
+
+#include <FL/Fl.H>
+#include <FL/Fl_Box.H>
+#include <FL/Fl_Round_Button.H>
+
+#include <algorithm>
+#include <chrono>
+#include <map>
+#include <vector>
+
+#include "ui/fltk_widgets.h"
+
+namespace zavo::ui {
+namespace {
+
+using fltk::TwipsToPixels;
+
+constexpr int kPanelsExtent = 8192;  // pixels
+
+struct PixelRect {
+  int x = 0;
+  int y = 0;
+  int w = 0;
+  int h = 0;
+  bool operator==(const PixelRect&) const = default;
+};
+
+PixelRect RectOf(const Fl_Widget& widget) {
+  return {widget.x(), widget.y(), widget.w(), widget.h()};
+}
+
+// FLTK places every widget in window coordinates; the model measures from
+// the container, so the offsets of all containers add up.
+void WindowTwips(const Control& control, int& x, int& y) {
+  x = 0;
+  y = 0;
+  for (const Control* c = &control; c != nullptr; c = c->container()) {
+    x += c->left;
+    y += c->top;
+  }
+}
+
+PixelRect RectOf(const Control& control) {
+  int x = 0;
+  int y = 0;
+  WindowTwips(control, x, y);
+  return {TwipsToPixels(x), TwipsToPixels(y), TwipsToPixels(control.width),
+          TwipsToPixels(control.height)};
+}
+
+// Labels, the image and the line lie on their container's surface, beneath
+// the other controls; those follow in tab order, so FLTK's initial focus
+// lands where Windows puts it.
+bool IsLightweight(const Control& control) {
+  const ControlKind kind = control.kind();
+  return kind == ControlKind::Label || kind == ControlKind::Image || kind == ControlKind::Line;
+}
+
+bool BuildsEarlier(const Control* a, const Control* b) {
+  if (IsLightweight(*a) != IsLightweight(*b)) return IsLightweight(*a);
+  if (IsLightweight(*a)) return false;  // stable: keep the model's order
+  return a->tab_index() < b->tab_index();
+}
+
+Fl_Align LabelAlign(TextAlign align) {
+  // Windows labels start their text at the top; text beyond the box is cut.
+  Fl_Align result = FL_ALIGN_INSIDE | FL_ALIGN_TOP | FL_ALIGN_CLIP;
+  if (align == TextAlign::Left) result |= FL_ALIGN_LEFT;
+  if (align == TextAlign::Right) result |= FL_ALIGN_RIGHT;
+  return result;
+}
+
+bool Covers(const Control& front, const Control& other) {
+  return front.left <= other.left && front.top <= other.top &&
+         front.left + front.width >= other.left + other.width &&
+         front.top + front.height >= other.top + other.height;
+}
+
+std::string LabelOf(const Fl_Widget& widget) {
+  return widget.label() != nullptr ? widget.label() : "";
+}
+
+}  // namespace
+
+struct FltkFormView::Widgets {
+  explicit Widgets(Form1& model) : form(model) {}
+
+  Form1& form;
+  std::unique_ptr<Fl_RGB_Image> icon;  // outlives the window, which shows it
+  std::unique_ptr<fltk::FormWindow> window;
+  Fl_Group* panels = nullptr;  // the three panels only, so raising one reorders only them
+  std::map<const Control*, Fl_Widget*> widget_of;
+  std::map<const Fl_Widget*, Control*> control_of;
+  PixelRect applied_window{-1, -1, -1, -1};
+
+  void Build();
+  Fl_Widget* Create(Control& control);
+  Fl_Widget* CreateLabel(const Control& control, const PixelRect& r);
+  Fl_Widget* CreateLine(const Line& line, const PixelRect& r);
+  Fl_Widget* CreateClickable(Control& control, const PixelRect& r);
+  void Attach(Control& control, Fl_Widget* widget);
+
+  void Sync();
+  bool SyncWindow();
+  bool SyncControl(const Control& control);
+  bool SyncValue(const Control& control, Fl_Widget& widget);
+  bool SyncPanels();
+
+  void MoveFocus(bool backwards);
+  static void OnClick(Fl_Widget* widget, void* self);
+  static void OnWindowCallback(Fl_Widget* widget, void* self);
+};
+
+void FltkFormView::Widgets::Build() {
+  icon = fltk::MakeAddInIcon();
+  window = std::make_unique<fltk::FormWindow>(0, 0, 1, 1);
+  window->xclass("zavo");
+  window->icon(icon.get());
+  window->callback(&Widgets::OnWindowCallback, this);
+  window->on_tab = [this](bool backwards) { MoveFocus(backwards); };
+  Fl_Group::current(nullptr);
+  // FLTK offers a click only to groups that contain it: this one spans any
+  // place a panel can be, and draws nothing itself.
+  panels = new fltk::TabPassingGroup(0, 0, kPanelsExtent, kPanelsExtent);
+  panels->clip_children(0);
+  std::vector<Control*> order = form.controls();
+  std::stable_sort(order.begin(), order.end(), BuildsEarlier);
+  for (Control* control : order) widget_of[control] = Create(*control);
+  for (Control* control : order) Attach(*control, widget_of[control]);
+  window->add(panels);
+}
+
+// The containers are groups; contents are added by Attach, in build order.
+Fl_Widget* FltkFormView::Widgets::Create(Control& control) {
+  Fl_Group::current(nullptr);
+  const PixelRect r = RectOf(control);
+  Fl_Widget* widget = nullptr;
+  switch (control.kind()) {
+    case ControlKind::Label:
+      widget = CreateLabel(control, r);
+      break;
+    case ControlKind::Image:
+      widget = new Fl_Box(r.x, r.y, r.w, r.h);
+      widget->image(icon.get());
+      widget->align(FL_ALIGN_INSIDE | FL_ALIGN_TOP_LEFT | FL_ALIGN_CLIP);
+      break;
+    case ControlKind::Panel:
+      widget = new fltk::TabPassingGroup(r.x, r.y, r.w, r.h);
+      widget->box(FL_FLAT_BOX);  // opaque, so the panel in front hides those behind
+      break;
+    case ControlKind::Frame:
+      widget = new fltk::CaptionFrame(r.x, r.y, r.w, r.h);
+      widget->align(FL_ALIGN_INSIDE | FL_ALIGN_TOP_LEFT);  // the frame draws its own caption
+      break;
+    case ControlKind::Line:
+      widget = CreateLine(static_cast<const Line&>(control), r);
+      break;
+    default:
+      widget = CreateClickable(control, r);
+      break;
+  }
+  Fl_Group::current(nullptr);
+  widget->labelfont(FL_HELVETICA);
+  widget->labelsize(fltk::PointsToPixels(control.font_points));
+  if (control.kind() != ControlKind::Image) widget->labeltype(fltk::PlainLabel());
+  if (!control.caption.empty()) widget->copy_label(control.caption.c_str());
+  control_of[widget] = &control;
+  return widget;
+}
+
+Fl_Widget* FltkFormView::Widgets::CreateLabel(const Control& control, const PixelRect& r) {
+  auto* label = new Fl_Box(r.x, r.y, r.w, r.h);
+  label->box(control.border ? FL_THIN_DOWN_BOX : FL_NO_BOX);
+  label->align(LabelAlign(control.align));
+  return label;
+}
+
+Fl_Widget* FltkFormView::Widgets::CreateLine(const Line& line, const PixelRect& r) {
+  int x = 0;
+  int y = 0;
+  WindowTwips(*line.container(), x, y);
+  return new fltk::LineWidget(r.x, r.y, r.w, r.h, TwipsToPixels(x + line.x1),
+                              TwipsToPixels(y + line.y1), TwipsToPixels(x + line.x2),
+                              TwipsToPixels(y + line.y2));
+}
+
+Fl_Widget* FltkFormView::Widgets::CreateClickable(Control& control, const PixelRect& r) {
+  const Fl_Align text = FL_ALIGN_INSIDE | FL_ALIGN_CLIP;
+  Fl_Widget* widget = nullptr;
+  switch (control.kind()) {
+    case ControlKind::ScrollBar:
+      return new fltk::QualityScrollbar(r.x, r.y, r.w, r.h, static_cast<ScrollBar&>(control),
+                                        [this] { Sync(); });
+    case ControlKind::CheckBox:
+      widget = new fltk::TriStateCheck(r.x, r.y, r.w, r.h);
+      widget->align(text | FL_ALIGN_LEFT);
+      break;
+    case ControlKind::OptionButton:
+      widget = new Fl_Round_Button(r.x, r.y, r.w, r.h);
+      widget->type(FL_RADIO_BUTTON);
+      widget->align(text | FL_ALIGN_LEFT);
+      // A click on the selected button is a click too.
+      widget->when(FL_WHEN_RELEASE | FL_WHEN_NOT_CHANGED);
+      break;
+    default:
+      widget = new fltk::CommandButton(r.x, r.y, r.w, r.h);
+      widget->align(text);
+      break;
+  }
+  widget->callback(&Widgets::OnClick, this);
+  return widget;
+}
+
+void FltkFormView::Widgets::Attach(Control& control, Fl_Widget* widget) {
+  Fl_Group* parent = window.get();
+  if (control.kind() == ControlKind::Panel) {
+    parent = panels;
+  } else if (control.container() != nullptr) {
+    parent = static_cast<Fl_Group*>(widget_of.at(control.container()));
+  }
+  parent->add(widget);
+}
+
+// --- from the model onto the widgets ---
+
+void FltkFormView::Widgets::Sync() {
+  bool changed = SyncWindow();
+  for (const Control* control : form.controls()) changed |= SyncControl(*control);
+  changed |= SyncPanels();
+  // FLTK repaints a changed widget alone, over any sibling lying on top of
+  // it; one repaint of the whole window keeps the stacking right.
+  if (changed) window->redraw();
+}
+
+bool FltkFormView::Widgets::SyncWindow() {
+  bool changed = false;
+  if (LabelOf(*window) != form.caption) {
+    window->copy_label(form.caption.c_str());
+    changed = true;
+  }
+  const PixelRect wanted{TwipsToPixels(form.left), TwipsToPixels(form.top),
+                         TwipsToPixels(form.client_width), TwipsToPixels(form.client_height)};
+  // Compared with what was applied last, not with the window: a window
+  // manager may have moved it since, and the model has not asked for that.
+  if (wanted != applied_window) {
+    window->resize(wanted.x, wanted.y, wanted.w, wanted.h);
+    applied_window = wanted;
+    changed = true;
+  }
+  return changed;
+}
+
+bool FltkFormView::Widgets::SyncControl(const Control& control) {
+  Fl_Widget& widget = *widget_of.at(&control);
+  bool changed = false;
+  const PixelRect wanted = RectOf(control);
+  if (RectOf(widget) != wanted) {
+    widget.resize(wanted.x, wanted.y, wanted.w, wanted.h);  // a group takes its contents along
+    changed = true;
+  }
+  if (control.kind() != ControlKind::Image && LabelOf(widget) != control.caption) {
+    widget.copy_label(control.caption.c_str());
+    changed = true;
+  }
+  if (control.enabled != (widget.active() != 0)) {
+    if (control.enabled) {
+      widget.activate();
+    } else {
+      widget.deactivate();
+    }
+    changed = true;
+  }
+  return SyncValue(control, widget) || changed;
+}
+
+bool FltkFormView::Widgets::SyncValue(const Control& control, Fl_Widget& widget) {
+  switch (control.kind()) {
+    case ControlKind::ScrollBar: {
+      auto& bar = static_cast<fltk::QualityScrollbar&>(widget);
+      const int value = static_cast<const ScrollBar&>(control).shown_value();
+      if (static_cast<int>(bar.value()) == value) return false;
+      bar.value(value);
+      return true;
+    }
+    case ControlKind::CheckBox: {
+      auto& box = static_cast<fltk::TriStateCheck&>(widget);
+      const int value = static_cast<const CheckBox&>(control).value();
+      // FLTK toggles the tick itself on a click; the model's value wins.
+      if (box.tri() == value && box.value() == (value != 0 ? 1 : 0)) return false;
+      box.tri(value);
+      return true;
+    }
+    case ControlKind::OptionButton: {
+      auto& button = static_cast<Fl_Button&>(widget);
+      const int selected = static_cast<const OptionButton&>(control).selected() ? 1 : 0;
+      if (button.value() == selected) return false;
+      button.value(selected);
+      return true;
+    }
+    default:
+      return false;
+  }
+}
+
+bool FltkFormView::Widgets::SyncPanels() {
+  bool changed = false;
+  const std::vector<int>& stack = form.panel_stack();
+  for (size_t i = 0; i < stack.size(); ++i) {
+    Fl_Widget* panel = widget_of.at(form.Picture1[stack[i]].get());
+    if (panels->child(static_cast<int>(i)) != panel) {
+      panels->insert(*panel, static_cast<int>(i));
+      changed = true;
+    }
+  }
+  // A panel wholly behind the front one is hidden as well: otherwise a
+  // repaint of one of its controls would show through the front panel.
+  const Control& front = *form.Picture1[form.FrontPanel()];
+  for (const auto& picture : form.Picture1) {
+    Fl_Widget& panel = *widget_of.at(picture.get());
+    const bool hidden = picture.get() != &front && Covers(front, *picture);
+    if (hidden == (panel.visible() == 0)) continue;
+    if (hidden) {
+      panel.hide();
+    } else {
+      panel.show();
+    }
+    changed = true;
+  }
+  return changed;
+}
+
+// --- from the widgets to the model ---
+
+void FltkFormView::Widgets::OnClick(Fl_Widget* widget, void* self) {
+  auto& widgets = *static_cast<Widgets*>(self);
+  Control& control = *widgets.control_of.at(widget);
+  switch (control.kind()) {
+    case ControlKind::CheckBox:
+      static_cast<CheckBox&>(control).UserClick();
+      break;
+    case ControlKind::OptionButton:
+      static_cast<OptionButton&>(control).UserClick();
+      break;
+    case ControlKind::Button:
+      static_cast<Button&>(control).UserClick();
+      break;
+    default:
+      break;
+  }
+  widgets.Sync();
+}
+
+// The window's callback runs for a close through the frame (FL_CLOSE) and
+// for Escape (FL_SHORTCUT). Only the first closes the window.
+void FltkFormView::Widgets::OnWindowCallback(Fl_Widget* /*widget*/, void* self) {
+  if (Fl::event() == FL_SHORTCUT && Fl::event_key() == FL_Escape) return;
+  static_cast<Widgets*>(self)->form.Unload();
+}
+
+void FltkFormView::Widgets::MoveFocus(bool backwards) {
+  const auto at = control_of.find(Fl::focus());
+  form.SetFocus(at != control_of.end() ? at->second : nullptr);
+  form.FocusNext(backwards);
+  if (form.focus() != nullptr) widget_of.at(form.focus())->take_focus();
+}
+
+// --- FltkFormView ---
+
+FltkFormView::FltkFormView(Form1& form) : form_(form), widgets_(std::make_unique<Widgets>(form)) {
+  fltk::SetUpFonts();
+  widgets_->Build();
+  form_.on_repaint = [this] { widgets_->Sync(); };
+  form_.on_unloaded = [this] {
+    widgets_->window->hide();
+    Fl::flush();
+  };
+  widgets_->Sync();
+}
+
+FltkFormView::~FltkFormView() {
+  form_.on_repaint = nullptr;
+  form_.on_unloaded = nullptr;
+}
+
+int FltkFormView::ScreenWidthTwips() const { return Fl::w() * kTwipsPerPixel; }
+int FltkFormView::ScreenHeightTwips() const { return Fl::h() * kTwipsPerPixel; }
+
+void FltkFormView::Show() {
+  widgets_->window->show();
+  // Wait briefly for the first paint, so a read-mode run shows a drawn
+  // window while it converts; a slow display only costs this bound.
+  const auto give_up = std::chrono::steady_clock::now() + std::chrono::milliseconds(500);
+  while (!widgets_->window->drawn() && std::chrono::steady_clock::now() < give_up) {
+    Fl::wait(0.01);
+    Fl::flush();
+  }
+}
+
+void FltkFormView::RunUntilClosed() {
+  while (!form_.unloaded() && widgets_->window->shown()) Fl::wait();
+}
+
+Fl_Window* FltkFormView::window() const { return widgets_->window.get(); }
+
+Fl_Widget* FltkFormView::WidgetOf(const Control& control) const {
+  const auto at = widgets_->widget_of.find(&control);
+  return at != widgets_->widget_of.end() ? at->second : nullptr;
+}
+
+}  // namespace zavo::ui

@@ -11,6 +11,9 @@ namespace {
 
 constexpr int32_t kStatusOk = 0;
 constexpr int32_t kStatusFailed = -1;
+// The first line of a failure box; the error's own message follows.
+constexpr const char* kLoadFailed = "読み込みに失敗しました。";
+constexpr const char* kSaveFailed = "保存に失敗しました。";
 
 }  // namespace
 
@@ -56,7 +59,7 @@ int32_t LibraryImgKit::ImgKitTiffFileSave(const std::string& path, ImageHandle i
     ReportError(Error(ErrorKind::Unsupported,
                       "TIFF: compression mode " + std::to_string(compression) +
                           " is not supported (0 none, 5 PackBits): " + path),
-                caption, message);
+                caption, kSaveFailed);
     return kStatusFailed;
   }
   const bool packbits = compression == kImgKitTiffPackBits;
@@ -83,7 +86,7 @@ ImageHandle LibraryImgKit::Load(const Loader& load, const std::string& caption,
   }();
   PrintWarnings(warnings);
   if (!image) {
-    ReportError(image.error(), caption, message);
+    ReportError(image.error(), caption, kLoadFailed);
     return 0;
   }
   const ImageHandle handle = next_handle_++;
@@ -97,7 +100,7 @@ int32_t LibraryImgKit::Save(const Saver& save, ImageHandle image, const std::str
   if (picture == nullptr) {
     ReportError(Error(ErrorKind::InvalidValue,
                       "no picture to save (handle " + std::to_string(image) + "): " + path),
-                caption, message);
+                caption, kSaveFailed);
     return kStatusFailed;
   }
   Result<void> saved = [&] {
@@ -105,17 +108,16 @@ int32_t LibraryImgKit::Save(const Saver& save, ImageHandle image, const std::str
     return save(*picture, progress.get());
   }();
   if (!saved) {
-    ReportError(saved.error(), caption, message);
+    ReportError(saved.error(), caption, kSaveFailed);
     return kStatusFailed;
   }
   return kStatusOk;
 }
 
 void LibraryImgKit::ReportError(const Error& error, const std::string& caption,
-                                const std::string& message) {
+                                const std::string& failure) {
   const std::string title = caption.empty() ? kAppTitle : caption;
-  const std::string text = message.empty() ? error.message() : message + "\n" + error.message();
-  ReportFailure(boxes_, text, kMbCritical, title);
+  ReportFailure(boxes_, failure + "\n" + error.message(), kMbCritical, title);
 }
 
 void LibraryImgKit::PrintWarnings(const Warnings& warnings) {

@@ -49,7 +49,8 @@ class LibraryImgKit : public ImgKit {
   ImageHandle Load(const Loader& load, const std::string& caption, const std::string& message);
   int32_t Save(const Saver& save, ImageHandle image, const std::string& path,
                const std::string& caption, const std::string& message);
-  void ReportError(const Error& error, const std::string& caption, const std::string& message);
+  // `failure` says what failed, in the user's words.
+  void ReportError(const Error& error, const std::string& caption, const std::string& failure);
   void PrintWarnings(const Warnings& warnings);
   std::unique_ptr<Progress> BeginProgress(const std::string& caption, const std::string& message);
 

@@ -83,13 +83,16 @@ Result<void> SaveBmpFile(const std::string& path, const Image& image, Progress* 
   const std::vector<uint8_t> headers = HeadersFor(image);
   auto file = AtomicFile::Create(path);
   if (!file) return file.error();
-  const std::array<std::span<const uint8_t>, 2> pieces{
-      std::span<const uint8_t>(headers),
-      std::span<const uint8_t>(image.data(), image.size_bytes())};
-  ZAVO_TRY(file->WriteAll(pieces));
-  ZAVO_TRY(file->Commit(Durability::Renamed));
-  ReportProgress(progress, image.height(), image.height());
-  return {};
+  ZAVO_TRY(file->Write(headers.data(), headers.size()));
+  // The pixels are already in file order; large pieces keep the system calls
+  // few while a progress display still sees the rows go out.
+  const size_t rows_per_piece = std::max<size_t>(1, (size_t{16} << 20) / image.stride());
+  for (size_t row = 0; row < image.height(); row += rows_per_piece) {
+    const size_t rows = std::min<size_t>(rows_per_piece, image.height() - row);
+    ZAVO_TRY(file->Write(image.data() + row * image.stride(), rows * image.stride()));
+    ReportProgress(progress, row + rows, image.height());
+  }
+  return file->Commit(Durability::Renamed);
 }
 
 }  // namespace zavo

@@ -3,16 +3,13 @@
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
-#include <sys/uio.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
-#include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <utility>
-#include <vector>
 
 namespace zavo {
 namespace {
@@ -122,12 +119,10 @@ Result<AtomicFile> AtomicFile::Create(const std::string& target) {
   const std::string folder = FolderOf(target);
   const std::string name = slash == std::string::npos ? target : target.substr(slash + 1);
   std::string pattern = folder + "." + name + ".zavo-XXXXXX";
-  std::vector<char> buffer(pattern.begin(), pattern.end());
-  buffer.push_back('\0');
-  const int fd = ::mkostemp(buffer.data(), O_CLOEXEC);
+  const int fd = ::mkostemp(pattern.data(), O_CLOEXEC);
   if (fd < 0) return IoError("cannot write a file in the folder of", target, errno);
   ::fchmod(fd, ModeFor(target));
-  return AtomicFile(target, std::string(buffer.data()), fd);
+  return AtomicFile(target, pattern, fd);
 }
 
 Result<AtomicFile> AtomicFile::CreateWithScratch(const std::string& target,
@@ -152,29 +147,6 @@ Result<void> AtomicFile::Write(const void* data, size_t size) {
     }
     bytes += written;
     size -= static_cast<size_t>(written);
-  }
-  return {};
-}
-
-Result<void> AtomicFile::WriteAll(std::span<const std::span<const uint8_t>> pieces) {
-  std::vector<iovec> vec;
-  for (const auto& piece : pieces) {
-    if (!piece.empty()) vec.push_back({const_cast<uint8_t*>(piece.data()), piece.size()});
-  }
-  size_t first = 0;
-  while (first < vec.size()) {
-    const int count = static_cast<int>(std::min<size_t>(vec.size() - first, IOV_MAX));
-    const ssize_t written = ::writev(fd_, vec.data() + first, count);
-    if (written < 0) {
-      if (errno == EINTR) continue;
-      return WriteError(errno);
-    }
-    size_t left = static_cast<size_t>(written);
-    while (first < vec.size() && left >= vec[first].iov_len) left -= vec[first++].iov_len;
-    if (left > 0) {
-      vec[first].iov_base = static_cast<uint8_t*>(vec[first].iov_base) + left;
-      vec[first].iov_len -= left;
-    }
   }
   return {};
 }

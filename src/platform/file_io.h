@@ -57,8 +57,6 @@ class AtomicFile {
   const std::string& scratch() const { return scratch_; }
 
   Result<void> Write(const void* data, size_t size);
-  // Writes several pieces with as few system calls as the kernel allows.
-  Result<void> WriteAll(std::span<const std::span<const uint8_t>> pieces);
   Result<void> Commit(Durability durability);
 
   // The message for a failed write: names the file and the system's reason.

@@ -74,6 +74,27 @@ Result<PixelFormat> ChooseOutputColours(jpeg_decompress_struct* cinfo, const std
   }
 }
 
+// Huffman-coded data spends at least one bit on every block (its DC code), so
+// a file far smaller than that holds almost none of the picture its header
+// claims: a few hundred bytes could otherwise make us decode hundreds of
+// megapixels of gray fill. Arithmetic coding can go below a bit a block.
+Result<void> CheckDataCanHoldThePicture(const jpeg_decompress_struct& cinfo, size_t file_bytes,
+                                        const std::string& name) {
+  if (cinfo.arith_code) return {};
+  uint64_t blocks = 0;
+  for (int i = 0; i < cinfo.num_components; ++i) {
+    blocks += uint64_t{cinfo.comp_info[i].width_in_blocks} * cinfo.comp_info[i].height_in_blocks;
+  }
+  const uint64_t least_bytes = blocks / 8;
+  // A cut-off file still imports what it holds; one with under 1% is no picture.
+  if (uint64_t{file_bytes} * 100 >= least_bytes) return {};
+  return Error(ErrorKind::Truncated,
+               "JPEG: " + std::to_string(file_bytes) + " bytes cannot hold the " +
+                   std::to_string(cinfo.image_width) + " x " + std::to_string(cinfo.image_height) +
+                   " picture the header claims (it needs at least " +
+                   std::to_string(least_bytes) + "): " + name);
+}
+
 // round(a * b / 255) without a division; exact for a and b in 0..255.
 inline uint8_t MulDiv255(unsigned a, unsigned b) {
   const unsigned v = a * b + 128;
@@ -273,6 +294,8 @@ Result<Image> DecodeJpeg(std::span<const uint8_t> data, const std::string& name,
   Result<PixelFormat> format = ChooseOutputColours(&d->cinfo, name);
   if (!format) return format.error();
   // Checked before jpeg_start_decompress allocates libjpeg's own buffers.
+  ZAVO_TRY(CheckImageSize(d->cinfo.image_width, d->cinfo.image_height, "JPEG: " + name));
+  ZAVO_TRY(CheckDataCanHoldThePicture(d->cinfo, data.size(), name));
   Result<Image> image =
       Image::Create(d->cinfo.image_width, d->cinfo.image_height, *format, "JPEG: " + name);
   if (!image) return image.error();

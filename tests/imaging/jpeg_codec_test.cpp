@@ -368,6 +368,18 @@ TEST(JpegDecoder, RefusesPicturesBeyondThePixelLimitBeforeAllocating) {
   EXPECT_EQ(image.error().kind(), ErrorKind::TooLarge);
 }
 
+// Found by fuzzing: 267 bytes claiming 65295 x 2341 took seconds of gray fill.
+TEST(JpegDecoder, RefusesAFileFarTooSmallForThePictureItClaims) {
+  std::vector<uint8_t> bytes = CmykPatch({0, 0, 0, 0}, true);
+  const size_t sof = FindLastMarker(bytes, 0xC0);
+  bytes[sof + 5] = bytes[sof + 7] = 0x3E;  // about 16000 x 16000 pixels, within the limit
+  Result<Image> image = DecodeJpeg(bytes, "bomb.jpg", nullptr, nullptr);
+  ASSERT_FALSE(image.ok());
+  EXPECT_EQ(image.error().kind(), ErrorKind::Truncated);
+  EXPECT_NE(image.error().message().find("cannot hold the 159"),
+            std::string::npos);
+}
+
 // A damaged progressive file may repeat scans without end; each is a pass
 // over the whole picture, so the decoder gives up after 500.
 TEST(JpegDecoder, StopsAfterTooManyScans) {

@@ -18,7 +18,8 @@ for group in "${@:-build}"; do
 done
 
 missing=()
-installed=$(dpkg-query -W -f='${db:Status-Status} ${Package}\n' "${wanted[@]}" 2>/dev/null |
+# dpkg-query fails when it knows none of some name: that only means "missing".
+installed=$( (dpkg-query -W -f='${db:Status-Status} ${Package}\n' "${wanted[@]}" 2>/dev/null || true) |
             awk '$1 == "installed" { print $2 }')
 for name in "${wanted[@]}"; do
   grep -qx "$name" <<<"$installed" || missing+=("$name")

@@ -1,0 +1,64 @@
+// Drives the imaging library without the window, for the benchmark: the
+// exports exactly as the Save buttons run them, and the import with or
+// without the progress display (to measure what the display costs).
+//   zavo_bench export-jpeg IN.bmp OUT.jpg QUALITY GRAY
+//   zavo_bench export-tiff IN.bmp OUT.tif none|packbits
+//   zavo_bench import-jpeg|import-tiff IN OUT.bmp [--display | --progress]
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <string>
+
+#include "app/module_state.h"
+#include "imaging/host_exchange.h"
+#include "imaging/imgkit_library.h"
+#include "platform/message_box.h"
+#include "ui/fltk_progress.h"
+#include "ui/fltk_view.h"
+
+namespace {
+
+int Usage(const char* program) {
+  std::fprintf(stderr,
+               "usage: %s export-jpeg IN.bmp OUT QUALITY GRAY | export-tiff IN.bmp OUT "
+               "none|packbits | import-jpeg|import-tiff IN OUT.bmp [--display|--progress]\n",
+               program);
+  return 2;
+}
+
+// `option` is "", "--display" (the display opened, as the program has it)
+// or "--progress" (the display and the progress window).
+int Import(const std::string& kind, const char* source, const char* transfer,
+           const std::string& option) {
+  zavo::StderrMessageBoxes boxes;
+  std::unique_ptr<zavo::ui::FltkProgressDisplay> display;
+  if (!option.empty() && !zavo::ui::OpenDisplayIfAny()) {
+    std::fprintf(stderr, "%s needs a display\n", option.c_str());
+    return 2;
+  }
+  if (option == "--progress") display = std::make_unique<zavo::ui::FltkProgressDisplay>();
+  zavo::LibraryImgKit imgkit(boxes, display.get());
+  const int16_t format = kind == "import-jpeg" ? zavo::kFormatJpeg : zavo::kFormatTiff;
+  return zavo::ImportForHost(imgkit, format, source, transfer) ? 0 : 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const std::string kind = argc > 1 ? argv[1] : "";
+  zavo::StderrMessageBoxes boxes;
+  zavo::LibraryImgKit imgkit(boxes);
+  if (kind == "export-jpeg" && argc == 6) {
+    zavo::ExportJpeg(imgkit, argv[2], argv[3], static_cast<int16_t>(std::atoi(argv[4])),
+                     static_cast<int16_t>(std::atoi(argv[5])));
+    return 0;
+  }
+  if (kind == "export-tiff" && argc == 5) {
+    zavo::ExportTiff(imgkit, argv[2], argv[3], std::string(argv[4]) == "packbits" ? 1 : 0);
+    return 0;
+  }
+  if ((kind == "import-jpeg" || kind == "import-tiff") && (argc == 4 || argc == 5)) {
+    return Import(kind, argv[2], argv[3], argc == 5 ? argv[4] : "");
+  }
+  return Usage(argv[0]);
+}

@@ -1,5 +1,6 @@
-// The process entry: chooses the outside world (display or none), creates the
-// window model and runs start-up; write mode then waits for the window.
+// The process entry: chooses the outside world (a display through the window
+// module, or none), creates the window model and runs start-up; write mode
+// then waits for the window.
 #include <unistd.h>
 
 #include <climits>
@@ -12,10 +13,9 @@
 #include "app/headless_window.h"
 #include "app/help.h"
 #include "app/startup.h"
+#include "app/window_module_loader.h"
 #include "imaging/imgkit_library.h"
 #include "platform/runtime_error.h"
-#include "ui/fltk_progress.h"
-#include "ui/fltk_view.h"
 
 namespace {
 
@@ -34,24 +34,23 @@ int ReportUnhandled(zavo::MessageBoxes& boxes, const zavo::Error& error) {
 
 int Run(int argc, char** argv) {
   const std::vector<std::string> arguments(argv + 1, argv + argc);
-  const bool display = zavo::ui::OpenDisplayIfAny();
+  const std::string folder = ExecutableFolder(argv[0]);
+  zavo::ui::WindowModule* screen = zavo::LoadWindowModule(folder);
+  if (screen != nullptr && !screen->OpenDisplay()) screen = nullptr;
   zavo::StderrMessageBoxes stderr_boxes;
-  zavo::ui::FltkMessageBoxes screen_boxes;
-  zavo::MessageBoxes& boxes = display ? static_cast<zavo::MessageBoxes&>(screen_boxes)
-                                      : static_cast<zavo::MessageBoxes&>(stderr_boxes);
-  zavo::ui::FltkProgressDisplay progress;
-  zavo::LibraryImgKit imgkit(boxes, display ? &progress : nullptr);
+  zavo::MessageBoxes& boxes = screen ? screen->boxes() : stderr_boxes;
+  zavo::LibraryImgKit imgkit(boxes, screen ? &screen->progress() : nullptr);
   zavo::ModuleState state;
   zavo::ui::Form1 form(state, imgkit, boxes);
-  std::unique_ptr<zavo::ui::FltkFormView> view;
+  std::unique_ptr<zavo::ui::FormWindow> window;
   zavo::HeadlessWindow headless;
-  if (display) view = std::make_unique<zavo::ui::FltkFormView>(form);
-  zavo::WindowHost& window = display ? static_cast<zavo::WindowHost&>(*view) : headless;
+  if (screen != nullptr) window = screen->CreateWindow(form);
+  zavo::WindowHost& host = window ? static_cast<zavo::WindowHost&>(*window) : headless;
   try {
     const zavo::StartupOutcome outcome =
-        zavo::Form_Load(form, state, window, boxes, imgkit, ExecutableFolder(argv[0]), arguments);
+        zavo::Form_Load(form, state, host, boxes, imgkit, folder, arguments);
     if (!outcome.wait_for_user) return outcome.exit_status;
-    view->RunUntilClosed();
+    window->RunUntilClosed();
     return zavo::kExitNormal;
   } catch (const zavo::Error& error) {
     return ReportUnhandled(boxes, error);

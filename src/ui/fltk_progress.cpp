@@ -5,6 +5,8 @@
 #include <FL/Fl_Progress.H>
 #include <FL/Fl_Window.H>
 
+#include "ui/fltk_widgets.h"
+
 namespace zavo::ui {
 namespace {
 
@@ -38,6 +40,7 @@ class ProgressWindow : public Progress {
 
  private:
   void Open() {
+    fltk::SetUpFonts();
     window_ = std::make_unique<Fl_Window>(320, 76);
     window_->copy_label(caption_.c_str());
     window_->xclass("zavo");

@@ -8,6 +8,7 @@
 #include "app/startup.h"
 #include "platform/message_box.h"
 #include "ui/form1.h"
+#include "ui/window_module.h"
 
 class Fl_Widget;
 class Fl_Window;
@@ -27,7 +28,7 @@ class FltkMessageBoxes : public MessageBoxes {
 };
 
 // The window of Form1 on the display.
-class FltkFormView : public WindowHost {
+class FltkFormView : public FormWindow {
  public:
   explicit FltkFormView(Form1& form);
   ~FltkFormView() override;
@@ -37,8 +38,7 @@ class FltkFormView : public WindowHost {
   int ScreenHeightTwips() const override;
   void Show() override;
 
-  // Runs the event loop until the window is unloaded.
-  void RunUntilClosed();
+  void RunUntilClosed() override;
 
   // For tests: the window and the widget that shows `control`.
   Fl_Window* window() const;

@@ -91,6 +91,21 @@ TEST(ReadMode, WithoutTheHostTokenWarnsOnStderrAndStillImports) {
   EXPECT_TRUE(std::filesystem::exists(dir.File("t.bmp")));
 }
 
+TEST(ReadMode, GoesOnWithoutADisplayWhenTheWindowModuleIsMissing) {
+  TempDir dir;
+  std::filesystem::copy_file(ZAVO_BINARY, dir.File("zavo"));
+  std::filesystem::permissions(dir.File("zavo"), std::filesystem::perms::owner_all);
+  const std::string source = dir.File("a.jpg");
+  ASSERT_EQ(RunCommand("convert -size 8x8 xc:red " + Quote(source)), 0);
+  std::string output;
+  const int status = RunCommand("DISPLAY=:0 timeout 60 " + Quote(dir.File("zavo")) + " " +
+                                    ImportArguments("/JPG", source, dir.File("t.bmp")) + " 2>&1",
+                                &output);
+  EXPECT_EQ(status, 0);
+  EXPECT_NE(output.find("cannot load the window module"), std::string::npos) << output;
+  EXPECT_TRUE(std::filesystem::exists(dir.File("t.bmp")));
+}
+
 TEST(ReadMode, NoModeAndGifEndNormally) {
   EXPECT_EQ(RunZavo("/GP").status, 0);
   const ProcessRun gif = RunZavo("/GP /R /GIF /ON=a.gif /FN=b.bmp");

@@ -26,6 +26,7 @@ fail() {
 }
 
 cp "$zavo_built" "$T/zavo"
+cp "$(dirname "$zavo_built")/zavo_window.so" "$T/"  # the window lives in this module
 template="$(dirname "$zavo_built")/DEF_ZAVO.CNF"
 [[ -f "$template" ]] || template="$here/../../data/DEF_ZAVO.CNF"
 cp "$template" "$T/DEF_ZAVO.CNF"

@@ -268,6 +268,18 @@ Result<void> WriteTiff(const AtomicFile& file, const Image& image, bool packbits
 
 }  // namespace
 
+Result<Image> CreatePicture(const TiffSource& source, uint64_t row_bytes, bool check_rows) {
+  const TiffLayout& layout = source.layout;
+  const auto scanline = static_cast<uint64_t>(TIFFScanlineSize64(source.tif));
+  if (check_rows && scanline != row_bytes) {
+    return source.messages->Failure("rows of " + std::to_string(scanline) +
+                                    " bytes do not hold " + std::to_string(layout.width) +
+                                    " pixels");
+  }
+  return Image::Create(layout.width, layout.height, layout.format,
+                       "TIFF: " + source.messages->name());
+}
+
 void ReportRows(const TiffSource& source, uint64_t rows_done, uint64_t total_rows) {
   if (rows_done == total_rows || rows_done % source.layout.rows_per_strip == 0) {
     ReportProgress(source.progress, rows_done, total_rows);

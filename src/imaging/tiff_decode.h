@@ -68,6 +68,10 @@ Result<Image> DecodeRgba(const TiffSource& source);
 std::optional<std::string> SamplesRouteRefuses(TIFF* tif, const TiffLayout& layout);
 Result<Image> DecodeSamples(const TiffSource& source);
 
+// The picture a route decodes into, once libtiff's rows are known to hold
+// `row_bytes` (checked only when `check_rows`: tiled files have no rows).
+Result<Image> CreatePicture(const TiffSource& source, uint64_t row_bytes, bool check_rows);
+
 // Reports progress once a strip's worth of rows is done, and at the end.
 void ReportRows(const TiffSource& source, uint64_t rows_done, uint64_t total_rows);
 

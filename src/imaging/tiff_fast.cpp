@@ -56,13 +56,7 @@ bool FastRouteTakes(const TiffLayout& layout) {
 Result<Image> DecodeFast(const TiffSource& source) {
   const TiffLayout& layout = source.layout;
   const uint64_t row_bytes = uint64_t{layout.width} * layout.samples;
-  if (static_cast<uint64_t>(TIFFScanlineSize64(source.tif)) != row_bytes) {
-    return source.messages->Failure("rows of " + std::to_string(TIFFScanlineSize64(source.tif)) +
-                                    " bytes do not hold " + std::to_string(layout.width) +
-                                    " pixels");
-  }
-  auto image =
-      Image::Create(layout.width, layout.height, layout.format, "TIFF: " + source.messages->name());
+  auto image = CreatePicture(source, row_bytes, true);
   if (!image) return image.error();
   // Four samples do not fit a three-byte-a-pixel row: those go through a buffer.
   std::vector<uint8_t> rgba(layout.samples == 4 ? row_bytes : 0);

@@ -342,13 +342,7 @@ std::optional<std::string> SamplesRouteRefuses(TIFF* tif, const TiffLayout& layo
 Result<Image> DecodeSamples(const TiffSource& source) {
   const TiffLayout& layout = source.layout;
   const uint64_t row_bytes = RowBytes(layout, layout.width);
-  if (!layout.tiled && static_cast<uint64_t>(TIFFScanlineSize64(source.tif)) != row_bytes) {
-    return source.messages->Failure("rows of " + std::to_string(TIFFScanlineSize64(source.tif)) +
-                                    " bytes do not hold " + std::to_string(layout.width) +
-                                    " pixels");
-  }
-  auto image =
-      Image::Create(layout.width, layout.height, layout.format, "TIFF: " + source.messages->name());
+  auto image = CreatePicture(source, row_bytes, !layout.tiled);
   if (!image) return image.error();
   BandReader reader(source, row_bytes);
   const PixelConverter converter(source.tif, layout);

@@ -286,18 +286,26 @@ void ReportRows(const TiffSource& source, uint64_t rows_done, uint64_t total_row
   }
 }
 
-Result<Image> DecodeTiffVia(TiffRoute route, std::span<const uint8_t> data, const std::string& name,
-                            Warnings* warnings, Progress* progress) {
+namespace {
+
+Result<Image> DecodeMemory(TiffRoute route, TiffMemory memory, const std::string& name,
+                           Warnings* warnings, Progress* progress) {
   TiffMessages messages(name);
-  TiffMemory memory{data};
   TiffPtr tif = OpenTiffInMemory(&memory, &messages);
   if (!tif) {
     messages.MoveWarningsTo(warnings);
     return messages.Failure("not a TIFF file");
   }
-  Result<Image> image = DecodeOpened(route, tif.get(), &messages, data.size(), progress);
+  Result<Image> image = DecodeOpened(route, tif.get(), &messages, memory.bytes.size(), progress);
   messages.MoveWarningsTo(warnings);
   return image;
+}
+
+}  // namespace
+
+Result<Image> DecodeTiffVia(TiffRoute route, std::span<const uint8_t> data, const std::string& name,
+                            Warnings* warnings, Progress* progress) {
+  return DecodeMemory(route, TiffMemory{data}, name, warnings, progress);
 }
 
 Result<Image> DecodeTiff(std::span<const uint8_t> data, const std::string& name, Warnings* warnings,
@@ -306,9 +314,10 @@ Result<Image> DecodeTiff(std::span<const uint8_t> data, const std::string& name,
 }
 
 Result<Image> LoadTiffFile(const std::string& path, Warnings* warnings, Progress* progress) {
-  auto file = MappedFile::Open(path);
+  auto file = MappedFile::Open(path, /*populate=*/false);
   if (!file) return file.error();
-  return DecodeTiff(file->bytes(), path, warnings, progress);
+  return DecodeMemory(TiffRoute::Best, TiffMemory{file->bytes(), 0, true}, path, warnings,
+                      progress);
 }
 
 Result<void> SaveTiffFile(const std::string& path, const Image& image, bool packbits,

@@ -72,6 +72,9 @@ Result<Image> DecodeFast(const TiffSource& source) {
     } else if (!layout.gray()) {
       SwapRedAndBlue(row, layout.width);
     }
+    if ((y + 1) % layout.rows_per_strip == 0 || y + 1 == layout.height) {
+      ReleaseDecodedStrip(source.tif, y / layout.rows_per_strip);
+    }
     ReportRows(source, y + 1, layout.height);
   }
   return image;

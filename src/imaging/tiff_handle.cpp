@@ -1,5 +1,8 @@
 #include "imaging/tiff_handle.h"
 
+#include <sys/mman.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstdarg>
 #include <cstdio>
@@ -134,6 +137,20 @@ int TiffMessages::OnWarning(TIFF*, void* self, const char*, const char* format, 
     list.push_back(std::move(text));
   }
   return 1;
+}
+
+void ReleaseDecodedStrip(TIFF* tif, uint32_t strip) {
+  const auto* memory = static_cast<const TiffMemory*>(TIFFClientdata(tif));
+  if (memory == nullptr || !memory->file_mapping) return;
+  const uint64_t offset = TIFFGetStrileOffset(tif, strip);
+  const uint64_t count = TIFFGetStrileByteCount(tif, strip);
+  if (offset >= memory->bytes.size() || count > memory->bytes.size() - offset) return;
+  // Only whole pages inside the strip: its neighbours may share the edge pages.
+  const uint64_t page = static_cast<uint64_t>(::sysconf(_SC_PAGESIZE));
+  const auto base = reinterpret_cast<uintptr_t>(memory->bytes.data());
+  const uint64_t first = (base + offset + page - 1) / page * page;
+  const uint64_t last = (base + offset + count) / page * page;
+  if (last > first) ::madvise(reinterpret_cast<void*>(first), last - first, MADV_DONTNEED);
 }
 
 TiffPtr OpenTiffInMemory(TiffMemory* memory, TiffMessages* messages) {

@@ -51,7 +51,14 @@ using TiffPtr = std::unique_ptr<TIFF, TiffCloser>;
 struct TiffMemory {
   std::span<const uint8_t> bytes;
   uint64_t position = 0;
+  // The bytes are a file mapping whose pages may be dropped once decoded
+  // (they would be read from the file again if needed).
+  bool file_mapping = false;
 };
+
+// Hands the pages of a decoded strip back to the system, so a large
+// uncompressed file does not stay resident beside its picture.
+void ReleaseDecodedStrip(TIFF* tif, uint32_t strip);
 
 // Opens `memory` (which must outlive the handle) and reads its first directory.
 TiffPtr OpenTiffInMemory(TiffMemory* memory, TiffMessages* messages);

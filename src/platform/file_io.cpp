@@ -47,7 +47,7 @@ std::string FolderOf(const std::string& path) {
   return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
 }
 
-Result<MappedFile> MappedFile::Open(const std::string& path) {
+Result<OpenedFile> OpenForReading(const std::string& path) {
   if (path.empty()) return Error(ErrorKind::Io, "cannot open \"\": no file name given");
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return IoError("cannot open", path, errno);
@@ -61,19 +61,26 @@ Result<MappedFile> MappedFile::Open(const std::string& path) {
     ::close(fd);
     return Error(ErrorKind::Io, "cannot read " + path + ": not a regular file");
   }
+  return OpenedFile{fd, static_cast<uint64_t>(st.st_size)};
+}
+
+Result<MappedFile> MappedFile::Open(const std::string& path, bool populate) {
+  Result<OpenedFile> opened = OpenForReading(path);
+  if (!opened) return opened.error();
   MappedFile file;
-  file.size_ = static_cast<size_t>(st.st_size);
+  file.size_ = static_cast<size_t>(opened->size);
   if (file.size_ > 0) {
-    void* map = ::mmap(nullptr, file.size_, PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd, 0);
+    const int flags = MAP_PRIVATE | (populate ? MAP_POPULATE : 0);
+    void* map = ::mmap(nullptr, file.size_, PROT_READ, flags, opened->fd, 0);
     if (map == MAP_FAILED) {
       const int saved = errno;
-      ::close(fd);
+      ::close(opened->fd);
       return IoError("cannot read", path, saved);
     }
     file.data_ = static_cast<const uint8_t*>(map);
     file.mapped_ = true;
   }
-  ::close(fd);
+  ::close(opened->fd);
   return file;
 }
 

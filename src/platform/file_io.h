@@ -12,10 +12,20 @@
 
 namespace zavo {
 
+// A regular file opened for reading: its descriptor (the caller closes it)
+// and its size.
+struct OpenedFile {
+  int fd = -1;
+  uint64_t size = 0;
+};
+Result<OpenedFile> OpenForReading(const std::string& path);
+
 // A regular file mapped read-only for the life of the object.
 class MappedFile {
  public:
-  static Result<MappedFile> Open(const std::string& path);
+  // `populate` reads the whole file in at once, which is fastest when all of
+  // it is needed; without it pages come in as they are touched.
+  static Result<MappedFile> Open(const std::string& path, bool populate = true);
 
   MappedFile() = default;
   MappedFile(MappedFile&& other) noexcept;

@@ -57,7 +57,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   Target target;
   zavo::LoadSettings(folder, target);
   (void)zavo::SaveSettings(folder, target);
-  Target reloaded;
+  // Starting from the saved values, so a key the template lacks (and the
+  // saved file therefore lacks too) keeps its value.
+  Target reloaded = target;
   zavo::LoadSettings(folder, reloaded);
   if (reloaded.JpegQuality() != target.JpegQuality() ||
       reloaded.JpegGrayscale() != target.JpegGrayscale() ||

@@ -8,9 +8,9 @@
 namespace zavo {
 
 struct ModuleState {
-  std::string AppFolder;     // the executable's folder, ending in "/"
-  std::string TargetFile;    // "/ON=": the JPEG or TIFF file
-  std::string TransferFile;  // "/FN=": the BMP file shared with the host
+  std::string AppFolder;        // the executable's folder, ending in "/"
+  std::string TargetFile;       // "/ON=": the JPEG or TIFF file
+  std::string TransferFile;     // "/FN=": the BMP file shared with the host
   int16_t TiffCompression = 0;  // 0 no compression, any other value PackBits
 };
 

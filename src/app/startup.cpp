@@ -81,8 +81,7 @@ StartupOutcome RunWriteMode(const LaunchRequest& request, ui::Form1& form, Windo
 }  // namespace
 
 StartupOutcome Form_Load(ui::Form1& form, ModuleState& state, WindowHost& window,
-                         MessageBoxes& boxes, ImgKit& imgkit,
-                         const std::string& executable_folder,
+                         MessageBoxes& boxes, ImgKit& imgkit, const std::string& executable_folder,
                          const std::vector<std::string>& arguments) {
   form.CenterOnScreen(window.ScreenWidthTwips(), window.ScreenHeightTwips());
   state.AppFolder = executable_folder;

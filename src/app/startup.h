@@ -39,8 +39,7 @@ extern const char* const kGifReadMessage;
 
 // `executable_folder` is the folder of the running program.
 StartupOutcome Form_Load(ui::Form1& form, ModuleState& state, WindowHost& window,
-                         MessageBoxes& boxes, ImgKit& imgkit,
-                         const std::string& executable_folder,
+                         MessageBoxes& boxes, ImgKit& imgkit, const std::string& executable_folder,
                          const std::vector<std::string>& arguments);
 
 }  // namespace zavo

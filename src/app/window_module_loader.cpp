@@ -14,7 +14,8 @@ ui::WindowModule* LoadWindowModule(const std::string& program_folder) {
   void* module = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
   void* entry = module != nullptr ? ::dlsym(module, ui::kWindowModuleEntry) : nullptr;
   if (entry == nullptr) {
-    std::fprintf(stderr, "zavo: warning: cannot load the window module (%s); going on without a display\n",
+    std::fprintf(stderr,
+                 "zavo: warning: cannot load the window module (%s); going on without a display\n",
                  ::dlerror());
     return nullptr;
   }

@@ -31,15 +31,18 @@ bool ImportForHost(ImgKit& imgkit, int16_t format_code, const std::string& targe
 // to the saver would only report the same failure a second time.
 void ExportJpeg(ImgKit& imgkit, const std::string& transfer_file, const std::string& target_file,
                 int16_t quality, int16_t grayscale_box) {
-  const ImageHandle image = imgkit.ImgKitFileLoad(transfer_file, kExportCaption, kExportLoadMessage);
+  const ImageHandle image =
+      imgkit.ImgKitFileLoad(transfer_file, kExportCaption, kExportLoadMessage);
   const int32_t grayscale = grayscale_box != 0 ? 1 : 0;
-  if (image != 0) imgkit.ImgKitJpegFileSave(target_file, image, "", "", int32_t{quality}, grayscale);
+  if (image != 0)
+    imgkit.ImgKitJpegFileSave(target_file, image, "", "", int32_t{quality}, grayscale);
   imgkit.ImgKitMemFree(image);
 }
 
 void ExportTiff(ImgKit& imgkit, const std::string& transfer_file, const std::string& target_file,
                 int16_t tiff_compression) {
-  const ImageHandle image = imgkit.ImgKitFileLoad(transfer_file, kExportCaption, kExportLoadMessage);
+  const ImageHandle image =
+      imgkit.ImgKitFileLoad(transfer_file, kExportCaption, kExportLoadMessage);
   const bool packbits = tiff_compression != 0;
   const int32_t compression = packbits ? kImgKitTiffPackBits : kImgKitTiffNone;
   const char* message = packbits ? "圧縮保存中" : "保存中";

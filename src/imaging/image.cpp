@@ -12,10 +12,10 @@ Result<void> CheckImageSize(uint64_t width, uint64_t height, const std::string& 
                                            " x " + std::to_string(height) + ")");
   }
   if (width > kMaxImageSide || height > kMaxImageSide || width * height > kMaxImagePixels) {
-    return Error(ErrorKind::TooLarge,
-                 what + ": picture of " + std::to_string(width) + " x " + std::to_string(height) +
-                     " pixels is beyond the limit (" + std::to_string(kMaxImageSide) +
-                     " per side, " + std::to_string(kMaxImagePixels) + " pixels)");
+    return Error(ErrorKind::TooLarge, what + ": picture of " + std::to_string(width) + " x " +
+                                          std::to_string(height) + " pixels is beyond the limit (" +
+                                          std::to_string(kMaxImageSide) + " per side, " +
+                                          std::to_string(kMaxImagePixels) + " pixels)");
   }
   return {};
 }

@@ -27,14 +27,12 @@ ImageHandle LibraryImgKit::ImgKitFileLoad(const std::string& path, const std::st
 
 ImageHandle LibraryImgKit::ImgKitJpegFileLoad(const std::string& path, const std::string& caption,
                                               const std::string& message, int32_t /*reserved*/) {
-  return Load([&](Warnings* w, Progress* p) { return LoadJpegFile(path, w, p); }, caption,
-              message);
+  return Load([&](Warnings* w, Progress* p) { return LoadJpegFile(path, w, p); }, caption, message);
 }
 
 ImageHandle LibraryImgKit::ImgKitTiffFileLoad(const std::string& path, const std::string& caption,
                                               const std::string& message, int32_t /*reserved*/) {
-  return Load([&](Warnings* w, Progress* p) { return LoadTiffFile(path, w, p); }, caption,
-              message);
+  return Load([&](Warnings* w, Progress* p) { return LoadTiffFile(path, w, p); }, caption, message);
 }
 
 int32_t LibraryImgKit::ImgKitBmpFileSave(const std::string& path, ImageHandle image,
@@ -47,19 +45,19 @@ int32_t LibraryImgKit::ImgKitBmpFileSave(const std::string& path, ImageHandle im
 int32_t LibraryImgKit::ImgKitJpegFileSave(const std::string& path, ImageHandle image,
                                           const std::string& caption, const std::string& message,
                                           int32_t quality, int32_t grayscale) {
-  return Save(
-      [&](const Image& i, Progress* p) { return SaveJpegFile(path, i, quality, grayscale != 0, p); },
-      image, path, caption, message);
+  return Save([&](const Image& i,
+                  Progress* p) { return SaveJpegFile(path, i, quality, grayscale != 0, p); },
+              image, path, caption, message);
 }
 
 int32_t LibraryImgKit::ImgKitTiffFileSave(const std::string& path, ImageHandle image,
                                           const std::string& caption, const std::string& message,
                                           int32_t compression) {
   if (compression != kImgKitTiffNone && compression != kImgKitTiffPackBits) {
-    ReportError(Error(ErrorKind::Unsupported,
-                      "TIFF: compression mode " + std::to_string(compression) +
-                          " is not supported (0 none, 5 PackBits): " + path),
-                caption, kSaveFailed);
+    ReportError(
+        Error(ErrorKind::Unsupported, "TIFF: compression mode " + std::to_string(compression) +
+                                          " is not supported (0 none, 5 PackBits): " + path),
+        caption, kSaveFailed);
     return kStatusFailed;
   }
   const bool packbits = compression == kImgKitTiffPackBits;

@@ -30,12 +30,11 @@ class LibraryImgKit : public ImgKit {
                                  const std::string& message, int32_t reserved) override;
   int32_t ImgKitBmpFileSave(const std::string& path, ImageHandle image, const std::string& caption,
                             const std::string& message, int32_t reserved) override;
-  int32_t ImgKitJpegFileSave(const std::string& path, ImageHandle image,
-                             const std::string& caption, const std::string& message,
-                             int32_t quality, int32_t grayscale) override;
-  int32_t ImgKitTiffFileSave(const std::string& path, ImageHandle image,
-                             const std::string& caption, const std::string& message,
-                             int32_t compression) override;
+  int32_t ImgKitJpegFileSave(const std::string& path, ImageHandle image, const std::string& caption,
+                             const std::string& message, int32_t quality,
+                             int32_t grayscale) override;
+  int32_t ImgKitTiffFileSave(const std::string& path, ImageHandle image, const std::string& caption,
+                             const std::string& message, int32_t compression) override;
   int32_t ImgKitMemFree(ImageHandle image) override;
 
   // The picture behind a handle, or null.

@@ -91,8 +91,8 @@ Result<void> CheckDataCanHoldThePicture(const jpeg_decompress_struct& cinfo, siz
   return Error(ErrorKind::Truncated,
                "JPEG: " + std::to_string(file_bytes) + " bytes cannot hold the " +
                    std::to_string(cinfo.image_width) + " x " + std::to_string(cinfo.image_height) +
-                   " picture the header claims (it needs at least " +
-                   std::to_string(least_bytes) + "): " + name);
+                   " picture the header claims (it needs at least " + std::to_string(least_bytes) +
+                   "): " + name);
 }
 
 // round(a * b / 255) without a division; exact for a and b in 0..255.

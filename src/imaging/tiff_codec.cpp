@@ -272,9 +272,8 @@ Result<Image> CreatePicture(const TiffSource& source, uint64_t row_bytes, bool c
   const TiffLayout& layout = source.layout;
   const auto scanline = static_cast<uint64_t>(TIFFScanlineSize64(source.tif));
   if (check_rows && scanline != row_bytes) {
-    return source.messages->Failure("rows of " + std::to_string(scanline) +
-                                    " bytes do not hold " + std::to_string(layout.width) +
-                                    " pixels");
+    return source.messages->Failure("rows of " + std::to_string(scanline) + " bytes do not hold " +
+                                    std::to_string(layout.width) + " pixels");
   }
   return Image::Create(layout.width, layout.height, layout.format,
                        "TIFF: " + source.messages->name());

@@ -12,8 +12,8 @@
 namespace zavo {
 
 // The first page. Gray pictures come back as Gray8, all others as Bgr24.
-Result<Image> DecodeTiff(std::span<const uint8_t> data, const std::string& name,
-                         Warnings* warnings, Progress* progress);
+Result<Image> DecodeTiff(std::span<const uint8_t> data, const std::string& name, Warnings* warnings,
+                         Progress* progress);
 Result<Image> LoadTiffFile(const std::string& path, Warnings* warnings, Progress* progress);
 
 // Uncompressed or PackBits; RGB for Bgr24, 8-bit min-is-black for Gray8;

@@ -73,9 +73,9 @@ class [[nodiscard]] Result<void> {
 };
 
 // Propagates the error of an expression that yields a Result.
-#define ZAVO_TRY(expr)                         \
-  do {                                         \
-    auto zavo_try_result_ = (expr);            \
+#define ZAVO_TRY(expr)                                      \
+  do {                                                      \
+    auto zavo_try_result_ = (expr);                         \
     if (!zavo_try_result_) return zavo_try_result_.error(); \
   } while (0)
 

@@ -20,9 +20,9 @@ inline constexpr const char* kScratchFileName = "ZAVO.TMP";
 class SettingsTarget {
  public:
   virtual ~SettingsTarget() = default;
-  virtual int16_t JpegQuality() const = 0;        // JPEG_Q_SC, 0..100
+  virtual int16_t JpegQuality() const = 0;  // JPEG_Q_SC, 0..100
   virtual void SetJpegQuality(int16_t value) = 0;
-  virtual int16_t JpegGrayscale() const = 0;      // JPEG_BW, 0, 1 or 2
+  virtual int16_t JpegGrayscale() const = 0;  // JPEG_BW, 0, 1 or 2
   virtual void SetJpegGrayscale(int16_t value) = 0;
   virtual int16_t TiffCompressionFlag() const = 0;  // TiffCompression, any value
   virtual void SetTiffCompressionFlag(int16_t value) = 0;

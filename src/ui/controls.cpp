@@ -47,9 +47,8 @@ bool Control::TakesFocus() const {
 
 void ScrollBar::SetValue(int value) {
   if (value < min || value > max) {
-    throw Error(ErrorKind::InvalidValue, name() + ": value " + std::to_string(value) +
-                                             " outside " + std::to_string(min) + ".." +
-                                             std::to_string(max));
+    throw Error(ErrorKind::InvalidValue, name() + ": value " + std::to_string(value) + " outside " +
+                                             std::to_string(min) + ".." + std::to_string(max));
   }
   if (value == value_) return;
   value_ = static_cast<int16_t>(value);

@@ -10,7 +10,17 @@
 
 namespace zavo::ui {
 
-enum class ControlKind { Label, Image, Panel, Frame, ScrollBar, CheckBox, OptionButton, Button, Line };
+enum class ControlKind {
+  Label,
+  Image,
+  Panel,
+  Frame,
+  ScrollBar,
+  CheckBox,
+  OptionButton,
+  Button,
+  Line
+};
 enum class TextAlign { Left, Center, Right };
 
 class Control {

@@ -40,8 +40,8 @@ Form1::Form1(ModuleState& state, ImgKit& imgkit, MessageBoxes& boxes)
 
 void Form1::CreateJpegPanel() {
   Picture1[0] = Add<Control>("Picture1(0)", ControlKind::Panel, nullptr, 0, 1080, 3975, 1695, 2);
-  F_PARA_BASE[0] = Add<Control>("F_PARA_BASE(0)", ControlKind::Frame, Picture1[0].get(), 30, 0,
-                                3855, 1575, 4);
+  F_PARA_BASE[0] =
+      Add<Control>("F_PARA_BASE(0)", ControlKind::Frame, Picture1[0].get(), 30, 0, 3855, 1575, 4);
   F_PARA_BASE[0]->caption = "JPEG File Save Parameters";
   Control* frame = F_PARA_BASE[0].get();
   Label3 = Add<Control>("Label3", ControlKind::Label, frame, 120, 240, 2055, 255, 10);
@@ -63,8 +63,8 @@ void Form1::CreateJpegPanel() {
 
 void Form1::CreateGifPanel() {
   Picture1[1] = Add<Control>("Picture1(1)", ControlKind::Panel, nullptr, 4080, 1080, 3975, 1695, 3);
-  F_PARA_BASE[1] = Add<Control>("F_PARA_BASE(1)", ControlKind::Frame, Picture1[1].get(), 30, 0,
-                                3855, 1575, 11);
+  F_PARA_BASE[1] =
+      Add<Control>("F_PARA_BASE(1)", ControlKind::Frame, Picture1[1].get(), 30, 0, 3855, 1575, 11);
   F_PARA_BASE[1]->caption = "Not Support ! Ver2.0 GIF File Save Parameters";
   Control* frame = F_PARA_BASE[1].get();
   GIF_INTER = Add<CheckBox>("GIF_INTER", ControlKind::CheckBox, frame, 120, 600, 3615, 255, 12);
@@ -78,8 +78,8 @@ void Form1::CreateGifPanel() {
 
 void Form1::CreateTiffPanel() {
   Picture1[2] = Add<Control>("Picture1(2)", ControlKind::Panel, nullptr, 0, 2880, 3975, 1695, 16);
-  F_PARA_BASE[2] = Add<Control>("F_PARA_BASE(2)", ControlKind::Frame, Picture1[2].get(), 0, 0,
-                                3855, 1575, 17);
+  F_PARA_BASE[2] =
+      Add<Control>("F_PARA_BASE(2)", ControlKind::Frame, Picture1[2].get(), 0, 0, 3855, 1575, 17);
   F_PARA_BASE[2]->caption = "TIF File Save Parameters";
   Control* frame = F_PARA_BASE[2].get();
   TIF_TYPE = Add<Control>("TIF_TYPE", ControlKind::Frame, frame, 120, 240, 3615, 615, 20);
@@ -87,8 +87,8 @@ void Form1::CreateTiffPanel() {
   Option1 = Add<OptionButton>("Option1", ControlKind::OptionButton, TIF_TYPE.get(), 120, 240, 1095,
                               255, 21);
   Option1->caption = "無圧縮";
-  Option2 = Add<OptionButton>("Option2", ControlKind::OptionButton, TIF_TYPE.get(), 1440, 240,
-                              1455, 255, 22);
+  Option2 = Add<OptionButton>("Option2", ControlKind::OptionButton, TIF_TYPE.get(), 1440, 240, 1455,
+                              255, 22);
   Option2->caption = "PackBits圧縮";
   Option1->group = Option2->group = {Option1.get(), Option2.get()};
   Command4 = Add<Button>("Command4", ControlKind::Button, frame, 120, 1200, 1215, 255, 19);

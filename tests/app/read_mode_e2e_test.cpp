@@ -25,8 +25,8 @@ struct ProcessRun {
 
 ProcessRun RunZavo(const std::string& arguments) {
   ProcessRun run{};
-  run.status = RunCommand("env -u DISPLAY timeout 60 '" ZAVO_BINARY "' " + arguments + " 2>&1",
-                          &run.output);
+  run.status =
+      RunCommand("env -u DISPLAY timeout 60 '" ZAVO_BINARY "' " + arguments + " 2>&1", &run.output);
   return run;
 }
 
@@ -52,7 +52,8 @@ TEST(ReadMode, ImportsAJpegIntoTheTransferFile) {
 TEST(ReadMode, ImportsATiffIntoTheTransferFile) {
   TempDir dir;
   const std::string source = dir.File("scan.tif");
-  ASSERT_EQ(RunCommand("convert -size 33x17 plasma:fractal -seed 1 -depth 8 -compress LZW " + Quote(source)),
+  ASSERT_EQ(RunCommand("convert -size 33x17 plasma:fractal -seed 1 -depth 8 -compress LZW " +
+                       Quote(source)),
             0);
   const ProcessRun run = RunZavo(ImportArguments("/TIF", source, dir.File("t.bmp")));
   ASSERT_EQ(run.status, 0) << run.output;
@@ -65,7 +66,8 @@ TEST(ReadMode, ImportsATiffIntoTheTransferFile) {
 TEST(ReadMode, AMissingSourceFailsWithAMessageAndLeavesTheOldTransferFile) {
   TempDir dir;
   testing::WriteText(dir.File("t.bmp"), "old");
-  const ProcessRun run = RunZavo(ImportArguments("/JPG", dir.File("missing.jpg"), dir.File("t.bmp")));
+  const ProcessRun run =
+      RunZavo(ImportArguments("/JPG", dir.File("missing.jpg"), dir.File("t.bmp")));
   EXPECT_EQ(run.status, 1);
   EXPECT_NE(run.output.find("missing.jpg"), std::string::npos) << run.output;
   EXPECT_EQ(testing::ReadText(dir.File("t.bmp")), "old");
@@ -85,7 +87,8 @@ TEST(ReadMode, WithoutTheHostTokenWarnsOnStderrAndStillImports) {
   TempDir dir;
   const std::string source = dir.File("a.jpg");
   ASSERT_EQ(RunCommand("convert -size 8x8 xc:red " + Quote(source)), 0);
-  const ProcessRun run = RunZavo("/R /JPG " + Quote("/ON=" + source) + " " + Quote("/FN=" + dir.File("t.bmp")));
+  const ProcessRun run =
+      RunZavo("/R /JPG " + Quote("/ON=" + source) + " " + Quote("/FN=" + dir.File("t.bmp")));
   EXPECT_EQ(run.status, 0);
   EXPECT_NE(run.output.find("Plumio TWAIN(32Bit) ADD_IN"), std::string::npos);
   EXPECT_TRUE(std::filesystem::exists(dir.File("t.bmp")));
@@ -131,7 +134,8 @@ TEST(ReadMode, HoldsEveryCorpusFileToItsExpectedOutcome) {
     if (!jpeg && file.rfind("tiff/", 0) != 0) continue;
     TempDir dir;
     const std::string source = (data / file).string();
-    const ProcessRun run = RunZavo(ImportArguments(jpeg ? "/JPG" : "/TIF", source, dir.File("t.bmp")));
+    const ProcessRun run =
+        RunZavo(ImportArguments(jpeg ? "/JPG" : "/TIF", source, dir.File("t.bmp")));
     SCOPED_TRACE(file + " (" + expected + "): " + run.output);
     ++checked;
     ASSERT_TRUE(run.status == 0 || run.status == 1) << "crashed or hung";
@@ -145,8 +149,8 @@ TEST(ReadMode, HoldsEveryCorpusFileToItsExpectedOutcome) {
     // The decoders are judged file by file in their own tests; here the
     // transfer file, read by an independent BMP reader, must hold exactly
     // the picture the decoder gives.
-    Result<Image> decoded = jpeg ? LoadJpegFile(source, nullptr, nullptr)
-                                 : LoadTiffFile(source, nullptr, nullptr);
+    Result<Image> decoded =
+        jpeg ? LoadJpegFile(source, nullptr, nullptr) : LoadTiffFile(source, nullptr, nullptr);
     ASSERT_TRUE(decoded);
     const auto transfer = testing::DecodeWithImageMagick(dir.File("t.bmp"));
     if (!transfer) continue;  // beyond ImageMagick's BMP limits (a 1 x 65537 fax)

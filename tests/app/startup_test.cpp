@@ -53,11 +53,12 @@ TEST_F(StartupTest, FixesTheFolderShowsTheWindowAndCentresIt) {
 TEST_F(StartupTest, ReadModeImportsWithoutAWarningWhenTheHostStartedIt) {
   const StartupOutcome outcome = Start({"/GP=X", "/R", "/JPG", "/ON=A.JPG", "/FN=B.BMP"});
   EXPECT_TRUE(boxes.shown.empty());
-  EXPECT_EQ(imgkit.calls, (std::vector<std::string>{
-                              "JpegFileLoad(A.JPG, Plumio File Option ADD_IN, JPGファイル読み込み, 0) -> 1",
-                              "BmpFileSave(B.BMP, 1, Plumioへの引き渡し, B.BMP, 0)",
-                              "MemFree(1)",
-                          }));
+  EXPECT_EQ(imgkit.calls,
+            (std::vector<std::string>{
+                "JpegFileLoad(A.JPG, Plumio File Option ADD_IN, JPGファイル読み込み, 0) -> 1",
+                "BmpFileSave(B.BMP, 1, Plumioへの引き渡し, B.BMP, 0)",
+                "MemFree(1)",
+            }));
   EXPECT_FALSE(outcome.wait_for_user);
   EXPECT_EQ(outcome.exit_status, kExitNormal);
 }
@@ -66,7 +67,8 @@ TEST_F(StartupTest, ReadModeWarnsFirstThenStillImportsTiff) {
   Start({"/R", "/TIF", "/ON=A.TIF", "/FN=B.BMP"});
   ASSERT_EQ(boxes.shown.size(), 1u);
   ASSERT_FALSE(imgkit.calls.empty());
-  EXPECT_EQ(imgkit.calls[0], "TiffFileLoad(A.TIF, Plumio File Option ADD_IN, TIFFファイル読み込み, 0) -> 1");
+  EXPECT_EQ(imgkit.calls[0],
+            "TiffFileLoad(A.TIF, Plumio File Option ADD_IN, TIFFファイル読み込み, 0) -> 1");
 }
 
 TEST_F(StartupTest, AFailedLoadSkipsTheSaveFreesZeroAndEndsWithStatusOne) {

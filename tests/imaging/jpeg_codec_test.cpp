@@ -376,8 +376,8 @@ TEST(JpegDecoder, RefusesAFileFarTooSmallForThePictureItClaims) {
   Result<Image> image = DecodeJpeg(bytes, "bomb.jpg", nullptr, nullptr);
   ASSERT_FALSE(image.ok());
   EXPECT_EQ(image.error().kind(), ErrorKind::Truncated);
-  EXPECT_NE(image.error().message().find("cannot hold the"),
-            std::string::npos) << image.error().message();
+  EXPECT_NE(image.error().message().find("cannot hold the"), std::string::npos)
+      << image.error().message();
 }
 
 // A damaged progressive file may repeat scans without end; each is a pass

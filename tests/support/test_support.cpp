@@ -33,7 +33,8 @@ std::vector<uint8_t> ReadBytes(const std::string& path) {
 
 void WriteBytes(const std::string& path, const std::vector<uint8_t>& bytes) {
   std::ofstream out(path, std::ios::binary);
-  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  out.write(reinterpret_cast<const char*>(bytes.data()),
+            static_cast<std::streamsize>(bytes.size()));
 }
 
 void WriteText(const std::string& path, const std::string& text) {
@@ -114,7 +115,8 @@ std::optional<RgbPicture> ParsePpm(const std::string& data) {
   }
   in.get();
   RgbPicture picture{width, height, std::vector<uint8_t>(size_t{width} * height * 3)};
-  in.read(reinterpret_cast<char*>(picture.rgb.data()), static_cast<std::streamsize>(picture.rgb.size()));
+  in.read(reinterpret_cast<char*>(picture.rgb.data()),
+          static_cast<std::streamsize>(picture.rgb.size()));
   if (!in) return std::nullopt;
   return picture;
 }

@@ -38,8 +38,8 @@ std::string ReadText(const std::string& path);
 // The shared third-party images, or nullopt when the folder is absent.
 std::optional<std::filesystem::path> TestDataDir();
 
-#define ZAVO_REQUIRE_TESTDATA(var)                                              \
-  const auto var##_opt = ::zavo::testing::TestDataDir();                        \
+#define ZAVO_REQUIRE_TESTDATA(var)                                               \
+  const auto var##_opt = ::zavo::testing::TestDataDir();                         \
   if (!var##_opt) GTEST_SKIP() << "third-party test images are absent; skipped"; \
   const std::filesystem::path var = *var##_opt
 

@@ -1,5 +1,7 @@
 #include "imaging/image.h"
 
+#include <sys/mman.h>
+
 #include <cstring>
 #include <new>
 #include <string>
@@ -20,6 +22,30 @@ Result<void> CheckImageSize(uint64_t width, uint64_t height, const std::string& 
   return {};
 }
 
+namespace {
+
+constexpr size_t kHugePage = size_t{2} << 20;
+
+// Anonymous memory for `bytes`, rounded up to whole huge pages; null on failure.
+uint8_t* MapPixels(size_t bytes, size_t* mapped) {
+  *mapped = (bytes + kHugePage - 1) / kHugePage * kHugePage;
+  void* memory =
+      ::mmap(nullptr, *mapped, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (memory == MAP_FAILED) return nullptr;
+  ::madvise(memory, *mapped, MADV_HUGEPAGE);
+  return static_cast<uint8_t*>(memory);
+}
+
+}  // namespace
+
+void PixelRelease::operator()(uint8_t* pixels) const {
+  if (mapped_bytes > 0) {
+    ::munmap(pixels, mapped_bytes);
+  } else {
+    delete[] pixels;
+  }
+}
+
 Result<Image> Image::Create(uint32_t width, uint32_t height, PixelFormat format,
                             const std::string& what) {
   ZAVO_TRY(CheckImageSize(width, height, what));
@@ -29,7 +55,13 @@ Result<Image> Image::Create(uint32_t width, uint32_t height, PixelFormat format,
   image.format_ = format;
   image.stride_ = static_cast<size_t>(BmpRowStride(width, BytesPerPixel(format) * 8));
   const size_t bytes = image.stride_ * height;
-  image.pixels_.reset(new (std::nothrow) uint8_t[bytes]);
+  if (bytes >= kHugePage) {
+    size_t mapped = 0;
+    uint8_t* pixels = MapPixels(bytes, &mapped);
+    image.pixels_ = {pixels, PixelRelease{pixels != nullptr ? mapped : 0}};
+  } else {
+    image.pixels_ = {new (std::nothrow) uint8_t[bytes], PixelRelease{}};
+  }
   if (!image.pixels_) {
     return Error(ErrorKind::TooLarge,
                  what + ": not enough memory for " + std::to_string(bytes) + " bytes of pixels");

@@ -26,6 +26,19 @@ namespace {
 
 constexpr size_t kHugePage = size_t{2} << 20;
 
+// Under AddressSanitizer every picture comes from new[], whose bounds it guards.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kMapLargePictures = false;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+constexpr bool kMapLargePictures = false;
+#else
+constexpr bool kMapLargePictures = true;
+#endif
+#else
+constexpr bool kMapLargePictures = true;
+#endif
+
 // Anonymous memory for `bytes`, rounded up to whole huge pages; null on failure.
 uint8_t* MapPixels(size_t bytes, size_t* mapped) {
   *mapped = (bytes + kHugePage - 1) / kHugePage * kHugePage;
@@ -55,7 +68,7 @@ Result<Image> Image::Create(uint32_t width, uint32_t height, PixelFormat format,
   image.format_ = format;
   image.stride_ = static_cast<size_t>(BmpRowStride(width, BytesPerPixel(format) * 8));
   const size_t bytes = image.stride_ * height;
-  if (bytes >= kHugePage) {
+  if (kMapLargePictures && bytes >= kHugePage) {
     size_t mapped = 0;
     uint8_t* pixels = MapPixels(bytes, &mapped);
     image.pixels_ = {pixels, PixelRelease{pixels != nullptr ? mapped : 0}};

@@ -224,20 +224,60 @@ void CopyRowAsTiff(const Image& image, uint32_t y, uint8_t* out) {
   }
 }
 
-Result<void> WriteRows(TIFF* tif, const Image& image, const TiffMessages& messages,
-                       Progress* progress) {
+// Appends one row in PackBits: a run of three or more equal bytes as a
+// repeat, everything else as literals, at most 128 bytes a piece. Rows are
+// packed separately, as TIFF requires. Our own because libtiff's encoder
+// walks every byte through a state machine and is the slowest part of a save.
+uint8_t* PackBitsRow(const uint8_t* in, size_t size, uint8_t* out) {
+  size_t i = 0;
+  while (i < size) {
+    size_t run = 1;
+    while (i + run < size && run < 128 && in[i + run] == in[i]) ++run;
+    if (run >= 3) {
+      *out++ = static_cast<uint8_t>(257 - run);  // -(run - 1)
+      *out++ = in[i];
+      i += run;
+      continue;
+    }
+    const size_t start = i;
+    while (i < size && i - start < 128 &&
+           !(i + 2 < size && in[i] == in[i + 1] && in[i] == in[i + 2])) {
+      ++i;
+    }
+    *out++ = static_cast<uint8_t>(i - start - 1);
+    std::memcpy(out, in + start, i - start);
+    out += i - start;
+  }
+  return out;
+}
+
+// Strips are made here, in file order and byte order, and handed to libtiff
+// whole: no copy through its buffers, one write a strip.
+Result<void> WriteStrips(TIFF* tif, const Image& image, bool packbits, const TiffMessages& messages,
+                         Progress* progress) {
   uint32_t rows_per_strip = 1;
   TIFFGetField(tif, TIFFTAG_ROWSPERSTRIP, &rows_per_strip);
-  std::vector<uint8_t> row(size_t{image.width()} * BytesPerPixel(image.format()));
-  for (uint32_t y = 0; y < image.height(); ++y) {
-    CopyRowAsTiff(image, y, row.data());
+  rows_per_strip = std::min(rows_per_strip, image.height());
+  const size_t row_bytes = size_t{image.width()} * BytesPerPixel(image.format());
+  std::vector<uint8_t> rows(row_bytes * rows_per_strip);
+  std::vector<uint8_t> packed(packbits ? (row_bytes + row_bytes / 128 + 1) * rows_per_strip : 0);
+  for (uint32_t first = 0, strip = 0; first < image.height(); first += rows_per_strip, ++strip) {
+    const uint32_t count = std::min(rows_per_strip, image.height() - first);
+    uint8_t* end = packed.data();
+    for (uint32_t y = 0; y < count; ++y) {
+      uint8_t* row = rows.data() + y * row_bytes;
+      CopyRowAsTiff(image, first + y, row);
+      if (packbits) end = PackBitsRow(row, row_bytes, end);
+    }
+    const uint8_t* data = packbits ? packed.data() : rows.data();
+    const size_t size = packbits ? static_cast<size_t>(end - packed.data()) : count * row_bytes;
     errno = 0;
-    if (TIFFWriteScanline(tif, row.data(), y, 0) < 0 || messages.failed()) {
-      return WriteFailure(messages, "cannot write row " + std::to_string(y), errno);
+    if (TIFFWriteRawStrip(tif, strip, const_cast<uint8_t*>(data), static_cast<tmsize_t>(size)) <
+            0 ||
+        messages.failed()) {
+      return WriteFailure(messages, "cannot write strip " + std::to_string(strip), errno);
     }
-    if ((y + 1) % rows_per_strip == 0 || y + 1 == image.height()) {
-      ReportProgress(progress, y + 1, image.height());
-    }
+    ReportProgress(progress, first + count, image.height());
   }
   return {};
 }
@@ -255,7 +295,7 @@ Result<void> WriteTiff(const AtomicFile& file, const Image& image, bool packbits
     return WriteFailure(messages, "cannot start the file", 0);
   }
   if (!SetTags(tif.get(), image, packbits)) return WriteFailure(messages, "cannot set the tags", 0);
-  ZAVO_TRY(WriteRows(tif.get(), image, messages, progress));
+  ZAVO_TRY(WriteStrips(tif.get(), image, packbits, messages, progress));
   errno = 0;
   const bool flushed = TIFFFlush(tif.get()) != 0;
   const int flush_errno = errno;

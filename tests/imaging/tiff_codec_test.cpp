@@ -546,6 +546,26 @@ TEST(TiffEncoder, RoundTripsBgrAndGrayWithOddWidths) {
   }
 }
 
+// Our PackBits encoder at the edges of its pieces: runs of 2, 3, 128, 129
+// and 130 equal bytes, literals of 128 and 129, a run at the row's end.
+TEST(TiffEncoder, PacksEveryRunShapeSoLibtiffReadsItBack) {
+  std::vector<uint8_t> row;
+  auto append = [&](size_t count, uint8_t value) { row.insert(row.end(), count, value); };
+  for (size_t run : {2, 3, 128, 129, 130, 1}) append(run, static_cast<uint8_t>(run));
+  for (size_t i = 0; i < 129; ++i) row.push_back(static_cast<uint8_t>(i * 37));
+  for (size_t i = 0; i < 128; ++i) row.push_back(static_cast<uint8_t>(i * 11 + 1));
+  append(5, 200);
+  Image picture =
+      Image::Create(static_cast<uint32_t>(row.size()), 3, PixelFormat::Gray8, "t").value();
+  for (uint32_t y = 0; y < 3; ++y) std::copy(row.begin(), row.end(), picture.row(y));
+  picture.row(1)[0] = 9;  // rows differ, and each is packed on its own
+  testing::TempDir dir;
+  ASSERT_TRUE(SaveTiffFile(dir.File("runs.tif"), picture, true, nullptr));
+  auto back = LoadTiffFile(dir.File("runs.tif"), nullptr, nullptr);
+  ASSERT_TRUE(back) << back.error().message();
+  EXPECT_EQ(MaxChannelDifference(ToRgb(*back), ToRgb(picture)), 0);
+}
+
 TEST(TiffEncoder, OmitsAnUnknownResolution) {
   testing::TempDir dir;
   const std::string path = dir.File("out.tif");

@@ -21,6 +21,7 @@ while IFS= read -r line; do
     in_usage=2
     continue
   fi
+  [ $in_usage -eq 1 ] && line="${line#"${line%%[! ]*}"}"  # synopsis lines start flush
   line="${line//\\/\\\\}"
   [[ "$line" == [.\']* ]] && line="\\&$line"
   printf '%s\n' "${line#Usage: }"

@@ -13,6 +13,10 @@
 #include "imaging/host_exchange.h"
 #include "imaging/imgkit_library.h"
 #include "platform/message_box.h"
+#include <FL/Fl.H>
+#include <FL/Fl_Box.H>
+#include <FL/Fl_Window.H>
+
 #include "ui/fltk_progress.h"
 #include "ui/fltk_view.h"
 
@@ -26,8 +30,19 @@ int Usage(const char* program) {
   return 2;
 }
 
-// `option` is "", "--display" (the display opened, as the program has it)
-// or "--progress" (the display and the progress window).
+// Stands in for the program's own window, which is on the screen (fonts
+// loaded, first paint done) before any import starts.
+void ShowMainWindowStandIn(Fl_Window& window) {
+  auto* label = new Fl_Box(8, 8, 248, 32, "Plumio File Option ADDIN 読み込み");
+  label->labelfont(FL_HELVETICA);
+  window.end();
+  window.show();
+  while (!window.shown() || !window.visible()) Fl::wait(0.01);
+  Fl::flush();
+}
+
+// `option` is "", "--display" (the display opened and a window shown, as
+// the program has them) or "--progress" (the same, and the progress window).
 int Import(const std::string& kind, const char* source, const char* transfer,
            const std::string& option) {
   zavo::StderrMessageBoxes boxes;
@@ -36,6 +51,8 @@ int Import(const std::string& kind, const char* source, const char* transfer,
     std::fprintf(stderr, "%s needs a display\n", option.c_str());
     return 2;
   }
+  Fl_Window window(264, 48);
+  if (!option.empty()) ShowMainWindowStandIn(window);
   if (option == "--progress") display = std::make_unique<zavo::ui::FltkProgressDisplay>();
   zavo::LibraryImgKit imgkit(boxes, display.get());
   const int16_t format = kind == "import-jpeg" ? zavo::kFormatJpeg : zavo::kFormatTiff;

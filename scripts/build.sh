@@ -14,7 +14,7 @@ stale() {
 }
 
 stale "$@" || exit 0
-log="$dir.log"
+log="$dir/build.log"
 mkdir -p "$dir"
 if ! { cmake -S "$top" -B "$dir" "$@" && cmake --build "$dir" -j"$(nproc)"; } >"$log" 2>&1; then
   tail -n 60 "$log" >&2

@@ -57,7 +57,7 @@ StartupOutcome RunReadMode(const LaunchRequest& request, ModuleState& state, ui:
   }
   if (request.FormatCode != kFormatJpeg && request.FormatCode != kFormatTiff) return {};
   const bool imported =
-      ImportForHost(imgkit, request.FormatCode, state.TargetFile, state.TransferFile);
+      ImportForHost(imgkit, boxes, request.FormatCode, state.TargetFile, state.TransferFile);
   form.Repaint();
   return {false, imported ? kExitNormal : kExitImportFailed};
 }

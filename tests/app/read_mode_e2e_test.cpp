@@ -37,13 +37,18 @@ std::string ImportArguments(const std::string& format, const std::string& source
   return "/GP /R " + format + " " + Quote("/ON=" + source) + " " + Quote("/FN=" + transfer);
 }
 
+// The names end in a blank, which is part of them.
 TEST(ReadMode, ImportsAJpegIntoTheTransferFile) {
   TempDir dir;
-  const std::string source = dir.File("photo one.jpg");
-  ASSERT_EQ(RunCommand("convert -size 97x61 gradient:red-blue -quality 90 " + Quote(source)), 0);
-  const ProcessRun run = RunZavo(ImportArguments("/JPG", source, dir.File("t.bmp")));
+  const std::string source = dir.File("photo one.jpg ");
+  ASSERT_EQ(RunCommand("convert -size 97x61 gradient:red-blue -quality 90 " +
+                       Quote(dir.File("made.jpg"))),
+            0);
+  std::filesystem::rename(dir.File("made.jpg"), source);
+  const ProcessRun run = RunZavo(ImportArguments("/JPG", source, dir.File("t.bmp ")));
   ASSERT_EQ(run.status, 0) << run.output;
-  const auto ours = testing::DecodeWithImageMagick(dir.File("t.bmp"));
+  EXPECT_FALSE(std::filesystem::exists(dir.File("t.bmp")));
+  const auto ours = testing::DecodeWithImageMagick(dir.File("t.bmp "));
   const auto reference = testing::DecodeWithImageMagick(source);
   ASSERT_TRUE(ours && reference);
   EXPECT_LE(testing::MaxChannelDifference(*ours, *reference), 1);
@@ -109,11 +114,16 @@ TEST(ReadMode, GoesOnWithoutADisplayWhenTheWindowModuleIsMissing) {
   EXPECT_TRUE(std::filesystem::exists(dir.File("t.bmp")));
 }
 
-TEST(ReadMode, NoModeAndGifEndNormally) {
+// Only a run that imported something may end with status 0 in read mode.
+TEST(ReadMode, NoModeEndsNormallyButGifOrNoFormatFails) {
   EXPECT_EQ(RunZavo("/GP").status, 0);
   const ProcessRun gif = RunZavo("/GP /R /GIF /ON=a.gif /FN=b.bmp");
-  EXPECT_EQ(gif.status, 0);
+  EXPECT_EQ(gif.status, 1);
   EXPECT_NE(gif.output.find("GIFは今回よりサポート外といたしました"), std::string::npos);
+  const ProcessRun none = RunZavo("/GP /R /ON=a.jpg /FN=b.bmp");
+  EXPECT_EQ(none.status, 1);
+  EXPECT_EQ(none.output,
+            "zavo: read mode: no format was given (/JPG or /TIF); nothing was imported\n");
 }
 
 // Every JPEG and TIFF of the shared corpus through the real program: what

@@ -126,6 +126,23 @@ TEST(ReadMode, NoModeEndsNormallyButGifOrNoFormatFails) {
             "zavo: read mode: no format was given (/JPG or /TIF); nothing was imported\n");
 }
 
+// Past `ulimit -f` the write fails like any other instead of the signal
+// killing the process.
+TEST(ReadMode, AWritePastTheFileSizeLimitFailsAndKeepsTheOldTransferFile) {
+  TempDir dir;
+  const std::string source = dir.File("a.jpg");
+  ASSERT_EQ(RunCommand("convert -size 300x200 xc:red " + Quote(source)), 0);
+  testing::WriteText(dir.File("t.bmp"), "old");
+  std::string output;
+  const int status = RunCommand("ulimit -f 32 && env -u DISPLAY timeout 60 '" ZAVO_BINARY "' " +
+                                    ImportArguments("/JPG", source, dir.File("t.bmp")) + " 2>&1",
+                                &output);
+  EXPECT_EQ(status, 1) << output;
+  EXPECT_NE(output.find("t.bmp: File too large"), std::string::npos) << output;
+  EXPECT_EQ(testing::ReadText(dir.File("t.bmp")), "old");
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 2);
+}
+
 // Every JPEG and TIFF of the shared corpus through the real program: what
 // must decode imports, and nothing else crashes, hangs or fails without
 // saying why.

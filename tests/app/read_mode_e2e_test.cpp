@@ -1,7 +1,12 @@
 // The real program, started as the host starts it, with no display.
 #include <gtest/gtest.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
 
+#include <cstddef>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -141,6 +146,48 @@ TEST(ReadMode, AWritePastTheFileSizeLimitFailsAndKeepsTheOldTransferFile) {
   EXPECT_NE(output.find("t.bmp: File too large"), std::string::npos) << output;
   EXPECT_EQ(testing::ReadText(dir.File("t.bmp")), "old");
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 2);
+}
+
+// Takes connections as a display would and never answers them: the
+// abstract socket name where X clients look for display `number()` first.
+class SilentDisplay {
+ public:
+  SilentDisplay() : fd_(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
+    for (number_ = 7900; number_ < 8000; ++number_) {
+      const std::string name = std::string(1, '\0') + "/tmp/.X11-unix/X" + std::to_string(number_);
+      sockaddr_un address{};
+      address.sun_family = AF_UNIX;
+      std::memcpy(address.sun_path, name.data(), name.size());
+      const auto length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + name.size());
+      if (::bind(fd_, reinterpret_cast<sockaddr*>(&address), length) == 0) break;
+    }
+    listening_ = ::listen(fd_, 8) == 0;
+  }
+  ~SilentDisplay() { ::close(fd_); }
+  bool listening() const { return listening_; }
+  std::string name() const { return ":" + std::to_string(number_); }
+
+ private:
+  int fd_;
+  int number_ = 0;
+  bool listening_ = false;
+};
+
+TEST(ReadMode, GoesOnWithoutADisplayThatNeverAnswers) {
+  TempDir dir;
+  const std::string source = dir.File("a.jpg");
+  ASSERT_EQ(RunCommand("convert -size 8x8 xc:red " + Quote(source)), 0);
+  SilentDisplay display;
+  ASSERT_TRUE(display.listening());
+  std::string output;
+  // A hang ends in timeout's status 124.
+  const int status = RunCommand("DISPLAY=" + display.name() + " timeout 30 '" ZAVO_BINARY "' " +
+                                    ImportArguments("/JPG", source, dir.File("t.bmp")) + " 2>&1",
+                                &output);
+  EXPECT_EQ(status, 0) << output;
+  EXPECT_EQ(output, "zavo: warning: the display " + display.name() +
+                        " did not answer within 2 seconds; going on without a display\n");
+  EXPECT_TRUE(std::filesystem::exists(dir.File("t.bmp")));
 }
 
 // Every JPEG and TIFF of the shared corpus through the real program: what

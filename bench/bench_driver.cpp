@@ -56,7 +56,7 @@ int Import(const std::string& kind, const char* source, const char* transfer,
   if (option == "--progress") display = std::make_unique<zavo::ui::FltkProgressDisplay>();
   zavo::LibraryImgKit imgkit(boxes, display.get());
   const int16_t format = kind == "import-jpeg" ? zavo::kFormatJpeg : zavo::kFormatTiff;
-  return zavo::ImportForHost(imgkit, format, source, transfer) ? 0 : 1;
+  return zavo::ImportForHost(imgkit, boxes, format, source, transfer) ? 0 : 1;
 }
 
 }  // namespace
@@ -66,12 +66,13 @@ int main(int argc, char** argv) {
   zavo::StderrMessageBoxes boxes;
   zavo::LibraryImgKit imgkit(boxes);
   if (kind == "export-jpeg" && argc == 6) {
-    zavo::ExportJpeg(imgkit, argv[2], argv[3], static_cast<int16_t>(std::atoi(argv[4])),
+    zavo::ExportJpeg(imgkit, boxes, argv[2], argv[3], static_cast<int16_t>(std::atoi(argv[4])),
                      static_cast<int16_t>(std::atoi(argv[5])));
     return 0;
   }
   if (kind == "export-tiff" && argc == 5) {
-    zavo::ExportTiff(imgkit, argv[2], argv[3], std::string(argv[4]) == "packbits" ? 1 : 0);
+    const int16_t packbits = std::string(argv[4]) == "packbits" ? 1 : 0;
+    zavo::ExportTiff(imgkit, boxes, argv[2], argv[3], packbits);
     return 0;
   }
   if ((kind == "import-jpeg" || kind == "import-tiff") && (argc == 4 || argc == 5)) {

@@ -42,9 +42,12 @@ CommandLineTokens TokenizeArguments(const std::vector<std::string>& arguments) {
   CommandLineTokens tokens;
   for (const std::string& argument : arguments) {
     if (tokens.TokenCount >= kMaxTokens) break;
-    const std::string trimmed(TrimBlanks(argument));
-    if (StartsWith(trimmed, "/ON=") || StartsWith(trimmed, "/FN=")) {
-      Store(tokens, trimmed);
+    // Blanks before the "/" only separate arguments; after the "=" they
+    // belong to the file name, which may begin or end with one.
+    const size_t first = argument.find_first_not_of(' ');
+    const std::string token = first == std::string::npos ? std::string() : argument.substr(first);
+    if (StartsWith(token, "/ON=") || StartsWith(token, "/FN=")) {
+      Store(tokens, token);
       continue;
     }
     std::string line = argument;

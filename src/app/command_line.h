@@ -26,8 +26,9 @@ struct CommandLineTokens {
 int SplitCommandLine(std::string& line, CommandLineTokens& tokens);
 
 // The tokens of a process's argument list. An argument that begins with
-// "/ON=" or "/FN=" is one whole token, so a path keeps its "/"s; every other
-// argument is split like raw command-line text. Ten tokens at most in all.
+// "/ON=" or "/FN=" (after any leading blanks) is one whole token, so a path
+// keeps its "/"s and every blank after the "="; every other argument is
+// split like raw command-line text. Ten tokens at most in all.
 CommandLineTokens TokenizeArguments(const std::vector<std::string>& arguments);
 
 }  // namespace zavo

@@ -14,13 +14,14 @@ TOKENS
   /GP           started by the host (without it a warning comes first)
   /R            read mode: convert the /ON= file into the /FN= BMP, then end
   /W            write mode: show the save-parameters window
-  /JPG, /TIF    the format of the /ON= file (/GIF is no longer supported)
+  /JPG, /TIF    the format of the /ON= file (/JPEG is /JPG; /GIF is no longer
+                supported)
   /ON=PATH      the JPEG or TIFF file
   /FN=PATH      the BMP transfer file
   Tokens are matched by prefix and case-sensitively; a later token overrides
   an earlier one; ten tokens at most. An argument starting with /ON= or /FN=
-  is one whole token (its path keeps every "/"); any other argument is cut
-  before each "/".
+  is one whole token (its path keeps every "/" and every blank after the
+  "="); any other argument is cut before each "/".
 
 MODES
   Read mode needs no display. Write mode shows a window: JPEG quality 0-100
@@ -28,8 +29,9 @@ MODES
   file, "戻る" or closing the window stores the parameters and ends.
 
 EXIT STATUS
-  0  normal end (also after the host warning or the GIF message)
-  1  the import failed, or write mode had no display
+  0  normal end (also after the host warning)
+  1  read mode imported nothing (the import failed, GIF, or no format was
+     given), or write mode had no display
   2  an unexpected run-time error
 
 FILES (beside the executable)

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <climits>
+#include <csignal>
 #include <cstdio>
 #include <memory>
 #include <new>
@@ -74,6 +75,10 @@ bool PrintInformation(int argc, char** argv) {
 
 int main(int argc, char** argv) {
   if (PrintInformation(argc, argv)) return 0;
+  // Past the file-size limit (ulimit -f) a write then fails with EFBIG and is
+  // reported like any failed write, instead of the signal killing the
+  // process silently with its scratch file left behind.
+  std::signal(SIGXFSZ, SIG_IGN);
   const int status = Run(argc, argv);
   std::fflush(nullptr);
   // Ends at once: no window unload sequence, no settings save.

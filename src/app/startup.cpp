@@ -1,5 +1,7 @@
 #include "app/startup.h"
 
+#include <cstdio>
+
 #include "app/command_line.h"
 #include "imaging/host_exchange.h"
 #include "settings/settings.h"
@@ -10,6 +12,8 @@ const char* const kHostWarningText =
     "このADD_INはPlumioのからのみご利用になれます。\r\r"
     "Plumioからの場合、SETUPにてADD_INの設定を行ってからにしてください";
 const char* const kGifReadMessage = "GIFは今回よりサポート外といたしました";
+const char* const kNoFormatLine =
+    "zavo: read mode: no format was given (/JPG or /TIF); nothing was imported";
 
 namespace {
 
@@ -29,6 +33,7 @@ bool HasPrefix(const std::string& token, const char* prefix) {
 }
 
 // The first matching prefix decides; later tokens overwrite earlier ones.
+// "/JPEG" is the format's full name and means "/JPG".
 void InterpretToken(const std::string& token, LaunchRequest& request, ModuleState& state) {
   if (HasPrefix(token, "/GP")) {
     request.HostLaunch = 1;
@@ -40,7 +45,7 @@ void InterpretToken(const std::string& token, LaunchRequest& request, ModuleStat
     request.FormatCode = kFormatGif;
   } else if (HasPrefix(token, "/TIF")) {
     request.FormatCode = kFormatTiff;
-  } else if (HasPrefix(token, "/JPG")) {
+  } else if (HasPrefix(token, "/JPG") || HasPrefix(token, "/JPEG")) {
     request.FormatCode = kFormatJpeg;
   } else if (HasPrefix(token, "/ON=")) {
     state.TargetFile = token.substr(4);
@@ -51,13 +56,18 @@ void InterpretToken(const std::string& token, LaunchRequest& request, ModuleStat
 
 StartupOutcome RunReadMode(const LaunchRequest& request, ModuleState& state, ui::Form1& form,
                            MessageBoxes& boxes, ImgKit& imgkit) {
+  // Nothing imported is a failure to the host, which would otherwise take
+  // whatever transfer file was left from before.
   if (request.FormatCode == kFormatGif) {
     boxes.Show(kGifReadMessage, kMbOkOnly, kAppTitle);
-    return {};
+    return {false, kExitImportFailed};
   }
-  if (request.FormatCode != kFormatJpeg && request.FormatCode != kFormatTiff) return {};
+  if (request.FormatCode != kFormatJpeg && request.FormatCode != kFormatTiff) {
+    std::fprintf(stderr, "%s\n", kNoFormatLine);
+    return {false, kExitImportFailed};
+  }
   const bool imported =
-      ImportForHost(imgkit, request.FormatCode, state.TargetFile, state.TransferFile);
+      ImportForHost(imgkit, boxes, request.FormatCode, state.TargetFile, state.TransferFile);
   form.Repaint();
   return {false, imported ? kExitNormal : kExitImportFailed};
 }

@@ -15,7 +15,7 @@ namespace zavo {
 
 // Exit statuses of the process.
 inline constexpr int kExitNormal = 0;
-inline constexpr int kExitImportFailed = 1;
+inline constexpr int kExitImportFailed = 1;  // also: read mode imported nothing
 inline constexpr int kExitRuntimeError = 2;
 
 // The window as start-up needs it; without a display every call is harmless.
@@ -36,6 +36,8 @@ struct StartupOutcome {
 inline constexpr const char* kHostWarningTitle = "Plumio TWAIN(32Bit) ADD_IN";
 extern const char* const kHostWarningText;
 extern const char* const kGifReadMessage;
+// The stderr line of read mode without a format; no box shows it.
+extern const char* const kNoFormatLine;
 
 // `executable_folder` is the folder of the running program.
 StartupOutcome Form_Load(ui::Form1& form, ModuleState& state, WindowHost& window,

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <utility>
@@ -29,15 +30,56 @@ mode_t ModeFor(const std::string& target) {
   return 0666 & ~mask;
 }
 
-Result<void> CheckTargetIsNoFolder(const std::string& target) {
-  struct stat st {};
-  if (::stat(target.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
-    return Error(ErrorKind::Io, "cannot write " + target + ": it is a folder");
+// Where a write to `path` lands. A symbolic link is followed to the file it
+// names, so the link stays a link and the file behind it is replaced; the
+// kernel's own limit on links followed in a row applies.
+Result<std::string> FollowLinks(const std::string& path) {
+  constexpr int kMaxLinksFollowed = 40;
+  std::string resolved = path;
+  for (int followed = 0; followed <= kMaxLinksFollowed; ++followed) {
+    struct stat st {};
+    if (::lstat(resolved.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return resolved;
+    char buffer[PATH_MAX];
+    const ssize_t length = ::readlink(resolved.c_str(), buffer, sizeof buffer);
+    if (length < 0) return IoError("cannot follow the link", path, errno);
+    if (static_cast<size_t>(length) >= sizeof buffer) {
+      return IoError("cannot follow the link", path, ENAMETOOLONG);
+    }
+    const std::string link(buffer, static_cast<size_t>(length));
+    resolved = !link.empty() && link.front() == '/' ? link : FolderOf(resolved) + link;
   }
+  return IoError("cannot follow the link", path, ELOOP);
+}
+
+// Only a regular file is ever replaced: renaming over a device node or a
+// FIFO would swap the node itself for a plain file.
+Result<void> CheckTargetIsReplaceable(const std::string& target, const std::string& resolved) {
   if (target.empty() || target.back() == '/') {
     return Error(ErrorKind::Io, "cannot write \"" + target + "\": no file name given");
   }
-  return {};
+  struct stat st {};
+  if (::stat(resolved.c_str(), &st) != 0 || S_ISREG(st.st_mode)) return {};
+  if (S_ISDIR(st.st_mode)) {
+    return Error(ErrorKind::Io, "cannot write " + target + ": it is a folder");
+  }
+  return Error(ErrorKind::Io, "cannot write " + target + ": not a regular file");
+}
+
+// The scratch name is the target's own name hidden and marked, cut short
+// where the whole would pass the folder's limit on a name's length (at a
+// character boundary, so the name stays valid UTF-8).
+std::string ScratchPattern(const std::string& destination) {
+  constexpr const char* kMark = ".zavo-XXXXXX";
+  const std::string folder = FolderOf(destination);
+  const std::string name = destination.substr(folder.size());
+  long limit = ::pathconf(folder.empty() ? "." : folder.c_str(), _PC_NAME_MAX);
+  if (limit <= 0) limit = NAME_MAX;
+  const size_t room = static_cast<size_t>(limit) - 1 - std::strlen(kMark);
+  size_t keep = std::min(name.size(), room);
+  while (keep > 0 && keep < name.size() && (static_cast<uint8_t>(name[keep]) & 0xC0) == 0x80) {
+    --keep;
+  }
+  return folder + "." + name.substr(0, keep) + kMark;
 }
 
 }  // namespace
@@ -103,11 +145,15 @@ MappedFile::~MappedFile() {
   if (mapped_) ::munmap(const_cast<uint8_t*>(data_), size_);
 }
 
-AtomicFile::AtomicFile(std::string target, std::string scratch, int fd)
-    : target_(std::move(target)), scratch_(std::move(scratch)), fd_(fd) {}
+AtomicFile::AtomicFile(std::string target, std::string destination, std::string scratch, int fd)
+    : target_(std::move(target)),
+      destination_(std::move(destination)),
+      scratch_(std::move(scratch)),
+      fd_(fd) {}
 
 AtomicFile::AtomicFile(AtomicFile&& other) noexcept
     : target_(std::move(other.target_)),
+      destination_(std::move(other.destination_)),
       scratch_(std::move(other.scratch_)),
       fd_(std::exchange(other.fd_, -1)) {}
 
@@ -121,23 +167,22 @@ void AtomicFile::Discard() {
 }
 
 Result<AtomicFile> AtomicFile::Create(const std::string& target) {
-  ZAVO_TRY(CheckTargetIsNoFolder(target));
-  const auto slash = target.rfind('/');
-  const std::string folder = FolderOf(target);
-  const std::string name = slash == std::string::npos ? target : target.substr(slash + 1);
-  std::string pattern = folder + "." + name + ".zavo-XXXXXX";
+  Result<std::string> destination = FollowLinks(target);
+  if (!destination) return destination.error();
+  ZAVO_TRY(CheckTargetIsReplaceable(target, *destination));
+  std::string pattern = ScratchPattern(*destination);
   const int fd = ::mkostemp(pattern.data(), O_CLOEXEC);
   if (fd < 0) return IoError("cannot write a file in the folder of", target, errno);
-  ::fchmod(fd, ModeFor(target));
-  return AtomicFile(target, pattern, fd);
+  ::fchmod(fd, ModeFor(*destination));
+  return AtomicFile(target, *destination, pattern, fd);
 }
 
 Result<AtomicFile> AtomicFile::CreateWithScratch(const std::string& target,
                                                  const std::string& scratch) {
-  ZAVO_TRY(CheckTargetIsNoFolder(target));
+  ZAVO_TRY(CheckTargetIsReplaceable(target, target));
   const int fd = ::open(scratch.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, ModeFor(target));
   if (fd < 0) return IoError("cannot create", scratch, errno);
-  return AtomicFile(target, scratch, fd);
+  return AtomicFile(target, target, scratch, fd);
 }
 
 Error AtomicFile::WriteError(int error_number) const {
@@ -171,7 +216,7 @@ Result<void> AtomicFile::Commit(Durability durability) {
     return WriteError(saved);
   }
   fd_ = -1;
-  if (::rename(scratch_.c_str(), target_.c_str()) != 0) {
+  if (::rename(scratch_.c_str(), destination_.c_str()) != 0) {
     const int saved = errno;
     ::unlink(scratch_.c_str());
     return IoError("cannot replace", target_, saved);

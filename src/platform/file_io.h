@@ -48,7 +48,9 @@ enum class Durability {
 };
 
 // Scratch file beside `target`; Commit renames it over `target` in one step.
-// Destroying an uncommitted AtomicFile removes the scratch file.
+// Destroying an uncommitted AtomicFile removes the scratch file. Only a
+// regular file is replaced; a symbolic link is kept and the file it names is
+// replaced. Messages name `target` as the caller gave it.
 class AtomicFile {
  public:
   // Scratch name chosen here, unique in the target's folder.
@@ -74,10 +76,11 @@ class AtomicFile {
   Error WriteError(int error_number) const;
 
  private:
-  AtomicFile(std::string target, std::string scratch, int fd);
+  AtomicFile(std::string target, std::string destination, std::string scratch, int fd);
   void Discard();
 
   std::string target_;
+  std::string destination_;  // the file replaced: the target, links followed
   std::string scratch_;
   int fd_ = -1;
 };

@@ -11,7 +11,10 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
+#include <future>
+#include <memory>
 #include <string>
 #include <thread>
 
@@ -36,13 +39,32 @@ Display* ConnectToDisplay() {
   return display;
 }
 
+// A display that accepts the connection but never answers would hold
+// XOpenDisplay for ever, and a read-mode import with it. So the connection is
+// made on a thread of its own and given up after this long; the thread then
+// stays blocked until the process ends, and the run goes on without a display.
+constexpr auto kDisplayAnswerLimit = std::chrono::seconds(2);
+
+Display* ConnectWithinLimit() {
+  auto connected = std::make_shared<std::promise<Display*>>();
+  std::future<Display*> display = connected->get_future();
+  std::thread([connected] { connected->set_value(ConnectToDisplay()); }).detach();
+  if (display.wait_for(kDisplayAnswerLimit) == std::future_status::ready) return display.get();
+  const char* name = std::getenv("DISPLAY");
+  std::fprintf(stderr,
+               "zavo: warning: the display %s did not answer within %lld seconds; going on "
+               "without a display\n",
+               name != nullptr ? name : "", static_cast<long long>(kDisplayAnswerLimit.count()));
+  return nullptr;
+}
+
 }  // namespace
 
 bool OpenDisplayIfAny() {
   if (fl_display != nullptr) return true;
   // FLTK's own opening calls exit(1) when there is no display, so the
   // connection is opened here and handed over.
-  Display* display = ConnectToDisplay();
+  Display* display = ConnectWithinLimit();
   if (display == nullptr) return false;
   fl_open_display(display);
   fltk::SetUpFonts();

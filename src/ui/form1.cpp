@@ -197,7 +197,8 @@ void Form1::Option1_Click() { state_.TiffCompression = 0; }
 void Form1::Option2_Click() { state_.TiffCompression = 1; }
 
 void Form1::Command1_Click() {
-  ExportJpeg(imgkit_, state_.TransferFile, state_.TargetFile, JPEG_Q_SC->value(), JPEG_BW->value());
+  ExportJpeg(imgkit_, boxes_, state_.TransferFile, state_.TargetFile, JPEG_Q_SC->value(),
+             JPEG_BW->value());
 }
 
 void Form1::Command2_Click(int16_t /*Index*/) { Unload(); }
@@ -205,7 +206,7 @@ void Form1::Command2_Click(int16_t /*Index*/) { Unload(); }
 void Form1::Command3_Click() {}
 
 void Form1::Command4_Click() {
-  ExportTiff(imgkit_, state_.TransferFile, state_.TargetFile, state_.TiffCompression);
+  ExportTiff(imgkit_, boxes_, state_.TransferFile, state_.TargetFile, state_.TiffCompression);
 }
 
 void Form1::Form_Unload() {

@@ -77,8 +77,14 @@ TEST(TokenizeArguments, KeepsWholePathsOfTargetAndTransferArguments) {
             (Tokens{"/GP", "/R", "/JPG", "/ON=/home/me/a b.jpg", "/FN=/tmp/t.bmp"}));
 }
 
+// A file name may begin or end with a blank; dropping one names another file.
+TEST(TokenizeArguments, KeepsEveryBlankAfterTheEqualsSign) {
+  EXPECT_EQ(FromArguments({" /ON= /x/y.jpg ", "  /FN=t.bmp  "}),
+            (Tokens{"/ON= /x/y.jpg ", "/FN=t.bmp  "}));
+}
+
 TEST(TokenizeArguments, SplitsOtherArgumentsLikeRawText) {
-  EXPECT_EQ(FromArguments({"/R/JPG", " /ON= /x/y.jpg "}), (Tokens{"/R", "/JPG", "/ON= /x/y.jpg"}));
+  EXPECT_EQ(FromArguments({"/R/JPG "}), (Tokens{"/R", "/JPG"}));
   EXPECT_EQ(FromArguments({"X", "", "/W"}), (Tokens{"X", "/W"}));
 }
 

@@ -1,7 +1,12 @@
 // The real program, started as the host starts it, with no display.
 #include <gtest/gtest.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
 
+#include <cstddef>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -37,13 +42,18 @@ std::string ImportArguments(const std::string& format, const std::string& source
   return "/GP /R " + format + " " + Quote("/ON=" + source) + " " + Quote("/FN=" + transfer);
 }
 
+// The names end in a blank, which is part of them.
 TEST(ReadMode, ImportsAJpegIntoTheTransferFile) {
   TempDir dir;
-  const std::string source = dir.File("photo one.jpg");
-  ASSERT_EQ(RunCommand("convert -size 97x61 gradient:red-blue -quality 90 " + Quote(source)), 0);
-  const ProcessRun run = RunZavo(ImportArguments("/JPG", source, dir.File("t.bmp")));
+  const std::string source = dir.File("photo one.jpg ");
+  ASSERT_EQ(RunCommand("convert -size 97x61 gradient:red-blue -quality 90 " +
+                       Quote(dir.File("made.jpg"))),
+            0);
+  std::filesystem::rename(dir.File("made.jpg"), source);
+  const ProcessRun run = RunZavo(ImportArguments("/JPG", source, dir.File("t.bmp ")));
   ASSERT_EQ(run.status, 0) << run.output;
-  const auto ours = testing::DecodeWithImageMagick(dir.File("t.bmp"));
+  EXPECT_FALSE(std::filesystem::exists(dir.File("t.bmp")));
+  const auto ours = testing::DecodeWithImageMagick(dir.File("t.bmp "));
   const auto reference = testing::DecodeWithImageMagick(source);
   ASSERT_TRUE(ours && reference);
   EXPECT_LE(testing::MaxChannelDifference(*ours, *reference), 1);
@@ -109,11 +119,75 @@ TEST(ReadMode, GoesOnWithoutADisplayWhenTheWindowModuleIsMissing) {
   EXPECT_TRUE(std::filesystem::exists(dir.File("t.bmp")));
 }
 
-TEST(ReadMode, NoModeAndGifEndNormally) {
+// Only a run that imported something may end with status 0 in read mode.
+TEST(ReadMode, NoModeEndsNormallyButGifOrNoFormatFails) {
   EXPECT_EQ(RunZavo("/GP").status, 0);
   const ProcessRun gif = RunZavo("/GP /R /GIF /ON=a.gif /FN=b.bmp");
-  EXPECT_EQ(gif.status, 0);
+  EXPECT_EQ(gif.status, 1);
   EXPECT_NE(gif.output.find("GIFは今回よりサポート外といたしました"), std::string::npos);
+  const ProcessRun none = RunZavo("/GP /R /ON=a.jpg /FN=b.bmp");
+  EXPECT_EQ(none.status, 1);
+  EXPECT_EQ(none.output,
+            "zavo: read mode: no format was given (/JPG or /TIF); nothing was imported\n");
+}
+
+// Past `ulimit -f` the write fails like any other instead of the signal
+// killing the process.
+TEST(ReadMode, AWritePastTheFileSizeLimitFailsAndKeepsTheOldTransferFile) {
+  TempDir dir;
+  const std::string source = dir.File("a.jpg");
+  ASSERT_EQ(RunCommand("convert -size 300x200 xc:red " + Quote(source)), 0);
+  testing::WriteText(dir.File("t.bmp"), "old");
+  std::string output;
+  const int status = RunCommand("ulimit -f 32 && env -u DISPLAY timeout 60 '" ZAVO_BINARY "' " +
+                                    ImportArguments("/JPG", source, dir.File("t.bmp")) + " 2>&1",
+                                &output);
+  EXPECT_EQ(status, 1) << output;
+  EXPECT_NE(output.find("t.bmp: File too large"), std::string::npos) << output;
+  EXPECT_EQ(testing::ReadText(dir.File("t.bmp")), "old");
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 2);
+}
+
+// Takes connections as a display would and never answers them: the
+// abstract socket name where X clients look for display `number()` first.
+class SilentDisplay {
+ public:
+  SilentDisplay() : fd_(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
+    for (number_ = 7900; number_ < 8000; ++number_) {
+      const std::string name = std::string(1, '\0') + "/tmp/.X11-unix/X" + std::to_string(number_);
+      sockaddr_un address{};
+      address.sun_family = AF_UNIX;
+      std::memcpy(address.sun_path, name.data(), name.size());
+      const auto length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + name.size());
+      if (::bind(fd_, reinterpret_cast<sockaddr*>(&address), length) == 0) break;
+    }
+    listening_ = ::listen(fd_, 8) == 0;
+  }
+  ~SilentDisplay() { ::close(fd_); }
+  bool listening() const { return listening_; }
+  std::string name() const { return ":" + std::to_string(number_); }
+
+ private:
+  int fd_;
+  int number_ = 0;
+  bool listening_ = false;
+};
+
+TEST(ReadMode, GoesOnWithoutADisplayThatNeverAnswers) {
+  TempDir dir;
+  const std::string source = dir.File("a.jpg");
+  ASSERT_EQ(RunCommand("convert -size 8x8 xc:red " + Quote(source)), 0);
+  SilentDisplay display;
+  ASSERT_TRUE(display.listening());
+  std::string output;
+  // A hang ends in timeout's status 124.
+  const int status = RunCommand("DISPLAY=" + display.name() + " timeout 30 '" ZAVO_BINARY "' " +
+                                    ImportArguments("/JPG", source, dir.File("t.bmp")) + " 2>&1",
+                                &output);
+  EXPECT_EQ(status, 0) << output;
+  EXPECT_EQ(output, "zavo: warning: the display " + display.name() +
+                        " did not answer within 2 seconds; going on without a display\n");
+  EXPECT_TRUE(std::filesystem::exists(dir.File("t.bmp")));
 }
 
 // Every JPEG and TIFF of the shared corpus through the real program: what

@@ -84,19 +84,33 @@ TEST_F(StartupTest, AFailedBmpSaveIsAFailedImport) {
   EXPECT_EQ(Start({"/GP", "/R", "/JPG", "/ON=a.jpg", "/FN=b.bmp"}).exit_status, kExitImportFailed);
 }
 
-TEST_F(StartupTest, ReadModeGifOnlyTellsItIsNoLongerSupported) {
+TEST_F(StartupTest, ReadModeGifOnlyTellsItIsNoLongerSupportedAndFails) {
   const StartupOutcome outcome = Start({"/GP", "/R", "/GIF", "/ON=A.GIF", "/FN=B.BMP"});
   ASSERT_EQ(boxes.shown.size(), 1u);
   EXPECT_EQ(boxes.shown[0].text, "GIFは今回よりサポート外といたしました");
   EXPECT_EQ(boxes.shown[0].style, 0);
   EXPECT_EQ(boxes.shown[0].title, "ZAVO32");
   EXPECT_TRUE(imgkit.calls.empty());
-  EXPECT_EQ(outcome.exit_status, kExitNormal);
+  EXPECT_EQ(outcome.exit_status, kExitImportFailed);
 }
 
-TEST_F(StartupTest, ReadModeWithoutAFormatEndsQuietly) {
-  EXPECT_EQ(Start({"/GP", "/R", "/ON=A"}).exit_status, kExitNormal);
+// Nothing imported must not look like an import to the host.
+TEST_F(StartupTest, ReadModeWithoutAFormatFailsWithOneStderrLineAndNoBox) {
+  testing::WriteText(folder.File("ZAVO.CNF"), "[EOF]\r\n");  // no settings warning
+  for (const char* format : {"/ON=A", "/PNG", "/JP"}) {
+    ::testing::internal::CaptureStderr();
+    const StartupOutcome outcome = Start({"/GP", "/R", format, "/FN=B"});
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), std::string(kNoFormatLine) + "\n");
+    EXPECT_EQ(outcome.exit_status, kExitImportFailed);
+  }
+  EXPECT_TRUE(boxes.shown.empty());
   EXPECT_TRUE(imgkit.calls.empty());
+}
+
+TEST_F(StartupTest, JpegSpelledOutMeansJpg) {
+  Start({"/GP", "/R", "/JPEG", "/ON=A", "/FN=B"});
+  ASSERT_FALSE(imgkit.calls.empty());
+  EXPECT_EQ(imgkit.calls[0].rfind("JpegFileLoad(A,", 0), 0u);
 }
 
 TEST_F(StartupTest, MatchesByPrefixAndLaterTokensWin) {

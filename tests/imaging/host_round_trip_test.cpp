@@ -4,6 +4,8 @@
 
 #include <cmath>
 #include <filesystem>
+#include <functional>
+#include <vector>
 
 #include "app/module_state.h"
 #include "imaging/bmp_codec.h"
@@ -38,11 +40,11 @@ class HostRoundTrip : public ::testing::Test {
     const std::string back = dir.File("back.bmp");
     EXPECT_TRUE(SaveBmpFile(host_bmp, picture, nullptr));
     if (jpeg) {
-      ExportJpeg(imgkit, host_bmp, target, parameter, 0);
+      ExportJpeg(imgkit, boxes, host_bmp, target, parameter, 0);
     } else {
-      ExportTiff(imgkit, host_bmp, target, parameter);
+      ExportTiff(imgkit, boxes, host_bmp, target, parameter);
     }
-    EXPECT_TRUE(ImportForHost(imgkit, jpeg ? kFormatJpeg : kFormatTiff, target, back));
+    EXPECT_TRUE(ImportForHost(imgkit, boxes, jpeg ? kFormatJpeg : kFormatTiff, target, back));
     EXPECT_TRUE(boxes.shown.empty());
     EXPECT_EQ(imgkit.image_count(), 0u);  // every handle freed
     return LoadBmpFile(back, nullptr, nullptr).value();
@@ -87,7 +89,7 @@ TEST(HostExchange, AMissingTransferFileIsReportedOnceAndTheTargetKept) {
   testing::RecordingMessageBoxes boxes;
   LibraryImgKit imgkit{boxes};
   testing::WriteText(dir.File("out.jpg"), "the user's old picture");
-  ExportJpeg(imgkit, dir.File("missing.bmp"), dir.File("out.jpg"), 75, 0);
+  ExportJpeg(imgkit, boxes, dir.File("missing.bmp"), dir.File("out.jpg"), 75, 0);
   ASSERT_EQ(boxes.shown.size(), 1u);
   EXPECT_EQ(boxes.shown[0].title, "Plumio File ADD_In");
   EXPECT_NE(boxes.shown[0].text.find("missing.bmp"), std::string::npos);
@@ -100,12 +102,47 @@ TEST(HostExchange, AFailedSaveNamesTheTargetAndLeavesNoScratchFile) {
   LibraryImgKit imgkit{boxes};
   ASSERT_TRUE(SaveBmpFile(dir.File("host.bmp"), Pattern(PixelFormat::Bgr24), nullptr));
   const std::string target = dir.File("no such folder/out.tif");
-  ExportTiff(imgkit, dir.File("host.bmp"), target, 1);
+  ExportTiff(imgkit, boxes, dir.File("host.bmp"), target, 1);
   ASSERT_EQ(boxes.shown.size(), 1u);
   EXPECT_EQ(boxes.shown[0].title, "ZAVO32");  // the exports pass no caption
   EXPECT_EQ(boxes.shown[0].text.rfind("保存に失敗しました。\n", 0), 0u);
   EXPECT_NE(boxes.shown[0].text.find(target), std::string::npos);
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1);
+}
+
+// Writing the file being read would replace the only copy of the picture.
+TEST(HostExchange, RefusesToWriteTheFileItReadsByAnyPath) {
+  testing::TempDir dir;
+  const std::string picture = dir.File("picture.bmp");
+  ASSERT_TRUE(SaveBmpFile(picture, Pattern(PixelFormat::Bgr24), nullptr));
+  const std::vector<uint8_t> original = testing::ReadBytes(picture);
+  std::filesystem::create_symlink("picture.bmp", dir.File("symlink"));
+  std::filesystem::create_hard_link(picture, dir.File("hard link"));
+  const std::string dotted = dir.File("./picture.bmp");
+  using Run = std::function<void(ImgKit&, MessageBoxes&, const std::string&)>;
+  const std::vector<Run> runs = {
+      [&](ImgKit& k, MessageBoxes& b, const std::string& to) {
+        EXPECT_FALSE(ImportForHost(k, b, kFormatJpeg, picture, to));
+      },
+      [&](ImgKit& k, MessageBoxes& b, const std::string& to) {
+        ExportJpeg(k, b, picture, to, 75, 0);
+      },
+      [&](ImgKit& k, MessageBoxes& b, const std::string& to) { ExportTiff(k, b, picture, to, 0); },
+  };
+  for (const Run& run : runs) {
+    for (const std::string& other : {dir.File("symlink"), dir.File("hard link"), dotted}) {
+      SCOPED_TRACE(other);
+      testing::RecordingMessageBoxes boxes;
+      testing::RecordingImgKit imgkit;
+      run(imgkit, boxes, other);
+      EXPECT_TRUE(imgkit.calls.empty());  // refused before anything is loaded
+      ASSERT_EQ(boxes.shown.size(), 1u);
+      EXPECT_EQ(boxes.shown[0].text.rfind("保存に失敗しました。\n", 0), 0u);
+      EXPECT_NE(boxes.shown[0].text.find(other), std::string::npos);
+      EXPECT_EQ(testing::ReadBytes(picture), original);
+    }
+  }
+  EXPECT_TRUE(std::filesystem::is_symlink(dir.File("symlink")));
 }
 
 }  // namespace

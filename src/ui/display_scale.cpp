@@ -33,6 +33,10 @@ int DisplayScale::Twips(int pixels) const {
   return static_cast<int>(std::lround(pixels * twips_per_pixel()));
 }
 
+int DisplayScale::Scaled(int pixels) const {
+  return static_cast<int>(std::lround(pixels * dpi_ / kDefaultDpi));
+}
+
 int DisplayScale::FontPixels(int points) const {
   return static_cast<int>(std::lround(points * dpi_ / 72.0));
 }

@@ -30,6 +30,8 @@ class DisplayScale {
   int Pixels(double twips) const;
   int Twips(int pixels) const;
   int FontPixels(int points) const;
+  // A length drawn as `pixels` at 96 dpi, at this resolution.
+  int Scaled(int pixels) const;
 
  private:
   double dpi_;

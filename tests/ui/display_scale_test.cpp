@@ -29,6 +29,7 @@ TEST(DisplayScale, RoundsTwipsAndPointsToTheNearestPixel) {
   EXPECT_EQ(at192.Twips(5), 38);  // 37.5 rounds away from zero
   EXPECT_EQ(at96.FontPixels(9), 12);
   EXPECT_EQ(at192.FontPixels(9), 24);
+  EXPECT_EQ(at192.Scaled(12), 24);
 }
 
 }  // namespace

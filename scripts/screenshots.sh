@@ -1,6 +1,9 @@
 #!/usr/bin/env bash
-# Captures the save-parameters window in write mode, JPEG and TIFF, as
-# docs/window-jpeg.png and docs/window-tiff.png. Starts its own Xvfb.
+# Captures the save-parameters window in write mode, JPEG and TIFF, at 96
+# dpi as docs/window-jpeg.png and docs/window-tiff.png, and at 192 dpi (the
+# X resource Xft.dpi, as a high-resolution desktop sets it) as
+# docs/window-jpeg-192dpi.png and docs/window-tiff-192dpi.png. Starts its
+# own Xvfb.
 #   scripts/screenshots.sh [path/to/zavo]     (default: build/zavo)
 set -euo pipefail
 
@@ -17,10 +20,11 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 # The settings files live beside the executable: keep them out of the build.
 cp "$zavo" "$work/zavo"
+cp "$(dirname "$zavo")/zavo_window.so" "$work/"
 cp "$root/data/DEF_ZAVO.CNF" "$work/"
 convert -size 64x48 gradient:red-blue BMP3:"$work/in.bmp"
 
-shoot() {  # format-token target-path picture
+shoot() {  # format-token target-path picture final-height
   # Nothing is saved: the target path is only shown.
   "$work/zavo" /GP /W "$1" "/ON=$2" "/FN=$work/in.bmp" &
   local pid=$!
@@ -29,7 +33,7 @@ shoot() {  # format-token target-path picture
   # Start-up shows the window first and grows it to the panel afterwards.
   for _ in $(seq 50); do
     eval "$(xdotool getwindowgeometry --shell "$wid")"
-    [[ "$HEIGHT" -gt 48 ]] && break
+    [[ "$HEIGHT" == "$4" ]] && break
     sleep 0.1
   done
   sleep 0.3  # the repaint after growing
@@ -40,5 +44,11 @@ shoot() {  # format-token target-path picture
 }
 
 mkdir -p "$root/docs"
-shoot /JPG /home/user/Pictures/photo.jpg "$root/docs/window-jpeg.png"
-shoot /TIF /home/user/Pictures/photo.tif "$root/docs/window-tiff.png"
+for dpi in 96 192; do
+  xprop -root -f RESOURCE_MANAGER 8s -set RESOURCE_MANAGER "$(printf 'Xft.dpi:\t%s' "$dpi")"
+  suffix=""
+  [[ $dpi == 96 ]] || suffix="-${dpi}dpi"
+  height=$(( (2715 * dpi + 720) / 1440 ))  # the window's 2715 twips
+  shoot /JPG /home/user/Pictures/photo.jpg "$root/docs/window-jpeg$suffix.png" "$height"
+  shoot /TIF /home/user/Pictures/photo.tif "$root/docs/window-tiff$suffix.png" "$height"
+done

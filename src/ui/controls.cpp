@@ -17,6 +17,14 @@ Control::Control(std::string name, ControlKind kind, Control* container, int lef
       container_(container),
       tab_index_(tab_index) {}
 
+int Control::window_left() const {
+  return left + (container_ != nullptr ? container_->window_left() : 0);
+}
+
+int Control::window_top() const {
+  return top + (container_ != nullptr ? container_->window_top() : 0);
+}
+
 bool Control::AcceptsInput() const {
   for (const Control* c = this; c != nullptr; c = c->container()) {
     if (!c->enabled) return false;
@@ -75,6 +83,33 @@ void ScrollBar::UserRelease() {
   SetValue(drag_value_);
 }
 
+bool ScrollBar::UserKey(Key key) {
+  switch (key) {
+    case Key::Left:
+    case Key::Up:
+      UserArrow(-1);
+      return true;
+    case Key::Right:
+    case Key::Down:
+      UserArrow(+1);
+      return true;
+    case Key::PageUp:
+      UserTrough(-1);
+      return true;
+    case Key::PageDown:
+      UserTrough(+1);
+      return true;
+    case Key::Home:
+      Step(min - value_);
+      return true;
+    case Key::End:
+      Step(max - value_);
+      return true;
+    default:
+      return false;
+  }
+}
+
 void CheckBox::SetValue(int value) {
   if (value < 0 || value > 2) {
     throw Error(ErrorKind::InvalidValue,
@@ -101,6 +136,18 @@ void OptionButton::SetSelected(bool selected) {
 
 void OptionButton::UserClick() {
   if (AcceptsInput()) SetSelected(true);
+}
+
+OptionButton* OptionButton::Neighbour(int direction) {
+  const auto at = std::find(group.begin(), group.end(), this);
+  if (at == group.end()) return this;
+  const int count = static_cast<int>(group.size());
+  const int here = static_cast<int>(at - group.begin());
+  for (int step = 1; step < count; ++step) {
+    OptionButton* other = group[((here + direction * step) % count + count) % count];
+    if (other->AcceptsInput()) return other;
+  }
+  return this;
 }
 
 void Button::UserClick() {

@@ -22,6 +22,8 @@ enum class ControlKind {
   Line
 };
 enum class TextAlign { Left, Center, Right };
+// The keys a focused control answers.
+enum class Key { Left, Right, Up, Down, PageUp, PageDown, Home, End, Space, Enter };
 
 class Control {
  public:
@@ -41,6 +43,9 @@ class Control {
   int top = 0;
   int width = 0;
   int height = 0;
+  // Position in the window's client area: the offsets of all containers add up.
+  int window_left() const;
+  int window_top() const;
 
   std::string caption;
   TextAlign align = TextAlign::Left;
@@ -81,6 +86,9 @@ class ScrollBar : public Control {
   void UserTrough(int direction);  // -1 left of the thumb, +1 right of it
   void UserDrag(int value);        // the thumb moves; no change reported
   void UserRelease();              // the thumb is let go
+  // Arrows step as the arrow buttons do, Page Up and Page Down as the
+  // trough does, Home and End go to min and max. False: not a key for it.
+  bool UserKey(Key key);
   bool dragging() const { return dragging_; }
   int16_t shown_value() const { return dragging_ ? drag_value_ : value_; }
 
@@ -114,6 +122,9 @@ class OptionButton : public Control {
   bool selected() const { return selected_; }
   void SetSelected(bool selected);
   void UserClick();
+  // The next button of the group that takes input, in group order and
+  // round the end (-1: the previous one); this one when there is none.
+  OptionButton* Neighbour(int direction);
 
  private:
   bool selected_ = false;

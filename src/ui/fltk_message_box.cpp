@@ -78,21 +78,27 @@ namespace {
 constexpr int kMbQuestion = 32;
 constexpr int kMbIconMask = 0x70;
 
+// Sizes at 96 dpi, scaled to the display's resolution as the text is.
 constexpr int kMargin = 12;
 constexpr int kIconSide = 32;
 constexpr int kButtonWidth = 80;
 constexpr int kButtonHeight = 24;
 
+int Px(int pixels_at_96) { return fltk::ScaleOfDisplay().Scaled(pixels_at_96); }
+
 // The Windows icon of a message box style, drawn with FLTK primitives.
 class MessageIcon : public Fl_Widget {
  public:
-  MessageIcon(int x, int y, int icon) : Fl_Widget(x, y, kIconSide, kIconSide), icon_(icon) {}
+  MessageIcon(int x, int y, int icon)
+      : Fl_Widget(x, y, Px(kIconSide), Px(kIconSide)), icon_(icon) {}
   void draw() override;
 
  private:
   void DrawExclamation() const;
   void DrawCritical() const;
   void DrawLetter(const char* letter) const;
+  // A length of the 32-pixel design at the icon's size.
+  int At(int design) const { return design * w() / kIconSide; }
   int icon_;
 };
 
@@ -117,17 +123,17 @@ void MessageIcon::DrawExclamation() const {
   fl_polygon(cx, y() + 1, x() + w() - 1, bottom, x(), bottom);
   fl_color(FL_BLACK);
   fl_loop(cx, y() + 1, x() + w() - 1, bottom, x(), bottom);
-  fl_rectf(cx - 2, y() + 10, 4, 12);
-  fl_rectf(cx - 2, y() + 24, 4, 4);
+  fl_rectf(cx - At(2), y() + At(10), At(4), At(12));
+  fl_rectf(cx - At(2), y() + At(24), At(4), At(4));
 }
 
 void MessageIcon::DrawCritical() const {
   fl_color(FL_RED);
   fl_pie(x(), y(), w(), h(), 0, 360);
   fl_color(FL_WHITE);
-  fl_line_style(FL_SOLID, 4);
-  fl_line(x() + 10, y() + 10, x() + w() - 11, y() + h() - 11);
-  fl_line(x() + w() - 11, y() + 10, x() + 10, y() + h() - 11);
+  fl_line_style(FL_SOLID, At(4));
+  fl_line(x() + At(10), y() + At(10), x() + w() - At(11), y() + h() - At(11));
+  fl_line(x() + w() - At(11), y() + At(10), x() + At(10), y() + h() - At(11));
   fl_line_style(0);
 }
 
@@ -135,7 +141,7 @@ void MessageIcon::DrawLetter(const char* letter) const {
   fl_color(FL_BLUE);
   fl_pie(x(), y(), w(), h(), 0, 360);
   fl_color(FL_WHITE);
-  fl_font(FL_TIMES_BOLD, 24);
+  fl_font(FL_TIMES_BOLD, At(24));
   fl_draw(letter, x(), y(), w(), h(), FL_ALIGN_CENTER, nullptr, 0);
 }
 
@@ -168,12 +174,14 @@ BoxLayout LayOut(const std::string& text, bool with_icon) {
   int text_w = 0;
   int text_h = 0;
   fl_measure(text.c_str(), text_w, text_h, 0);
+  const int margin = Px(kMargin);
+  const int icon = Px(kIconSide);
   // A left-aligned label is drawn 3 pixels in from either side of its box.
-  text_w = std::min(text_w + 6, Fl::w() - 4 * kMargin - kIconSide);
-  const int text_x = kMargin + (with_icon ? kIconSide + kMargin : 0);
-  const int width = std::max(text_x + text_w + kMargin, kButtonWidth + 2 * kMargin);
-  const int body = std::max(text_h, with_icon ? kIconSide : 0);
-  return {text_x, text_w, text_h, width, kMargin + body + kMargin + kButtonHeight + kMargin};
+  text_w = std::min(text_w + 6, Fl::w() - 4 * margin - icon);
+  const int text_x = margin + (with_icon ? icon + margin : 0);
+  const int width = std::max(text_x + text_w + margin, Px(kButtonWidth) + 2 * margin);
+  const int body = std::max(text_h, with_icon ? icon : 0);
+  return {text_x, text_w, text_h, width, margin + body + margin + Px(kButtonHeight) + margin};
 }
 
 }  // namespace
@@ -187,14 +195,14 @@ void FltkMessageBoxes::Show(const std::string& text, int style, const std::strin
                 layout.height);
   box.copy_label(title.c_str());
   box.xclass("zavo");
-  if (icon != 0) new MessageIcon(kMargin, kMargin, icon);
-  auto* message = new Fl_Box(layout.text_x, kMargin, layout.text_w, layout.text_h);
+  if (icon != 0) new MessageIcon(Px(kMargin), Px(kMargin), icon);
+  auto* message = new Fl_Box(layout.text_x, Px(kMargin), layout.text_w, layout.text_h);
   message->labeltype(fltk::PlainLabel());
   message->align(FL_ALIGN_INSIDE | FL_ALIGN_TOP_LEFT | FL_ALIGN_CLIP);
   message->copy_label(body.c_str());
-  auto* ok = new Fl_Return_Button((layout.width - kButtonWidth) / 2,
-                                  layout.height - kMargin - kButtonHeight, kButtonWidth,
-                                  kButtonHeight, "OK");
+  auto* ok = new Fl_Return_Button((layout.width - Px(kButtonWidth)) / 2,
+                                  layout.height - Px(kMargin) - Px(kButtonHeight), Px(kButtonWidth),
+                                  Px(kButtonHeight), "OK");
   ok->callback(&HideWindowOf);
   box.end();
   // Escape and the frame's close answer the box as OK does.

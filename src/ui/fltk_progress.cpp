@@ -41,13 +41,16 @@ class ProgressWindow : public Progress {
  private:
   void Open() {
     fltk::SetUpFonts();
-    window_ = std::make_unique<Fl_Window>(320, 76);
+    // Laid out at 96 dpi and scaled to the display's resolution.
+    const DisplayScale& scale = fltk::ScaleOfDisplay();
+    auto px = [&scale](int pixels) { return scale.Scaled(pixels); };
+    window_ = std::make_unique<Fl_Window>(px(320), px(76));
     window_->copy_label(caption_.c_str());
     window_->xclass("zavo");
-    auto* text = new Fl_Box(12, 8, 296, 24);
+    auto* text = new Fl_Box(px(12), px(8), px(296), px(24));
     text->copy_label(message_.c_str());
     text->align(FL_ALIGN_INSIDE | FL_ALIGN_LEFT | FL_ALIGN_CLIP);
-    bar_ = new Fl_Progress(12, 40, 296, 22);
+    bar_ = new Fl_Progress(px(12), px(40), px(296), px(22));
     bar_->minimum(0);
     bar_->maximum(100);
     bar_->selection_color(FL_DARK_BLUE);

@@ -7,10 +7,15 @@
 #include <FL/Fl.H>
 #include <FL/Fl_Box.H>
 #include <FL/Fl_Round_Button.H>
+#include <FL/x.H>
+#include <X11/Xatom.h>
+#include <X11/Xlib.h>
 
 #include <algorithm>
+#include <array>
 #include <chrono>
 #include <map>
+#include <optional>
 #include <vector>
 
 #include "ui/fltk_widgets.h"
@@ -18,39 +23,10 @@
 namespace zavo::ui {
 namespace {
 
-using fltk::TwipsToPixels;
-
 constexpr int kPanelsExtent = 8192;  // pixels
-
-struct PixelRect {
-  int x = 0;
-  int y = 0;
-  int w = 0;
-  int h = 0;
-  bool operator==(const PixelRect&) const = default;
-};
 
 PixelRect RectOf(const Fl_Widget& widget) {
   return {widget.x(), widget.y(), widget.w(), widget.h()};
-}
-
-// FLTK places every widget in window coordinates; the model measures from
-// the container, so the offsets of all containers add up.
-void WindowTwips(const Control& control, int& x, int& y) {
-  x = 0;
-  y = 0;
-  for (const Control* c = &control; c != nullptr; c = c->container()) {
-    x += c->left;
-    y += c->top;
-  }
-}
-
-PixelRect RectOf(const Control& control) {
-  int x = 0;
-  int y = 0;
-  WindowTwips(control, x, y);
-  return {TwipsToPixels(x), TwipsToPixels(y), TwipsToPixels(control.width),
-          TwipsToPixels(control.height)};
 }
 
 // Labels, the image and the line lie on their container's surface, beneath
@@ -85,13 +61,74 @@ std::string LabelOf(const Fl_Widget& widget) {
   return widget.label() != nullptr ? widget.label() : "";
 }
 
+// The frame the window manager drew round `xid` as it reports it in
+// _NET_FRAME_EXTENTS (left, right, top, bottom; pixels); none while it
+// reports nothing or something no frame can be.
+Atom FrameExtentsAtom() {
+  static const Atom atom = XInternAtom(fl_display, "_NET_FRAME_EXTENTS", False);
+  return atom;
+}
+
+std::optional<std::array<int, 4>> ReportedFrame(Window xid) {
+  const Atom name = FrameExtentsAtom();
+  Atom type = 0;
+  int format = 0;
+  unsigned long count = 0;
+  unsigned long remaining = 0;
+  unsigned char* data = nullptr;
+  if (XGetWindowProperty(fl_display, xid, name, 0, 4, False, XA_CARDINAL, &type, &format, &count,
+                         &remaining, &data) != Success) {
+    return std::nullopt;
+  }
+  std::unique_ptr<unsigned char, int (*)(void*)> owned(data, XFree);
+  if (data == nullptr || type != XA_CARDINAL || format != 32 || count != 4) return std::nullopt;
+  constexpr long kWidestFrame = 1000;  // pixels
+  std::array<int, 4> extents{};
+  for (size_t i = 0; i < extents.size(); ++i) {
+    // Xlib hands 32-bit items over as longs.
+    const long value = reinterpret_cast<const long*>(data)[i];
+    if (value < 0 || value > kWidestFrame) return std::nullopt;
+    extents[i] = static_cast<int>(value);
+  }
+  return extents;
+}
+
+std::optional<Key> KeyOf(int fl_key) {
+  switch (fl_key) {
+    case FL_Left:
+      return Key::Left;
+    case FL_Right:
+      return Key::Right;
+    case FL_Up:
+      return Key::Up;
+    case FL_Down:
+      return Key::Down;
+    case FL_Page_Up:
+      return Key::PageUp;
+    case FL_Page_Down:
+      return Key::PageDown;
+    case FL_Home:
+      return Key::Home;
+    case FL_End:
+      return Key::End;
+    case ' ':
+      return Key::Space;
+    case FL_Enter:
+    case FL_KP_Enter:
+      return Key::Enter;
+    default:
+      return std::nullopt;
+  }
+}
+
 }  // namespace
 
 struct FltkFormView::Widgets {
   explicit Widgets(Form1& model) : form(model) {}
 
   Form1& form;
-  std::unique_ptr<Fl_RGB_Image> icon;  // outlives the window, which shows it
+  std::unique_ptr<Fl_RGB_Image> icon;  // outlive the window, which shows them
+  std::unique_ptr<Fl_Image> scaled_icon;
   std::unique_ptr<fltk::FormWindow> window;
   Fl_Group* panels = nullptr;  // the three panels only, so raising one reorders only them
   std::map<const Control*, Fl_Widget*> widget_of;
@@ -112,6 +149,12 @@ struct FltkFormView::Widgets {
   bool SyncPanels();
 
   void MoveFocus(bool backwards);
+  bool OnKey(Control& control, int fl_key);
+
+  bool frame_adopted = false;
+  void WatchFrame();
+  void AdoptFrameIfReported();
+  static int OnSystemEvent(void* event, void* self);
   static void OnClick(Fl_Widget* widget, void* self);
   static void OnWindowCallback(Fl_Widget* widget, void* self);
 };
@@ -138,7 +181,7 @@ void FltkFormView::Widgets::Build() {
 // The containers are groups; contents are added by Attach, in build order.
 Fl_Widget* FltkFormView::Widgets::Create(Control& control) {
   Fl_Group::current(nullptr);
-  const PixelRect r = RectOf(control);
+  const PixelRect r = form.PixelsOf(control);
   Fl_Widget* widget = nullptr;
   switch (control.kind()) {
     case ControlKind::Label:
@@ -146,7 +189,9 @@ Fl_Widget* FltkFormView::Widgets::Create(Control& control) {
       break;
     case ControlKind::Image:
       widget = new Fl_Box(r.x, r.y, r.w, r.h);
-      widget->image(icon.get());
+      // At a higher resolution the icon grows with its box, pixel by pixel.
+      scaled_icon.reset(icon->copy(std::max(icon->w(), r.w), std::max(icon->h(), r.h)));
+      widget->image(scaled_icon.get());
       widget->align(FL_ALIGN_INSIDE | FL_ALIGN_TOP_LEFT | FL_ALIGN_CLIP);
       break;
     case ControlKind::Panel:
@@ -166,7 +211,7 @@ Fl_Widget* FltkFormView::Widgets::Create(Control& control) {
   }
   Fl_Group::current(nullptr);
   widget->labelfont(FL_HELVETICA);
-  widget->labelsize(fltk::PointsToPixels(control.font_points));
+  widget->labelsize(form.FontPixelsOf(control));
   if (control.kind() != ControlKind::Image) widget->labeltype(fltk::PlainLabel());
   if (!control.caption.empty()) widget->copy_label(control.caption.c_str());
   control_of[widget] = &control;
@@ -181,36 +226,49 @@ Fl_Widget* FltkFormView::Widgets::CreateLabel(const Control& control, const Pixe
 }
 
 Fl_Widget* FltkFormView::Widgets::CreateLine(const Line& line, const PixelRect& r) {
-  int x = 0;
-  int y = 0;
-  WindowTwips(*line.container(), x, y);
-  return new fltk::LineWidget(r.x, r.y, r.w, r.h, TwipsToPixels(x + line.x1),
-                              TwipsToPixels(y + line.y1), TwipsToPixels(x + line.x2),
-                              TwipsToPixels(y + line.y2));
+  const int x = line.container()->window_left();
+  const int y = line.container()->window_top();
+  const DisplayScale& scale = form.scale;
+  return new fltk::LineWidget(r.x, r.y, r.w, r.h, scale.Pixels(x + line.x1),
+                              scale.Pixels(y + line.y1), scale.Pixels(x + line.x2),
+                              scale.Pixels(y + line.y2));
 }
 
 Fl_Widget* FltkFormView::Widgets::CreateClickable(Control& control, const PixelRect& r) {
   const Fl_Align text = FL_ALIGN_INSIDE | FL_ALIGN_CLIP;
+  auto keys_to_model = [this, &control](int key) { return OnKey(control, key); };
   Fl_Widget* widget = nullptr;
   switch (control.kind()) {
-    case ControlKind::ScrollBar:
-      return new fltk::QualityScrollbar(r.x, r.y, r.w, r.h, static_cast<ScrollBar&>(control),
-                                        [this] { Sync(); });
-    case ControlKind::CheckBox:
-      widget = new fltk::TriStateCheck(r.x, r.y, r.w, r.h);
+    case ControlKind::ScrollBar: {
+      auto* bar = new fltk::QualityScrollbar(r.x, r.y, r.w, r.h, static_cast<ScrollBar&>(control),
+                                             [this] { Sync(); });
+      bar->on_key = keys_to_model;
+      return bar;
+    }
+    case ControlKind::CheckBox: {
+      auto* box = new fltk::TriStateCheck(r.x, r.y, r.w, r.h);
+      box->on_key = keys_to_model;
+      widget = box;
       widget->align(text | FL_ALIGN_LEFT);
       break;
-    case ControlKind::OptionButton:
-      widget = new Fl_Round_Button(r.x, r.y, r.w, r.h);
+    }
+    case ControlKind::OptionButton: {
+      auto* option = new fltk::ModelKeys<Fl_Round_Button>(r.x, r.y, r.w, r.h);
+      option->on_key = keys_to_model;
+      widget = option;
       widget->type(FL_RADIO_BUTTON);
       widget->align(text | FL_ALIGN_LEFT);
       // A click on the selected button is a click too.
       widget->when(FL_WHEN_RELEASE | FL_WHEN_NOT_CHANGED);
       break;
-    default:
-      widget = new fltk::CommandButton(r.x, r.y, r.w, r.h);
+    }
+    default: {
+      auto* button = new fltk::ModelKeys<Fl_Button>(r.x, r.y, r.w, r.h);
+      button->on_key = keys_to_model;
+      widget = button;
       widget->align(text);
       break;
+    }
   }
   widget->callback(&Widgets::OnClick, this);
   return widget;
@@ -243,8 +301,7 @@ bool FltkFormView::Widgets::SyncWindow() {
     window->copy_label(form.caption.c_str());
     changed = true;
   }
-  const PixelRect wanted{TwipsToPixels(form.left), TwipsToPixels(form.top),
-                         TwipsToPixels(form.client_width), TwipsToPixels(form.client_height)};
+  const PixelRect wanted = form.ClientPixels();
   // Compared with what was applied last, not with the window: a window
   // manager may have moved it since, and the model has not asked for that.
   if (wanted != applied_window) {
@@ -258,7 +315,7 @@ bool FltkFormView::Widgets::SyncWindow() {
 bool FltkFormView::Widgets::SyncControl(const Control& control) {
   Fl_Widget& widget = *widget_of.at(&control);
   bool changed = false;
-  const PixelRect wanted = RectOf(control);
+  const PixelRect wanted = form.PixelsOf(control);
   if (RectOf(widget) != wanted) {
     widget.resize(wanted.x, wanted.y, wanted.w, wanted.h);  // a group takes its contents along
     changed = true;
@@ -369,9 +426,54 @@ void FltkFormView::Widgets::MoveFocus(bool backwards) {
   if (form.focus() != nullptr) widget_of.at(form.focus())->take_focus();
 }
 
+bool FltkFormView::Widgets::OnKey(Control& control, int fl_key) {
+  const std::optional<Key> key = KeyOf(fl_key);
+  if (!key || (Fl::event_state() & (FL_CTRL | FL_ALT | FL_META)) != 0) return false;
+  form.SetFocus(&control);
+  if (!form.UserKey(*key)) return false;
+  if (form.unloaded()) return true;
+  Sync();
+  if (form.focus() != &control) widget_of.at(form.focus())->take_focus();
+  return true;
+}
+
+// A window manager reports its frame once it has framed the window, after
+// the window was shown, and only then is the outer size known: the first
+// report moves the window so that it is centred by its outer size.
+void FltkFormView::Widgets::WatchFrame() {
+  const Window xid = fl_xid(window.get());
+  XWindowAttributes attributes{};
+  XGetWindowAttributes(fl_display, xid, &attributes);
+  XSelectInput(fl_display, xid, attributes.your_event_mask | PropertyChangeMask);
+  Fl::add_system_handler(&Widgets::OnSystemEvent, this);
+  AdoptFrameIfReported();
+}
+
+void FltkFormView::Widgets::AdoptFrameIfReported() {
+  if (frame_adopted || !window->shown()) return;
+  const std::optional<std::array<int, 4>> extents = ReportedFrame(fl_xid(window.get()));
+  if (!extents) return;
+  frame_adopted = true;
+  const DisplayScale& scale = form.scale;
+  form.AdoptFrame({scale.Twips((*extents)[0]), scale.Twips((*extents)[1]),
+                   scale.Twips((*extents)[2]), scale.Twips((*extents)[3])});
+}
+
+int FltkFormView::Widgets::OnSystemEvent(void* event, void* self) {
+  const auto& x_event = *static_cast<const XEvent*>(event);
+  auto& widgets = *static_cast<Widgets*>(self);
+  if (x_event.type == PropertyNotify && widgets.window->shown() &&
+      x_event.xproperty.window == fl_xid(widgets.window.get()) &&
+      x_event.xproperty.atom == FrameExtentsAtom()) {
+    widgets.AdoptFrameIfReported();
+  }
+  return 0;  // FLTK sees every event as well
+}
+
 // --- FltkFormView ---
 
 FltkFormView::FltkFormView(Form1& form) : form_(form), widgets_(std::make_unique<Widgets>(form)) {
+  form_.scale = fltk::ScaleOfDisplay();
   fltk::SetUpFonts();
   widgets_->Build();
   form_.on_repaint = [this] { widgets_->Sync(); };
@@ -383,15 +485,17 @@ FltkFormView::FltkFormView(Form1& form) : form_(form), widgets_(std::make_unique
 }
 
 FltkFormView::~FltkFormView() {
+  Fl::remove_system_handler(&Widgets::OnSystemEvent);
   form_.on_repaint = nullptr;
   form_.on_unloaded = nullptr;
 }
 
-int FltkFormView::ScreenWidthTwips() const { return Fl::w() * kTwipsPerPixel; }
-int FltkFormView::ScreenHeightTwips() const { return Fl::h() * kTwipsPerPixel; }
+int FltkFormView::ScreenWidthTwips() const { return form_.scale.Twips(Fl::w()); }
+int FltkFormView::ScreenHeightTwips() const { return form_.scale.Twips(Fl::h()); }
 
 void FltkFormView::Show() {
   widgets_->window->show();
+  widgets_->WatchFrame();
   // Wait briefly for the first paint, so a read-mode run shows a drawn
   // window while it converts; a slow display only costs this bound.
   const auto give_up = std::chrono::steady_clock::now() + std::chrono::milliseconds(500);

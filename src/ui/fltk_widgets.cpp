@@ -2,6 +2,7 @@
 
 #include <FL/Fl.H>
 #include <FL/fl_draw.H>
+#include <FL/x.H>
 
 #include <algorithm>
 #include <array>
@@ -13,15 +14,10 @@
 
 namespace zavo::ui::fltk {
 
-int TwipsToPixels(int twips) {
-  return static_cast<int>(std::lround(static_cast<double>(twips) / kTwipsPerPixel));
+const DisplayScale& ScaleOfDisplay() {
+  static const DisplayScale scale = DisplayScale::FromXftDpi(XGetDefault(fl_display, "Xft", "dpi"));
+  return scale;
 }
-
-int TwipsToPixels(float twips) {
-  return static_cast<int>(std::lround(static_cast<double>(twips) / kTwipsPerPixel));
-}
-
-int PointsToPixels(int points) { return (points * 96 + 36) / 72; }
 
 void SetUpFonts() {
   static bool done = false;
@@ -31,7 +27,7 @@ void SetUpFonts() {
   // "IPAMincho" would mean italic "PAMincho", and Japanese turns to boxes.
   Fl::set_font(FL_HELVETICA, " IPAMincho");
   Fl::set_font(FL_HELVETICA_BOLD, "BIPAMincho");
-  FL_NORMAL_SIZE = PointsToPixels(9);
+  FL_NORMAL_SIZE = ScaleOfDisplay().FontPixels(9);
 }
 
 namespace {
@@ -87,10 +83,12 @@ void CaptionFrame::DrawFrameAndCaption() {
   int text_w = 0;
   int text_h = 0;
   fl_measure(caption, text_w, text_h, 0);
-  const int inset = 8;
+  // Two thirds of the text height in from the edge, at any resolution.
+  const int inset = (2 * labelsize() + 1) / 3;
+  const int gap = inset / 4;
   text_w = std::min(text_w, w() - 2 * inset);
   fl_color(color());
-  fl_rectf(x() + inset - 2, y(), text_w + 4, line);
+  fl_rectf(x() + inset - gap, y(), text_w + 2 * gap, line);
   fl_color(active_r() ? labelcolor() : fl_inactive(labelcolor()));
   fl_push_clip(x() + inset, y(), text_w, line);
   fl_draw(caption, x() + inset, y(), text_w, line, FL_ALIGN_LEFT | FL_ALIGN_TOP, nullptr, 0);
@@ -107,20 +105,9 @@ void LineWidget::draw() {
   fl_line(x() + dx1_, y() + dy1_, x() + dx2_, y() + dy2_);
 }
 
-// --- CommandButton, TriStateCheck ---
+// --- TriStateCheck ---
 
-CommandButton::CommandButton(int x, int y, int w, int h) : Fl_Button(x, y, w, h) {}
-
-int CommandButton::handle(int event) {
-  const bool enter = Fl::event_key() == FL_Enter || Fl::event_key() == FL_KP_Enter;
-  if (event == FL_KEYBOARD && enter && Fl::focus() == this) {
-    do_callback();
-    return 1;
-  }
-  return Fl_Button::handle(event);
-}
-
-TriStateCheck::TriStateCheck(int x, int y, int w, int h) : Fl_Check_Button(x, y, w, h) {}
+TriStateCheck::TriStateCheck(int x, int y, int w, int h) : ModelKeys(x, y, w, h) {}
 
 void TriStateCheck::tri(int value) {
   tri_ = value;
@@ -134,7 +121,7 @@ void TriStateCheck::tri(int value) {
 
 QualityScrollbar::QualityScrollbar(int x, int y, int w, int h, ScrollBar& model,
                                    std::function<void()> after_user)
-    : Fl_Scrollbar(x, y, w, h), model_(model), after_user_(std::move(after_user)) {
+    : ModelKeys(x, y, w, h), model_(model), after_user_(std::move(after_user)) {
   type(FL_HORIZONTAL);
   bounds(model.min, model.max);
   step(1);
@@ -188,7 +175,8 @@ int QualityScrollbar::handle(int event) {
     case FL_RELEASE:
       return HandleRelease();
     case FL_KEYBOARD:
-      return HandleKey();
+      // Keys step through the model only; FLTK's own steps would bypass it.
+      return on_key && Fl::focus() == this && on_key(Fl::event_key()) ? 1 : 0;
     case FL_SHORTCUT:
       // Keys reach the scroll bar only while it has the focus.
       return 0;
@@ -207,29 +195,6 @@ int QualityScrollbar::HandleRelease() {
   model_.UserRelease();
   after_user_();
   return used;
-}
-
-int QualityScrollbar::HandleKey() {
-  switch (Fl::event_key()) {
-    case FL_Left:
-    case FL_Up:
-      model_.UserArrow(-1);
-      break;
-    case FL_Right:
-    case FL_Down:
-      model_.UserArrow(+1);
-      break;
-    case FL_Page_Up:
-      model_.UserTrough(-1);
-      break;
-    case FL_Page_Down:
-      model_.UserTrough(+1);
-      break;
-    default:
-      return 0;
-  }
-  after_user_();
-  return 1;
 }
 
 void QualityScrollbar::Changed(Fl_Widget* /*widget*/, void* self) {

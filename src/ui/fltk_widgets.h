@@ -4,6 +4,7 @@
 // FLTK layer.
 #pragma once
 
+#include <FL/Fl.H>
 #include <FL/Fl_Button.H>
 #include <FL/Fl_Check_Button.H>
 #include <FL/Fl_Double_Window.H>
@@ -16,18 +17,19 @@
 #include <memory>
 
 #include "ui/controls.h"
+#include "ui/display_scale.h"
 
 namespace zavo::ui::fltk {
 
-// 15 twips per pixel, rounded to the nearest pixel.
-int TwipsToPixels(int twips);
-int TwipsToPixels(float twips);
-// FLTK font sizes are pixels: 9 points at 96 dpi are 12 pixels.
-int PointsToPixels(int points);
+// The open display's scale, from its Xft.dpi resource (what desktops set
+// for high-resolution screens); read once.
+const DisplayScale& ScaleOfDisplay();
 
 // Japanese must render whatever the locale: FLTK's Xft code has no glyph
-// fallback, so the default font becomes IPA Mincho. Safe to call repeatedly;
-// must run before widgets are constructed (FL_NORMAL_SIZE is read then).
+// fallback, so the default font becomes IPA Mincho, 9 points at the
+// display's resolution (FLTK font sizes are pixels). Safe to call
+// repeatedly; must run before widgets are constructed (FL_NORMAL_SIZE is
+// read then) and after the display is open.
 void SetUpFonts();
 
 // Label type that draws text literally: FLTK's own reads "@..." as a symbol,
@@ -65,16 +67,24 @@ class LineWidget : public Fl_Widget {
   int dx1_, dy1_, dx2_, dy2_;
 };
 
-// A command button that Enter also presses while it has the focus.
-class CommandButton : public Fl_Button {
+// A control whose keys go to the model first while it has the focus:
+// `on_key` gets FLTK's key and says whether the model used it. Keys it does
+// not use take FLTK's way (Tab, or arrows moving the focus elsewhere).
+template <typename Base>
+class ModelKeys : public Base {
  public:
-  CommandButton(int x, int y, int w, int h);
-  int handle(int event) override;
+  using Base::Base;
+  std::function<bool(int key)> on_key;
+
+  int handle(int event) override {
+    if (event == FL_KEYBOARD && Fl::focus() == this && on_key && on_key(Fl::event_key())) return 1;
+    return Base::handle(event);
+  }
 };
 
 // A check box showing 0, 1 or 2; 2 is ticked in grey. FLTK's own toggling is
 // overwritten by the model's value after every click.
-class TriStateCheck : public Fl_Check_Button {
+class TriStateCheck : public ModelKeys<Fl_Check_Button> {
  public:
   TriStateCheck(int x, int y, int w, int h);
   int tri() const { return tri_; }
@@ -88,7 +98,7 @@ class TriStateCheck : public Fl_Check_Button {
 // auto-repeat, but every change goes to the model: the part pressed decides
 // between UserArrow, UserTrough and UserDrag, a release ends a drag with
 // UserRelease, and the model's value is written back by `after_user`.
-class QualityScrollbar : public Fl_Scrollbar {
+class QualityScrollbar : public ModelKeys<Fl_Scrollbar> {
  public:
   QualityScrollbar(int x, int y, int w, int h, ScrollBar& model, std::function<void()> after_user);
   int handle(int event) override;
@@ -101,7 +111,6 @@ class QualityScrollbar : public Fl_Scrollbar {
  private:
   static void Changed(Fl_Widget* widget, void* self);
   void ForwardChange();
-  int HandleKey();
   int HandleRelease();
 
   ScrollBar& model_;

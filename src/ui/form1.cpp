@@ -141,6 +141,39 @@ void Form1::FocusNext(bool backwards) {
   }
 }
 
+bool Form1::UserKey(Key key) {
+  if (focus_ == nullptr || !focus_->AcceptsInput()) return false;
+  const bool click =
+      key == Key::Space || (key == Key::Enter && focus_->kind() == ControlKind::Button);
+  switch (focus_->kind()) {
+    case ControlKind::ScrollBar:
+      return static_cast<ScrollBar*>(focus_)->UserKey(key);
+    case ControlKind::CheckBox:
+      if (click) static_cast<CheckBox*>(focus_)->UserClick();
+      return click;
+    case ControlKind::Button:
+      if (click) static_cast<Button*>(focus_)->UserClick();
+      return click;
+    case ControlKind::OptionButton: {
+      int direction = 0;
+      if (key == Key::Left || key == Key::Up) {
+        direction = -1;
+      } else if (key == Key::Right || key == Key::Down) {
+        direction = +1;
+      } else if (key != Key::Space) {
+        return false;
+      }
+      auto* option = static_cast<OptionButton*>(focus_);
+      if (direction != 0) option = option->Neighbour(direction);
+      focus_ = option;
+      option->UserClick();
+      return true;
+    }
+    default:
+      return false;
+  }
+}
+
 void Form1::Repaint() {
   if (on_repaint) on_repaint();
 }
@@ -148,7 +181,28 @@ void Form1::Repaint() {
 void Form1::CenterOnScreen(int screen_width, int screen_height) {
   left = static_cast<float>(screen_width) / 2.0f - static_cast<float>(width()) / 2.0f;
   top = static_cast<float>(screen_height) / 2.0f - static_cast<float>(height()) / 2.0f;
+  centred_ = true;
   Repaint();
+}
+
+void Form1::AdoptFrame(const FrameExtents& reported) {
+  if (centred_) {
+    left -= static_cast<float>(reported.left + reported.right - frame.left - frame.right) / 2.0f;
+    top -= static_cast<float>(reported.top + reported.bottom - frame.top - frame.bottom) / 2.0f;
+  }
+  frame = reported;
+  Repaint();
+}
+
+PixelRect Form1::ClientPixels() const {
+  return {scale.Pixels(left + static_cast<float>(frame.left)),
+          scale.Pixels(top + static_cast<float>(frame.top)), scale.Pixels(client_width),
+          scale.Pixels(client_height)};
+}
+
+PixelRect Form1::PixelsOf(const Control& control) const {
+  return {scale.Pixels(control.window_left()), scale.Pixels(control.window_top()),
+          scale.Pixels(control.width), scale.Pixels(control.height)};
 }
 
 void Form1::StackPanels() {

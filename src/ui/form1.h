@@ -15,6 +15,7 @@
 #include "platform/message_box.h"
 #include "settings/settings.h"
 #include "ui/controls.h"
+#include "ui/display_scale.h"
 
 namespace zavo::ui {
 
@@ -24,7 +25,14 @@ inline constexpr int kGifPanel = 1;
 inline constexpr int kTiffPanel = 2;
 
 inline constexpr const char* kFormCaption = "Plumio File Option ADDIN";
-inline constexpr int kTwipsPerPixel = 15;
+
+// The window manager's frame around the client area, twips.
+struct FrameExtents {
+  int left = 0;
+  int right = 0;
+  int top = 0;
+  int bottom = 0;
+};
 
 class Form1 : public SettingsTarget {
  public:
@@ -37,13 +45,23 @@ class Form1 : public SettingsTarget {
   float top = 0;
   int client_width = 3960;
   int client_height = 720;
-  // Frame and title bar around the client area, twips (0 where the toolkit
-  // places the client area itself).
-  int frame_width = 0;
-  int frame_height = 0;
-  int width() const { return client_width + frame_width; }
-  int height() const { return client_height + frame_height; }
-  void SetHeight(int outer_height) { client_height = outer_height - frame_height; }
+  // Frame and title bar around the client area; none until the window
+  // manager reports its frame.
+  FrameExtents frame;
+  int width() const { return client_width + frame.left + frame.right; }
+  int height() const { return client_height + frame.top + frame.bottom; }
+  void SetHeight(int outer_height) { client_height = outer_height - frame.top - frame.bottom; }
+  // The window manager reported its frame once the window was shown. A
+  // window centred on the screen stays centred by its outer size: it moves
+  // up and left by half the frame.
+  void AdoptFrame(const FrameExtents& reported);
+
+  // The display's resolution, set by the toolkit before start-up.
+  DisplayScale scale;
+  // The client area on the screen, and a control in the client area; pixels.
+  PixelRect ClientPixels() const;
+  PixelRect PixelsOf(const Control& control) const;
+  int FontPixelsOf(const Control& control) const { return scale.FontPixels(control.font_points); }
 
   // --- controls, by their designer names ---
   Control Label1{"Label1", ControlKind::Label, nullptr, 720, 120, 3135, 330, 0};
@@ -81,6 +99,12 @@ class Form1 : public SettingsTarget {
   // The toolkit moved the focus itself (a click); Tab goes on from there.
   void SetFocus(Control* control) { focus_ = control; }
   void FocusNext(bool backwards = false);
+  // A key pressed while `focus()` has the focus: arrows inside an option
+  // group select the neighbouring option and take the focus along, Space
+  // clicks a check box, option or button, Enter a button, and the scroll
+  // bar steps (ScrollBar::UserKey). False when the focused control does
+  // not answer the key, so the toolkit may use it.
+  bool UserKey(Key key);
 
   // --- window operations called by start-up ---
   void CenterOnScreen(int screen_width, int screen_height);
@@ -129,6 +153,7 @@ class Form1 : public SettingsTarget {
   std::vector<Control*> controls_;
   std::vector<int> panel_stack_;
   Control* focus_ = nullptr;
+  bool centred_ = false;
   bool unloaded_ = false;
 };
 

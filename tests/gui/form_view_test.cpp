@@ -10,6 +10,7 @@
 #include <FL/Fl_Scrollbar.H>
 #include <FL/Fl_Window.H>
 #include <FL/x.H>
+#include <X11/Xatom.h>
 #include <X11/Xlib.h>
 // clang-format on
 
@@ -276,7 +277,7 @@ TEST_F(FormViewTest, ArrowClicksStepByOne) {
   EXPECT_EQ(quality_changes, 3);
 }
 
-TEST_F(FormViewTest, TroughClicksAndArrowKeysStepByOne) {
+TEST_F(FormViewTest, TroughClicksAndKeysStepTheFocusedBar) {
   StartWriteMode("/JPG");
   const int y = Bar().y() + Bar().h() / 2;
   ClickAt(*window, Bar().x() + Bar().w() - Bar().h() - 2, y);  // right of the thumb
@@ -286,6 +287,11 @@ TEST_F(FormViewTest, TroughClicksAndArrowKeysStepByOne) {
   Key(*window, FL_Left, "");
   EXPECT_EQ(form.JPEG_Q_SC->value(), 74);
   EXPECT_EQ(Display(), " 74");
+  Key(*window, FL_End, "");
+  EXPECT_EQ(static_cast<int>(Bar().value()), 100);
+  Key(*window, FL_Page_Up, "");
+  EXPECT_EQ(Display(), " 99");
+  EXPECT_EQ(Fl::focus(), &Bar());
 }
 
 // --- buttons and options ---
@@ -311,6 +317,36 @@ TEST_F(FormViewTest, PackBitsOptionThenSaveExportsWithModeFive) {
   Click(*window, WidgetOf(*form.Command4));
   ASSERT_EQ(imgkit.calls.size(), 3u);
   EXPECT_EQ(imgkit.calls[1], "TiffFileSave(" + target + ", 1, , 圧縮保存中, 5)");
+}
+
+TEST_F(FormViewTest, ArrowKeysSelectTheNeighbouringOptionAndEnterPressesTheButton) {
+  StartWriteMode("/TIF");
+  ASSERT_TRUE(WidgetOf(*form.Option1).take_focus());
+  Key(*window, FL_Right, "");
+  EXPECT_EQ(state.TiffCompression, 1);
+  EXPECT_EQ(static_cast<Fl_Button&>(WidgetOf(*form.Option2)).value(), 1);
+  EXPECT_EQ(Fl::focus(), &WidgetOf(*form.Option2));
+  ASSERT_TRUE(WidgetOf(*form.Command4).take_focus());
+  Key(*window, FL_Enter, "\r");
+  ASSERT_EQ(imgkit.calls.size(), 3u);
+  EXPECT_EQ(imgkit.calls[1], "TiffFileSave(" + target + ", 1, , 圧縮保存中, 5)");
+}
+
+// --- the window manager ---
+
+TEST_F(FormViewTest, AReportedFrameMovesTheWindowToBeCentredByItsOuterSize) {
+  StartWriteMode("/JPG");
+  const long extents[] = {2, 10, 24, 4};  // left, right, top, bottom
+  XChangeProperty(fl_display, fl_xid(window), XInternAtom(fl_display, "_NET_FRAME_EXTENTS", False),
+                  XA_CARDINAL, 32, PropModeReplace, reinterpret_cast<const unsigned char*>(extents),
+                  4);
+  XFlush(fl_display);
+  WaitFor([this] { return window->y() != 360; });
+  // The outer 276 x 76 pixels of the creation size centred on 1024 x 768;
+  // the client area lies inside the frame.
+  EXPECT_EQ(window->x(), 374 + 2);
+  EXPECT_EQ(window->y(), 346 + 24);
+  EXPECT_EQ(window->h(), 181);
 }
 
 // --- closing ---

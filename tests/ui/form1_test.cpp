@@ -219,6 +219,90 @@ TEST_F(Form1Test, FocusMovesInTabOrderOverEnabledControls) {
                                              "Command2(0)", "Command1"}));
 }
 
+TEST_F(Form1Test, ArrowsInTheOptionGroupSelectTheNeighbourAndTakeTheFocus) {
+  PrepareWriteMode(kFormatTiff);
+  form.SetFocus(form.Option1.get());
+  const struct {
+    Key key;
+    OptionButton* selected;
+    int16_t flag;
+  } steps[] = {{Key::Right, form.Option2.get(), 1},
+               {Key::Down, form.Option1.get(), 0},  // round the end
+               {Key::Up, form.Option2.get(), 1},
+               {Key::Left, form.Option1.get(), 0}};
+  for (const auto& step : steps) {
+    EXPECT_TRUE(form.UserKey(step.key));
+    EXPECT_EQ(form.focus(), step.selected);
+    EXPECT_TRUE(step.selected->selected());
+    EXPECT_EQ(state.TiffCompression, step.flag);
+  }
+  EXPECT_FALSE(form.Option2->selected());
+}
+
+TEST_F(Form1Test, FocusedScrollBarStepsByArrowsPagesAndToItsEnds) {
+  PrepareWriteMode(kFormatJpeg);
+  form.SetFocus(form.JPEG_Q_SC.get());
+  form.JPEG_Q_SC->large_change = 10;
+  const struct {
+    Key key;
+    int value;
+  } steps[] = {{Key::Left, 49},     {Key::Up, 48},     {Key::Right, 49}, {Key::Down, 50},
+               {Key::PageDown, 60}, {Key::PageUp, 50}, {Key::End, 100},  {Key::Home, 0}};
+  for (const auto& step : steps) {
+    EXPECT_TRUE(form.UserKey(step.key));
+    EXPECT_EQ(form.JPEG_Q_SC->value(), step.value);
+  }
+  EXPECT_EQ(form.JPEG_Q_DISP->caption, " 0");
+  EXPECT_FALSE(form.UserKey(Key::Enter));
+}
+
+TEST_F(Form1Test, SpaceTicksTheBoxAndEnterPressesTheFocusedButtonOnly) {
+  PrepareWriteMode(kFormatJpeg);
+  form.SetFocus(form.JPEG_BW.get());
+  EXPECT_TRUE(form.UserKey(Key::Space));
+  EXPECT_EQ(form.JPEG_BW->value(), 1);
+  EXPECT_FALSE(form.UserKey(Key::Enter));
+  EXPECT_FALSE(form.UserKey(Key::Right));
+  form.SetFocus(form.Command1.get());
+  EXPECT_TRUE(form.UserKey(Key::Enter));
+  EXPECT_EQ(imgkit.calls.size(), 3u);
+  form.SetFocus(form.Command4.get());  // on the TIFF panel, behind
+  EXPECT_FALSE(form.UserKey(Key::Enter));
+  EXPECT_EQ(imgkit.calls.size(), 3u);
+}
+
+TEST_F(Form1Test, GeometryFollowsTheDisplayResolution) {
+  const struct {
+    double dpi;
+    PixelRect client, label1, quality_display;
+    int title_font, text_font;
+  } cases[] = {{96, {380, 360, 264, 181}, {48, 8, 209, 22}, {210, 96, 41, 25}, 16, 12},
+               {192, {248, 336, 528, 362}, {96, 16, 418, 44}, {420, 192, 82, 50}, 32, 24}};
+  for (const auto& c : cases) {
+    Form1 scaled{state, imgkit, boxes};
+    scaled.scale = DisplayScale(c.dpi);
+    scaled.CenterOnScreen(scaled.scale.Twips(1024), scaled.scale.Twips(768));
+    scaled.StackPanels();
+    scaled.ShowFormatPanel(kFormatJpeg);
+    scaled.FitHeight();
+    EXPECT_EQ(scaled.ClientPixels(), c.client) << c.dpi;
+    EXPECT_EQ(scaled.PixelsOf(scaled.Label1), c.label1) << c.dpi;
+    EXPECT_EQ(scaled.PixelsOf(*scaled.JPEG_Q_DISP), c.quality_display) << c.dpi;
+    EXPECT_EQ(scaled.FontPixelsOf(scaled.Label1), c.title_font) << c.dpi;
+    EXPECT_EQ(scaled.FontPixelsOf(*scaled.Label3), c.text_font) << c.dpi;
+  }
+}
+
+TEST_F(Form1Test, AReportedFrameKeepsTheWindowCentredByItsOuterSize) {
+  form.CenterOnScreen(1024 * 15, 768 * 15);
+  PrepareWriteMode(kFormatJpeg);
+  form.AdoptFrame({30, 150, 360, 60});  // 2, 10, 24 and 4 pixels
+  EXPECT_EQ(form.width(), 3960 + 180);
+  // The outer 276 x 76 pixels of the creation size centred on 1024 x 768;
+  // the client area 2 pixels right and 24 down of its corner.
+  EXPECT_EQ(form.ClientPixels(), (PixelRect{374 + 2, 346 + 24, 264, 181}));
+}
+
 TEST_F(Form1Test, BackUnloadsOnceSavingTheSettings) {
   testing::WriteText(folder.File("DEF_ZAVO.CNF"), "JPGQ , 75\r\nJPGB , 0\r\nTIFM , 0\r\n[EOF]\r\n");
   int unloads = 0;

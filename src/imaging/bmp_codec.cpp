@@ -71,12 +71,16 @@ Result<Image> DecodeBmp(std::span<const uint8_t> data, const std::string& name,
   return DecodeBmpReleasing(data, name, warnings, {});
 }
 
-// Pages come in as the decoder reaches them and go back once it is past them,
+// Pages come in a step ahead of the decoder and go back once it is past them,
 // so memory follows the picture, not the file, whatever lies after its end.
 Result<Image> LoadBmpFile(const std::string& path, Warnings* warnings, Progress* progress) {
   auto file = MappedFile::Open(path, /*populate=*/false);
   if (!file) return file.error();
-  const auto release = [&](size_t from, size_t to) { file->Release(from, to); };
+  file->Prefetch(0, bmp::kReleaseStep);
+  const auto release = [&](size_t from, size_t to) {
+    file->Release(from, to);
+    file->Prefetch(to, to + bmp::kReleaseStep);
+  };
   auto image = DecodeBmpReleasing(file->bytes(), path, warnings, release);
   ZAVO_TRY(file->Intact(path));
   if (image) ReportProgress(progress, image->height(), image->height());

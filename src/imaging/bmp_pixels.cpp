@@ -10,9 +10,6 @@
 namespace zavo::bmp {
 namespace {
 
-// Pixel data is handed back in pieces of this size, not row by row.
-constexpr size_t kReleaseStep = size_t{4} << 20;
-
 // Follows one pass from the front of the pixel data to its end.
 class PassRelease {
  public:

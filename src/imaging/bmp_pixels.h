@@ -12,9 +12,10 @@
 
 namespace zavo::bmp {
 
-// Told, a few MiB at a time, which bytes of the file a pass over the pixel
+// Told, kReleaseStep bytes at a time, which bytes of the file a pass over the pixel
 // data is done with: [from, to). A mapped file hands those pages back.
 using ReleaseBytes = std::function<void(size_t from, size_t to)>;
+inline constexpr size_t kReleaseStep = size_t{4} << 20;
 
 // Decodes the pixels `header` (from ReadBmpHeader on the same bytes) describes.
 // Palette pictures using only gray entries become Gray8, all others Bgr24;

@@ -57,6 +57,10 @@ class MappedFile {
   // does not stay resident beside what was decoded from it.
   void Release(size_t from, size_t to);
 
+  // Brings the pages of [from, to) in now, in one call rather than a fault
+  // each: for a reader that will need them next.
+  void Prefetch(size_t from, size_t to);
+
  private:
   void Unmap();
 

@@ -23,8 +23,8 @@ struct Slot {
 
 Slot g_slots[kSlots];
 struct sigaction g_previous {};
-
-uintptr_t PageSize() { return static_cast<uintptr_t>(::sysconf(_SC_PAGESIZE)); }
+// Read once before the handler is installed: sysconf is no signal-safe call.
+uintptr_t g_page_size = 4096;
 
 // Everything from the faulting page to the mapping's end lies past the file's
 // new end: one anonymous mapping of zeros replaces it, so each later page
@@ -33,7 +33,7 @@ bool FillWithZeros(Slot& slot, uintptr_t address) {
   const uintptr_t start = slot.start.load(std::memory_order_acquire);
   const uintptr_t end = slot.end.load(std::memory_order_acquire);
   if (start == 0 || address < start || address >= end) return false;
-  const uintptr_t page = address & ~(PageSize() - 1);
+  const uintptr_t page = address & ~(g_page_size - 1);
   void* zeros = ::mmap(reinterpret_cast<void*>(page), end - page, PROT_READ,
                        MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED, -1, 0);
   if (zeros == MAP_FAILED) return false;
@@ -64,6 +64,7 @@ void OnSigbus(int signal, siginfo_t* info, void* context) {
 }
 
 bool InstallHandler() {
+  g_page_size = static_cast<uintptr_t>(::sysconf(_SC_PAGESIZE));
   struct sigaction action {};
   action.sa_sigaction = OnSigbus;
   action.sa_flags = SA_SIGINFO;
@@ -77,8 +78,7 @@ int GuardMapping(const void* start, size_t length) {
   static const bool installed = InstallHandler();
   if (!installed) return -1;
   const auto first = reinterpret_cast<uintptr_t>(start);
-  const uintptr_t page = PageSize();
-  const uintptr_t end = first + (length + page - 1) / page * page;
+  const uintptr_t end = first + (length + g_page_size - 1) / g_page_size * g_page_size;
   for (int i = 0; i < kSlots; ++i) {
     uintptr_t free = 0;
     if (!g_slots[i].start.compare_exchange_strong(free, first, std::memory_order_acq_rel)) {

@@ -4,6 +4,7 @@
 
 #include "app/command_line.h"
 #include "imaging/host_exchange.h"
+#include "platform/file_io.h"
 #include "settings/settings.h"
 
 namespace zavo {
@@ -72,8 +73,14 @@ StartupOutcome RunReadMode(const LaunchRequest& request, ModuleState& state, ui:
   return {false, imported ? kExitNormal : kExitImportFailed};
 }
 
-StartupOutcome RunWriteMode(const LaunchRequest& request, ui::Form1& form, WindowHost& window,
-                            MessageBoxes& boxes) {
+StartupOutcome RunWriteMode(const LaunchRequest& request, const ModuleState& state, ui::Form1& form,
+                            WindowHost& window, MessageBoxes& boxes) {
+  // A folder, FIFO or device in the transfer file's place could never be
+  // loaded (a FIFO would hold the window at Save): refused before the window.
+  if (Result<void> transfer = CheckNotSpecialFile(state.TransferFile); !transfer) {
+    ReportFailure(boxes, transfer.error().message(), kMbCritical, kAppTitle);
+    return {false, kExitImportFailed};
+  }
   if (!window.interactive()) {
     ReportFailure(boxes,
                   "write mode needs a display to show its window (DISPLAY is unset or cannot be "
@@ -109,7 +116,7 @@ StartupOutcome Form_Load(ui::Form1& form, ModuleState& state, WindowHost& window
     case kModeRead:
       return RunReadMode(request, state, form, boxes, imgkit);
     case kModeWrite:
-      return RunWriteMode(request, form, window, boxes);
+      return RunWriteMode(request, state, form, window, boxes);
     default:
       return {};
   }

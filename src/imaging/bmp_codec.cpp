@@ -53,23 +53,36 @@ std::vector<uint8_t> HeadersFor(const Image& image) {
   return out;
 }
 
-}  // namespace
-
-Result<Image> DecodeBmp(std::span<const uint8_t> data, const std::string& name,
-                        Warnings* warnings) {
+Result<Image> DecodeBmpReleasing(std::span<const uint8_t> data, const std::string& name,
+                                 Warnings* warnings, const bmp::ReleaseBytes& release) {
   const auto header = bmp::ReadBmpHeader(data, name);
   if (!header) return header.error();
-  auto image = bmp::DecodeBmpPixels(data, header.value(), name, warnings);
+  auto image = bmp::DecodeBmpPixels(data, header.value(), name, warnings, release);
   if (!image) return image;
   image->x_pixels_per_metre = header.value().x_pixels_per_metre;
   image->y_pixels_per_metre = header.value().y_pixels_per_metre;
   return image;
 }
 
+}  // namespace
+
+Result<Image> DecodeBmp(std::span<const uint8_t> data, const std::string& name,
+                        Warnings* warnings) {
+  return DecodeBmpReleasing(data, name, warnings, {});
+}
+
+// Pages come in a step ahead of the decoder and go back once it is past them,
+// so memory follows the picture, not the file, whatever lies after its end.
 Result<Image> LoadBmpFile(const std::string& path, Warnings* warnings, Progress* progress) {
-  const auto file = MappedFile::Open(path);
+  auto file = MappedFile::Open(path, /*populate=*/false);
   if (!file) return file.error();
-  auto image = DecodeBmp(file->bytes(), path, warnings);
+  file->Prefetch(0, bmp::kReleaseStep);
+  const auto release = [&](size_t from, size_t to) {
+    file->Release(from, to);
+    file->Prefetch(to, to + bmp::kReleaseStep);
+  };
+  auto image = DecodeBmpReleasing(file->bytes(), path, warnings, release);
+  ZAVO_TRY(file->Intact(path));
   if (image) ReportProgress(progress, image->height(), image->height());
   return image;
 }

@@ -92,17 +92,29 @@ Result<void> CheckPixelOffset(uint64_t file_size, uint32_t pixel_offset, uint32_
                   name);
 }
 
+// Where uncompressed pixel data ends; 0 for run-length data, whose end only
+// its codes tell.
+uint64_t PixelDataEnd(const Header& header) {
+  if (header.compression == Compression::Rle8 || header.compression == Compression::Rle4) return 0;
+  return header.pixel_offset + BmpRowStride(header.width, header.bits_per_pixel) * header.height;
+}
+
 // The size field is unreliable: OS/2 writers put the size of the headers
 // there, others 0. A size beyond the file means it was cut short, one inside
-// the pixel data that something was appended; both are refused.
-Result<void> CheckSizeField(uint64_t file_size, const InfoFields& info, const std::string& name) {
+// the pixel data that something was appended; both are refused. A size that
+// ends exactly where the pixel data does (as ours and the host's do) marks
+// the picture's end: whatever follows it is something else's, never read,
+// however long.
+Result<void> CheckSizeField(uint64_t file_size, const InfoFields& info, const Header& header,
+                            const std::string& name) {
   if (info.size_field > file_size) {
     return BmpError(ErrorKind::Truncated,
                     "file is cut short: " + std::to_string(file_size) + " bytes of the " +
                         std::to_string(info.size_field) + " the header gives",
                     name);
   }
-  if (info.size_field > info.pixel_offset && info.size_field < file_size) {
+  if (info.size_field > info.pixel_offset && info.size_field < file_size &&
+      info.size_field != PixelDataEnd(header)) {
     return BmpError(ErrorKind::Malformed,
                     "file has " + std::to_string(file_size - info.size_field) +
                         " bytes after the end the header gives (" +
@@ -346,7 +358,7 @@ Result<Header> ReadBmpHeader(std::span<const uint8_t> file, const std::string& n
   if (!mask_bytes) return mask_bytes.error();
   const size_t palette_start = kFileHeaderSize + info.value().header_size + mask_bytes.value();
   ZAVO_TRY(ReadPalette(file, info.value(), palette_start, header, name));
-  ZAVO_TRY(CheckSizeField(file.size(), info.value(), name));
+  ZAVO_TRY(CheckSizeField(file.size(), info.value(), header, name));
   ZAVO_TRY(CheckPixelBytes(file, header, name));
   header.x_pixels_per_metre = static_cast<uint32_t>(std::max(info.value().x_pixels_per_metre, 0));
   header.y_pixels_per_metre = static_cast<uint32_t>(std::max(info.value().y_pixels_per_metre, 0));

@@ -10,6 +10,26 @@
 namespace zavo::bmp {
 namespace {
 
+// Follows one pass from the front of the pixel data to its end.
+class PassRelease {
+ public:
+  PassRelease(const ReleaseBytes& release, size_t start) : release_(release), from_(start) {}
+  void Reached(size_t offset) {
+    if (!release_ || offset < from_ + kReleaseStep) return;
+    release_(from_, offset);
+    from_ = offset;
+  }
+
+ private:
+  const ReleaseBytes& release_;
+  size_t from_;
+};
+
+size_t RowEnd(const Header& header, uint32_t row) {
+  return header.pixel_offset +
+         (row + size_t{1}) * BmpRowStride(header.width, header.bits_per_pixel);
+}
+
 // Stored rows run bottom-up unless the header said top-down.
 uint32_t TopRow(const Header& header, uint32_t stored_row) {
   return header.top_down ? stored_row : header.height - 1 - stored_row;
@@ -27,15 +47,18 @@ bool IsRunLength(const Header& header) {
 // Calls put(x, stored_row, index) for every pixel of uncompressed index rows,
 // whose pixels fill each byte from its top bit down.
 template <typename Put>
-void ForEachPackedIndex(std::span<const uint8_t> file, const Header& header, Put&& put) {
+void ForEachPackedIndex(std::span<const uint8_t> file, const Header& header,
+                        const ReleaseBytes& release, Put&& put) {
   const unsigned bits = header.bits_per_pixel;
   const unsigned mask = (1u << bits) - 1;
+  PassRelease pass(release, header.pixel_offset);
   for (uint32_t y = 0; y < header.height; ++y) {
     const uint8_t* row = StoredRow(file, header, y);
     for (uint32_t x = 0; x < header.width; ++x) {
       const size_t bit = size_t{x} * bits;
       put(x, y, (row[bit / 8] >> (8 - bits - bit % 8)) & mask);
     }
+    pass.Reached(RowEnd(header, y));
   }
 }
 
@@ -55,9 +78,11 @@ uint32_t MoveRight(uint32_t x, unsigned by, uint32_t width) {
 // sets; pixels beyond the row's end are dropped, not wrapped to the next row.
 // Returns false when the data ends before the picture or the end-of-bitmap mark.
 template <typename Put>
-bool ForEachRunIndex(std::span<const uint8_t> file, const Header& header, Put&& put) {
+bool ForEachRunIndex(std::span<const uint8_t> file, const Header& header,
+                     const ReleaseBytes& release, Put&& put) {
   const bool four_bit = header.compression == Compression::Rle4;
   ByteReader in(file, header.pixel_offset);
+  PassRelease pass(release, header.pixel_offset);
   uint32_t x = 0;
   uint32_t y = 0;
   const auto draw = [&](unsigned count, auto index_of) {
@@ -73,6 +98,7 @@ bool ForEachRunIndex(std::span<const uint8_t> file, const Header& header, Put&& 
     } else if (code == 0) {  // end of line
       x = 0;
       ++y;
+      pass.Reached(in.position());
     } else if (code == 1) {  // end of bitmap
       return true;
     } else if (code == 2) {  // delta: move right and up, skipping pixels
@@ -90,18 +116,21 @@ bool ForEachRunIndex(std::span<const uint8_t> file, const Header& header, Put&& 
 }
 
 template <typename Put>
-bool ForEachIndex(std::span<const uint8_t> file, const Header& header, Put&& put) {
-  if (IsRunLength(header)) return ForEachRunIndex(file, header, put);
-  ForEachPackedIndex(file, header, put);
+bool ForEachIndex(std::span<const uint8_t> file, const Header& header, const ReleaseBytes& release,
+                  Put&& put) {
+  if (IsRunLength(header)) return ForEachRunIndex(file, header, release, put);
+  ForEachPackedIndex(file, header, release, put);
   return true;
 }
 
 // The palette entries the pixels use; refuses indices beyond the palette
 // rather than guessing a colour for them.
 Result<std::array<bool, 256>> UsedEntries(std::span<const uint8_t> file, const Header& header,
-                                          const std::string& name, bool* complete) {
+                                          const std::string& name, const ReleaseBytes& release,
+                                          bool* complete) {
   std::array<bool, 256> used{};
-  *complete = ForEachIndex(file, header, [&](uint32_t, uint32_t, unsigned i) { used[i] = true; });
+  *complete =
+      ForEachIndex(file, header, release, [&](uint32_t, uint32_t, unsigned i) { used[i] = true; });
   for (size_t i = header.palette.size(); i < used.size(); ++i) {
     if (!used[i]) continue;
     return BmpError(ErrorKind::Malformed,
@@ -126,9 +155,10 @@ void FillWhite(Image& image) {
 }
 
 Result<Image> DecodeIndexed(std::span<const uint8_t> file, const Header& header,
-                            const std::string& name, Warnings* warnings) {
+                            const std::string& name, Warnings* warnings,
+                            const ReleaseBytes& release) {
   bool complete = true;
-  const auto used = UsedEntries(file, header, name, &complete);
+  const auto used = UsedEntries(file, header, name, release, &complete);
   if (!used) return used.error();
   const bool gray = AllGray(header, used.value());
   auto image = Image::Create(header.width, header.height,
@@ -137,11 +167,11 @@ Result<Image> DecodeIndexed(std::span<const uint8_t> file, const Header& header,
   if (IsRunLength(header)) FillWhite(*image);
   const auto& palette = header.palette;
   if (gray) {
-    ForEachIndex(file, header, [&](uint32_t x, uint32_t y, unsigned i) {
+    ForEachIndex(file, header, release, [&](uint32_t x, uint32_t y, unsigned i) {
       image->row(TopRow(header, y))[x] = palette[i].red;
     });
   } else {
-    ForEachIndex(file, header, [&](uint32_t x, uint32_t y, unsigned i) {
+    ForEachIndex(file, header, release, [&](uint32_t x, uint32_t y, unsigned i) {
       uint8_t* pixel = image->row(TopRow(header, y)) + 3 * size_t{x};
       pixel[0] = palette[i].blue;
       pixel[1] = palette[i].green;
@@ -194,9 +224,10 @@ void ConvertMaskedRow(const uint8_t* src, unsigned bytes_per_pixel, uint32_t wid
 }
 
 Result<Image> DecodeDirect(std::span<const uint8_t> file, const Header& header,
-                           const std::string& name) {
+                           const std::string& name, const ReleaseBytes& release) {
   auto image = Image::Create(header.width, header.height, PixelFormat::Bgr24, "BMP: " + name);
   if (!image) return image;
+  PassRelease pass(release, header.pixel_offset);
   for (uint32_t y = 0; y < header.height; ++y) {
     const uint8_t* src = StoredRow(file, header, y);
     uint8_t* dst = image->row(TopRow(header, y));
@@ -205,6 +236,7 @@ Result<Image> DecodeDirect(std::span<const uint8_t> file, const Header& header,
     } else {
       ConvertMaskedRow(src, header.bits_per_pixel / 8, header.width, header.masks, dst);
     }
+    pass.Reached(RowEnd(header, y));
   }
   return image;
 }
@@ -212,9 +244,10 @@ Result<Image> DecodeDirect(std::span<const uint8_t> file, const Header& header,
 }  // namespace
 
 Result<Image> DecodeBmpPixels(std::span<const uint8_t> file, const Header& header,
-                              const std::string& name, Warnings* warnings) {
-  if (header.bits_per_pixel <= 8) return DecodeIndexed(file, header, name, warnings);
-  return DecodeDirect(file, header, name);
+                              const std::string& name, Warnings* warnings,
+                              const ReleaseBytes& release) {
+  if (header.bits_per_pixel <= 8) return DecodeIndexed(file, header, name, warnings, release);
+  return DecodeDirect(file, header, name, release);
 }
 
 }  // namespace zavo::bmp

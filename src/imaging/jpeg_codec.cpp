@@ -1,11 +1,15 @@
 #include "imaging/jpeg_codec.h"
 
 #include <jerror.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
+#include <optional>
 
 #include "imaging/jpeg_error_manager.h"
+#include "imaging/jpeg_file_source.h"
+#include "imaging/jpeg_limits.h"
 #include "platform/file_io.h"
 
 namespace zavo {
@@ -24,17 +28,15 @@ constexpr size_t kOutputChunk = 256 * 1024;
 struct JpegDecoder {
   jpeg_decompress_struct cinfo;
   JpegErrorManager err;
-  jpeg_progress_mgr scan_limit;
+  JpegWorkBudget budget;
+  JpegFileSource file;  // the input when decoding from a file
 };
 
 // Owns the decompressor. jpeg_destroy_decompress is harmless on a struct that
 // was zeroed but never created, so it is always called.
 class DecoderHandle {
  public:
-  explicit DecoderHandle(Warnings* warnings) {
-    d_.cinfo.err = InitJpegErrors(&d_.err, warnings);
-    InitJpegScanLimit(&d_.scan_limit);
-  }
+  explicit DecoderHandle(Warnings* warnings) { d_.cinfo.err = InitJpegErrors(&d_.err, warnings); }
   ~DecoderHandle() { jpeg_destroy_decompress(&d_.cinfo); }
   DecoderHandle(const DecoderHandle&) = delete;
   DecoderHandle& operator=(const DecoderHandle&) = delete;
@@ -45,10 +47,12 @@ class DecoderHandle {
   JpegDecoder d_{};
 };
 
-void ReadHeader(JpegDecoder* d, std::span<const uint8_t> data) {
+// `use_source` points libjpeg at the data, which is `bytes` long.
+template <typename UseSource>
+void ReadHeader(JpegDecoder* d, uint64_t bytes, UseSource use_source) {
   jpeg_create_decompress(&d->cinfo);
-  d->cinfo.progress = &d->scan_limit;
-  jpeg_mem_src(&d->cinfo, data.data(), data.size());
+  LimitJpegDecoder(&d->cinfo, &d->budget, bytes);
+  use_source(&d->cinfo);
   jpeg_read_header(&d->cinfo, TRUE);
 }
 
@@ -285,17 +289,20 @@ void Compress(JpegEncoder* e, const Image& image, int quality, bool grayscale, P
 
 }  // namespace
 
-Result<Image> DecodeJpeg(std::span<const uint8_t> data, const std::string& name, Warnings* warnings,
-                         Progress* progress) {
-  Warnings seen;
-  DecoderHandle handle(&seen);
-  JpegDecoder* d = handle.get();
-  if (!RunJpegStep(&d->err, [&] { ReadHeader(d, data); })) return JpegError(d->err, name);
+namespace {
+
+template <typename UseSource>
+Result<Image> Decode(JpegDecoder* d, uint64_t bytes, UseSource use_source, const std::string& name,
+                     Progress* progress) {
+  if (!RunJpegStep(&d->err, [&] { ReadHeader(d, bytes, use_source); })) {
+    return JpegError(d->err, name);
+  }
   Result<PixelFormat> format = ChooseOutputColours(&d->cinfo, name);
   if (!format) return format.error();
   // Checked before jpeg_start_decompress allocates libjpeg's own buffers.
   ZAVO_TRY(CheckImageSize(d->cinfo.image_width, d->cinfo.image_height, "JPEG: " + name));
-  ZAVO_TRY(CheckDataCanHoldThePicture(d->cinfo, data.size(), name));
+  ZAVO_TRY(CheckDataCanHoldThePicture(d->cinfo, bytes, name));
+  ZAVO_TRY(ChargeJpegOutput(&d->cinfo, &d->budget, name));
   Result<Image> image =
       Image::Create(d->cinfo.image_width, d->cinfo.image_height, *format, "JPEG: " + name);
   if (!image) return image.error();
@@ -304,15 +311,55 @@ Result<Image> DecodeJpeg(std::span<const uint8_t> data, const std::string& name,
   }
   image->x_pixels_per_metre = PixelsPerMetre(d->cinfo.density_unit, d->cinfo.X_density);
   image->y_pixels_per_metre = PixelsPerMetre(d->cinfo.density_unit, d->cinfo.Y_density);
-  // Damaged data that libjpeg got past: the picture stands, with a warning.
-  ReportWarnings(seen, name, warnings);
   return image;
 }
 
+// Closes the descriptor of an OpenedFile when the load ends.
+class ClosingFile {
+ public:
+  explicit ClosingFile(int fd) : fd_(fd) {}
+  ~ClosingFile() { ::close(fd_); }
+  ClosingFile(const ClosingFile&) = delete;
+  ClosingFile& operator=(const ClosingFile&) = delete;
+
+ private:
+  int fd_;
+};
+
+}  // namespace
+
+Result<Image> DecodeJpeg(std::span<const uint8_t> data, const std::string& name, Warnings* warnings,
+                         Progress* progress) {
+  Warnings seen;
+  DecoderHandle handle(&seen);
+  const auto use_memory = [&](j_decompress_ptr cinfo) {
+    jpeg_mem_src(cinfo, data.data(), data.size());
+  };
+  Result<Image> image = Decode(handle.get(), data.size(), use_memory, name, progress);
+  // Damaged data that libjpeg got past: the picture stands, with a warning.
+  if (image) ReportWarnings(seen, name, warnings);
+  return image;
+}
+
+// Read in pieces rather than mapped: only the bytes libjpeg asks for are
+// read, and a file cut short under us is an error, not a signal.
 Result<Image> LoadJpegFile(const std::string& path, Warnings* warnings, Progress* progress) {
-  Result<MappedFile> file = MappedFile::Open(path);
+  Result<OpenedFile> file = OpenForReading(path);
   if (!file) return file.error();
-  return DecodeJpeg(file->bytes(), path, warnings, progress);
+  const ClosingFile closing(file->fd);
+  Warnings seen;
+  DecoderHandle handle(&seen);
+  JpegDecoder* d = handle.get();
+  const auto use_file = [&](j_decompress_ptr cinfo) {
+    UseJpegFileSource(cinfo, &d->file, file->fd, file->size);
+  };
+  Result<Image> image = Decode(d, file->size, use_file, path, progress);
+  if (!image) {
+    std::optional<Error> failure = JpegFileSourceFailure(d->file, path);
+    return failure ? *failure : image.error();
+  }
+  ReportWarnings(seen, path, warnings);
+  return image;
 }
 
 Result<void> SaveJpegFile(const std::string& path, const Image& image, int quality, bool grayscale,

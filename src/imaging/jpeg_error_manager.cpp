@@ -4,6 +4,8 @@
 
 #include <algorithm>
 
+#include "imaging/jpeg_limits.h"
+
 namespace zavo {
 namespace {
 
@@ -45,15 +47,6 @@ void EmitMessage(j_common_ptr cinfo, int msg_level) {
   KeepWarning(err, text);
 }
 
-void StopAfterTooManyScans(j_common_ptr cinfo) {
-  if (!cinfo->is_decompressor) return;
-  if (reinterpret_cast<j_decompress_ptr>(cinfo)->input_scan_number <= kJpegMaxScans) return;
-  JpegErrorManager* err = ManagerOf(cinfo);
-  err->code = kJpegTooManyScans;
-  std::snprintf(err->message, sizeof err->message, "more than %d scans", kJpegMaxScans);
-  std::longjmp(err->jump, 1);
-}
-
 // DCT processes allow 8- and 12-bit samples; any other precision is damage.
 bool IsTwelveBit(const JpegErrorManager& err) {
   return err.code == JERR_BAD_PRECISION && err.pub.msg_parm.i[0] == 12;
@@ -77,7 +70,9 @@ ErrorKind KindOf(const JpegErrorManager& err) {
     case JERR_INPUT_EOF:
       return ErrorKind::Truncated;
     case JERR_OUT_OF_MEMORY:
+    case JERR_NO_BACKING_STORE:
     case JERR_IMAGE_TOO_BIG:
+    case kJpegOverBudget:
     case JERR_WIDTH_OVERFLOW:
       return ErrorKind::TooLarge;
     default:
@@ -96,6 +91,12 @@ std::string DescriptionOf(const JpegErrorManager& err) {
     std::snprintf(text, sizeof text, "lossless JPEG (SOF type 0x%02x) is not supported",
                   err.pub.msg_parm.i[0]);
     return text;
+  }
+  // libjpeg asks for a backing store when its working memory would pass
+  // max_memory_to_use; this build has none.
+  if (err.code == JERR_NO_BACKING_STORE) {
+    return "decoding it needs more than " + std::to_string(kJpegMaxMemory >> 20) +
+           " MiB of working memory";
   }
   if (err.code == kJpegTooManyScans) {
     return std::string(err.message) + " (a damaged progressive file)";
@@ -119,8 +120,11 @@ jpeg_error_mgr* InitJpegErrors(JpegErrorManager* err, Warnings* warnings) {
   return &err->pub;
 }
 
-void InitJpegScanLimit(jpeg_progress_mgr* progress) {
-  progress->progress_monitor = StopAfterTooManyScans;
+void FailJpeg(j_common_ptr cinfo, int code, const char* message) {
+  JpegErrorManager* err = ManagerOf(cinfo);
+  err->code = code;
+  std::snprintf(err->message, sizeof err->message, "%s", message);
+  std::longjmp(err->jump, 1);
 }
 
 Error JpegError(const JpegErrorManager& err, const std::string& file) {

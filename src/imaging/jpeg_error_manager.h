@@ -29,20 +29,17 @@ struct JpegErrorManager {
   Warnings* warnings;             // distinct warning texts, or null to drop them
 };
 
-// Our own fatal error, outside libjpeg's message codes.
-inline constexpr int kJpegTooManyScans = -1;
-
-// A damaged progressive file can hold thousands of scans, each a full pass
-// over the picture; libjpeg would grind through them all. Real files have a
-// dozen or so; libjpeg-turbo's own TurboJPEG API stops at the same count.
-inline constexpr int kJpegMaxScans = 500;
+// Our own fatal errors, outside libjpeg's message codes.
+inline constexpr int kJpegTooManyScans = -1;  // a damaged progressive file
+inline constexpr int kJpegOverBudget = -2;    // more work than the file's bytes pay for
 
 // Fills `err` and returns what libjpeg's err field wants. Warnings go to
 // `warnings`, each distinct text once.
 jpeg_error_mgr* InitJpegErrors(JpegErrorManager* err, Warnings* warnings);
 
-// For cinfo.progress of a decompressor: fails after kJpegMaxScans scans.
-void InitJpegScanLimit(jpeg_progress_mgr* progress);
+// Ends the libjpeg call in progress with one of our own errors, as
+// error_exit does with libjpeg's.
+[[noreturn]] void FailJpeg(j_common_ptr cinfo, int code, const char* message);
 
 // The Error for the fatal error recorded in `err`, naming `file`.
 Error JpegError(const JpegErrorManager& err, const std::string& file);

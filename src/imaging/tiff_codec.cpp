@@ -355,8 +355,10 @@ Result<Image> DecodeTiff(std::span<const uint8_t> data, const std::string& name,
 Result<Image> LoadTiffFile(const std::string& path, Warnings* warnings, Progress* progress) {
   auto file = MappedFile::Open(path, /*populate=*/false);
   if (!file) return file.error();
-  return DecodeMemory(TiffRoute::Best, TiffMemory{file->bytes(), 0, true}, path, warnings,
-                      progress);
+  Result<Image> image =
+      DecodeMemory(TiffRoute::Best, TiffMemory{file->bytes(), 0, true}, path, warnings, progress);
+  ZAVO_TRY(file->Intact(path));
+  return image;
 }
 
 Result<void> SaveTiffFile(const std::string& path, const Image& image, bool packbits,

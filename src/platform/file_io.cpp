@@ -12,8 +12,16 @@
 #include <cstring>
 #include <utility>
 
+#include "platform/mapping_guard.h"
+
 namespace zavo {
 namespace {
+
+#ifdef MADV_POPULATE_READ
+constexpr int kPopulateRead = MADV_POPULATE_READ;
+#else
+constexpr int kPopulateRead = 22;  // Linux 5.14
+#endif
 
 std::string Reason(int error_number) { return std::strerror(error_number); }
 
@@ -89,9 +97,36 @@ std::string FolderOf(const std::string& path) {
   return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
 }
 
+namespace {
+
+// What a non-regular file is, for the message that refuses it.
+const char* KindOfSpecialFile(mode_t mode) {
+  if (S_ISDIR(mode)) return "it is a folder";
+  if (S_ISFIFO(mode)) return "it is a FIFO (named pipe), not a file";
+  if (S_ISSOCK(mode)) return "it is a socket, not a file";
+  if (S_ISCHR(mode) || S_ISBLK(mode)) return "it is a device, not a file";
+  return "it is not a regular file";
+}
+
+Error SpecialFileError(const std::string& path, mode_t mode) {
+  return Error(ErrorKind::Io, "cannot read " + path + ": " + KindOfSpecialFile(mode));
+}
+
+}  // namespace
+
+Result<void> CheckNotSpecialFile(const std::string& path) {
+  struct stat st {};
+  if (path.empty() || ::stat(path.c_str(), &st) != 0 || S_ISREG(st.st_mode)) return {};
+  return SpecialFileError(path, st.st_mode);
+}
+
+// The stat keeps devices from being opened at all (opening one can rewind a
+// tape); O_NONBLOCK keeps a FIFO put in the file's place meanwhile from
+// holding the open, and fstat then refuses it.
 Result<OpenedFile> OpenForReading(const std::string& path) {
   if (path.empty()) return Error(ErrorKind::Io, "cannot open \"\": no file name given");
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  ZAVO_TRY(CheckNotSpecialFile(path));
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
   if (fd < 0) return IoError("cannot open", path, errno);
   struct stat st {};
   if (::fstat(fd, &st) != 0) {
@@ -101,7 +136,7 @@ Result<OpenedFile> OpenForReading(const std::string& path) {
   }
   if (!S_ISREG(st.st_mode)) {
     ::close(fd);
-    return Error(ErrorKind::Io, "cannot read " + path + ": not a regular file");
+    return SpecialFileError(path, st.st_mode);
   }
   return OpenedFile{fd, static_cast<uint64_t>(st.st_size)};
 }
@@ -121,29 +156,68 @@ Result<MappedFile> MappedFile::Open(const std::string& path, bool populate) {
     }
     file.data_ = static_cast<const uint8_t*>(map);
     file.mapped_ = true;
+    file.guard_ = GuardMapping(map, file.size_);
+    if (file.guard_ < 0) {
+      ::close(opened->fd);
+      return Error(ErrorKind::Internal, "cannot read " + path + ": too many files mapped at once");
+    }
   }
   ::close(opened->fd);
   return file;
 }
 
+Error FileCutShortError(const std::string& path) {
+  return Error(ErrorKind::Truncated,
+               "another program cut the file short while it was being read: " + path);
+}
+
+Result<void> MappedFile::Intact(const std::string& path) const {
+  if (!MappingWasCut(guard_)) return {};
+  return FileCutShortError(path);
+}
+
+void MappedFile::Release(size_t from, size_t to) {
+  const auto page = static_cast<size_t>(::sysconf(_SC_PAGESIZE));
+  const size_t first = (from + page - 1) / page * page;
+  const size_t end = std::min(to, size_) / page * page;
+  if (!mapped_ || end <= first) return;
+  ::madvise(const_cast<uint8_t*>(data_) + first, end - first, MADV_DONTNEED);
+}
+
+void MappedFile::Prefetch(size_t from, size_t to) {
+  const auto page = static_cast<size_t>(::sysconf(_SC_PAGESIZE));
+  const size_t first = from / page * page;
+  const size_t end = std::min(to, size_);
+  if (!mapped_ || end <= first) return;
+  // Older kernels lack MADV_POPULATE_READ; the pages then come in as touched.
+  ::madvise(const_cast<uint8_t*>(data_) + first, end - first, kPopulateRead);
+}
+
+void MappedFile::Unmap() {
+  if (!mapped_) return;
+  UnguardMapping(guard_);
+  ::munmap(const_cast<uint8_t*>(data_), size_);
+  mapped_ = false;
+}
+
 MappedFile::MappedFile(MappedFile&& other) noexcept
     : data_(std::exchange(other.data_, nullptr)),
       size_(std::exchange(other.size_, 0)),
-      mapped_(std::exchange(other.mapped_, false)) {}
+      mapped_(std::exchange(other.mapped_, false)),
+      guard_(std::exchange(other.guard_, -1)) {}
 
 MappedFile& MappedFile::operator=(MappedFile&& other) noexcept {
   if (this != &other) {
-    if (mapped_) ::munmap(const_cast<uint8_t*>(data_), size_);
+    Unmap();
     data_ = std::exchange(other.data_, nullptr);
     size_ = std::exchange(other.size_, 0);
     mapped_ = std::exchange(other.mapped_, false);
+    guard_ = std::exchange(other.guard_, -1);
   }
   return *this;
 }
 
-MappedFile::~MappedFile() {
-  if (mapped_) ::munmap(const_cast<uint8_t*>(data_), size_);
-}
+MappedFile::~MappedFile() { Unmap(); }
 
 AtomicFile::AtomicFile(std::string target, std::string destination, std::string scratch, int fd)
     : target_(std::move(target)),

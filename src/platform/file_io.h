@@ -13,14 +13,26 @@
 namespace zavo {
 
 // A regular file opened for reading: its descriptor (the caller closes it)
-// and its size.
+// and its size. Folders, FIFOs, devices and sockets are refused before they
+// are opened, and the open itself cannot wait (on a FIFO without a writer, a
+// terminal, a tape): the caller gets an answer at once.
 struct OpenedFile {
   int fd = -1;
   uint64_t size = 0;
 };
 Result<OpenedFile> OpenForReading(const std::string& path);
 
-// A regular file mapped read-only for the life of the object.
+// Why `path` cannot be read as a picture or settings file, if it exists and
+// is not a regular file; a missing file passes (opening it says so later).
+Result<void> CheckNotSpecialFile(const std::string& path);
+
+// The error for a file that shrank under a reader: another program cut it short.
+Error FileCutShortError(const std::string& path);
+
+// A regular file mapped read-only for the life of the object. Another program
+// may cut the file short while we read it; the pages past its new end then
+// read as zeros instead of killing the process with SIGBUS, and Intact()
+// says so afterwards.
 class MappedFile {
  public:
   // `populate` reads the whole file in at once, which is fastest when all of
@@ -36,10 +48,26 @@ class MappedFile {
 
   std::span<const uint8_t> bytes() const { return {data_, size_}; }
 
+  // Fails, naming `path`, when the file was cut short while mapped: what was
+  // read from it since is not the file's content.
+  Result<void> Intact(const std::string& path) const;
+
+  // Hands the pages wholly inside [from, to) back to the system (they are
+  // read from the file again if touched), so a file read from front to back
+  // does not stay resident beside what was decoded from it.
+  void Release(size_t from, size_t to);
+
+  // Brings the pages of [from, to) in now, in one call rather than a fault
+  // each: for a reader that will need them next.
+  void Prefetch(size_t from, size_t to);
+
  private:
+  void Unmap();
+
   const uint8_t* data_ = nullptr;
   size_t size_ = 0;
   bool mapped_ = false;
+  int guard_ = -1;  // the SIGBUS guard's slot for this mapping
 };
 
 enum class Durability {

@@ -457,9 +457,12 @@ TEST(BmpReader, RefusesBrokenHeaderFields) {
   auto file = MakeBmp({}, {}, {0, 0, 0, 0});
   file[10] = 20;  // pixel data offset inside the headers
   ExpectError(Decode(file), ErrorKind::Malformed, "offset 20 lies outside");
-  file = MakeBmp({}, {}, {0, 0, 0, 0, 0, 0});
-  file[2] -= 2;  // the file header leaves out the last two bytes
+  file = MakeBmp({}, {}, {0, 0, 0, 0});
+  file[2] -= 2;  // the file header ends inside the pixel data
   ExpectError(Decode(file), ErrorKind::Malformed, "2 bytes after the end");
+  file = MakeBmp({}, {}, {0, 0, 0, 0, 9, 9});
+  file[2] -= 2;  // ends where the pixels do: the two bytes after are not the picture's
+  EXPECT_TRUE(Decode(file).ok());
 }
 
 // ---------------------------------------------------------------------------

@@ -62,8 +62,8 @@ StartupOutcome RunReadMode(const LaunchRequest& request, ModuleState& state, ui:
   return {false, imported ? kExitNormal : kExitImportFailed};
 }
 
-StartupOutcome RunWriteMode(const LaunchRequest& request, ui::Form1& form, WindowHost& window,
-                            MessageBoxes& boxes) {
+StartupOutcome RunWriteMode(const LaunchRequest& request, ModuleState& state, ui::Form1& form,
+                            WindowHost& window, MessageBoxes& boxes) {
   if (!window.interactive()) {
     ReportFailure(boxes,
                   "write mode needs a display to show its window (DISPLAY is unset or cannot be "
@@ -75,6 +75,7 @@ StartupOutcome RunWriteMode(const LaunchRequest& request, ui::Form1& form, Windo
   form.ShowFormatPanel(request.FormatCode);
   form.FitHeight();
   form.Repaint();
+  state.SavesOnUnload = true;
   return {true, kExitNormal};
 }
 
@@ -86,7 +87,8 @@ StartupOutcome Form_Load(ui::Form1& form, ModuleState& state, WindowHost& window
   form.CenterOnScreen(window.ScreenWidthTwips(), window.ScreenHeightTwips());
   state.AppFolder = executable_folder;
   if (state.AppFolder.empty() || state.AppFolder.back() != '/') state.AppFolder += '/';
-  LoadSettings(state.AppFolder, form);
+  state.Settings = LocateSettings(state.AppFolder);
+  LoadSettings(state.Settings, form);
   window.Show();
   const CommandLineTokens tokens = TokenizeArguments(arguments);
   LaunchRequest request;
@@ -99,7 +101,7 @@ StartupOutcome Form_Load(ui::Form1& form, ModuleState& state, WindowHost& window
     case kModeRead:
       return RunReadMode(request, state, form, boxes, imgkit);
     case kModeWrite:
-      return RunWriteMode(request, form, window, boxes);
+      return RunWriteMode(request, state, form, window, boxes);
     default:
       return {};
   }

@@ -46,14 +46,19 @@ std::optional<TextHead> ReadTemplate(const SettingsFiles& files) {
 }
 
 // The first run: the settings file becomes an exact copy of the template.
-// When it cannot be made (a read-only folder) the template's values still
-// apply; the save at the close reports that nothing could be stored.
+// Either way the template's values apply. A folder that cannot hold the file
+// at all has no settings folder (files.folder is empty) and never gets here:
+// the close reports that once.
 void CopyTemplateIfStillMissing(const SettingsFiles& files, const TextHead& head) {
   const std::string path = files.folder + kSettingsFileName;
   if (head.cut) return;  // no exact copy can be made of a file read in part
   // Under the saver's lock, so a save that just made the file is not undone.
   const auto lock = FileLock::Acquire(files.folder + kLockFileName, settings_format::kLockPatience);
-  if (IsMissing(path)) (void)ReplaceFile(path, head.text);
+  if (!IsMissing(path)) return;
+  const auto copied = ReplaceFile(path, head.text);
+  if (!copied) {
+    settings_format::Warn(copied.error().message() + "; the template's values apply");
+  }
 }
 
 // The text to load and the path to name in warnings about it.

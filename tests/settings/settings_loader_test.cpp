@@ -309,23 +309,24 @@ TEST(SettingsLoader, NeitherWaitsOnNorCopiesATemplateThatIsAFifo) {
   EXPECT_FALSE(std::filesystem::exists(dir.File("ZAVO.CNF")));
 }
 
-// A missing settings file in a folder that cannot hold one (a read-only
-// installation): the template's values, and no word at the start, since
-// the close is where the user learns that nothing could be stored.
+// A missing settings file that cannot be made: the template's values. With
+// no settings folder at all (a read-only installation) nothing is said at
+// the start, since the close tells the user that nothing could be stored; a
+// folder that fails to take the copy is worth a warning.
 TEST(SettingsLoader, AppliesTheTemplateWhenTheSettingsFileCannotBeMade) {
   testing::TempDir dir;
   testing::WriteText(dir.File("DEF_ZAVO.CNF"), CrLfLines({"JPGQ , 75", "JPGB , 1", "[EOF]"}));
-  SettingsFiles files = Files(dir);
-  files.folder = dir.File("absent") + "/";
-  FakeTarget target;
-  ::testing::internal::CaptureStderr();
-  LoadSettings(files, target);
-  EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
-  EXPECT_EQ(target.log, (Log{"JPGQ=75", "JPGB=1"}));
-  files.folder.clear();
-  FakeTarget without_folder;
-  LoadSettings(files, without_folder);
-  EXPECT_EQ(without_folder.log, target.log);
+  for (const std::string& folder : {std::string(), dir.File("absent") + "/"}) {
+    SettingsFiles files = Files(dir);
+    files.folder = folder;
+    FakeTarget target;
+    ::testing::internal::CaptureStderr();
+    LoadSettings(files, target);
+    const std::string warnings = ::testing::internal::GetCapturedStderr();
+    EXPECT_EQ(target.log, (Log{"JPGQ=75", "JPGB=1"})) << folder;
+    EXPECT_EQ(std::count(warnings.begin(), warnings.end(), '\n'), folder.empty() ? 0 : 1)
+        << warnings;
+  }
 }
 
 // Reading stops at the size limit: a line beyond it never applies, and the

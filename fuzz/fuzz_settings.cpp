@@ -54,13 +54,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string& folder = Folder();
   WriteFile(folder + "ZAVO.CNF", data, size);
   WriteFile(folder + "DEF_ZAVO.CNF", data, size);
+  const zavo::SettingsFiles files = zavo::SettingsFiles::InFolder(folder);
   Target target;
-  zavo::LoadSettings(folder, target);
-  (void)zavo::SaveSettings(folder, target);
+  zavo::LoadSettings(files, target);
+  (void)zavo::SaveSettings(files, target);
   // Starting from the saved values, so a key the template lacks (and the
   // saved file therefore lacks too) keeps its value.
   Target reloaded = target;
-  zavo::LoadSettings(folder, reloaded);
+  zavo::LoadSettings(files, reloaded);
   if (reloaded.JpegQuality() != target.JpegQuality() ||
       reloaded.JpegGrayscale() != target.JpegGrayscale() ||
       reloaded.TiffCompressionFlag() != target.TiffCompressionFlag()) {

@@ -34,10 +34,18 @@ EXIT STATUS
      given), or write mode had no display
   2  an unexpected run-time error
 
-FILES (beside the executable)
-  DEF_ZAVO.CNF  the installation's template with the default parameters
-  ZAVO.CNF      the parameters, rebuilt from the template when the window closes
-  ZAVO.TMP      scratch file while ZAVO.CNF is rewritten
+FILES
+  DEF_ZAVO.CNF  the installation's template with the default parameters,
+                beside the executable; never written
+  ZAVO.CNF      the parameters, made from the template on first use and
+                rebuilt from it when a write-mode window closes. It lives
+                beside the executable when the user may write there;
+                otherwise in $XDG_CONFIG_HOME/zavo/, or in ~/.config/zavo/
+                when XDG_CONFIG_HOME is unset
+  ZAVO.LCK      beside ZAVO.CNF: lets one window at a time store the
+                parameters, so the last one closed wins
+  A ZAVO.CNF that exists but cannot be read is left alone and the template's
+  values apply; reading stops at its "[EOF]" line and at 64 KiB.
 
 EXAMPLES
   zavo /GP /R /JPG "/ON=/home/me/photo.jpg" /FN=/tmp/transfer.bmp

@@ -1,9 +1,11 @@
 // What the whole run shares: the paths start-up takes from the command line,
-// the executable's folder and the TIFF compression flag.
+// the executable's folder, where the settings are and the TIFF compression flag.
 #pragma once
 
 #include <cstdint>
 #include <string>
+
+#include "settings/settings.h"
 
 namespace zavo {
 
@@ -12,6 +14,11 @@ struct ModuleState {
   std::string TargetFile;       // "/ON=": the JPEG or TIFF file
   std::string TransferFile;     // "/FN=": the BMP file shared with the host
   int16_t TiffCompression = 0;  // 0 no compression, any other value PackBits
+  SettingsFiles Settings;       // where the template and ZAVO.CNF are
+  // Set once a write-mode window waits for the user: only closing such a
+  // window stores the settings. A close that slips in while a read-mode
+  // import lets events through must not rewrite them.
+  bool SavesOnUnload = false;
 };
 
 // FormatCode values.

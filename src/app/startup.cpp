@@ -73,7 +73,7 @@ StartupOutcome RunReadMode(const LaunchRequest& request, ModuleState& state, ui:
   return {false, imported ? kExitNormal : kExitImportFailed};
 }
 
-StartupOutcome RunWriteMode(const LaunchRequest& request, const ModuleState& state, ui::Form1& form,
+StartupOutcome RunWriteMode(const LaunchRequest& request, ModuleState& state, ui::Form1& form,
                             WindowHost& window, MessageBoxes& boxes) {
   // A folder, FIFO or device in the transfer file's place could never be
   // loaded (a FIFO would hold the window at Save): refused before the window.
@@ -92,6 +92,7 @@ StartupOutcome RunWriteMode(const LaunchRequest& request, const ModuleState& sta
   form.ShowFormatPanel(request.FormatCode);
   form.FitHeight();
   form.Repaint();
+  state.SavesOnUnload = true;
   return {true, kExitNormal};
 }
 
@@ -103,7 +104,8 @@ StartupOutcome Form_Load(ui::Form1& form, ModuleState& state, WindowHost& window
   form.CenterOnScreen(window.ScreenWidthTwips(), window.ScreenHeightTwips());
   state.AppFolder = executable_folder;
   if (state.AppFolder.empty() || state.AppFolder.back() != '/') state.AppFolder += '/';
-  LoadSettings(state.AppFolder, form);
+  state.Settings = LocateSettings(state.AppFolder);
+  LoadSettings(state.Settings, form);
   window.Show();
   const CommandLineTokens tokens = TokenizeArguments(arguments);
   LaunchRequest request;

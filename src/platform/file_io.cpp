@@ -251,14 +251,6 @@ Result<AtomicFile> AtomicFile::Create(const std::string& target) {
   return AtomicFile(target, *destination, pattern, fd);
 }
 
-Result<AtomicFile> AtomicFile::CreateWithScratch(const std::string& target,
-                                                 const std::string& scratch) {
-  ZAVO_TRY(CheckTargetIsReplaceable(target, target));
-  const int fd = ::open(scratch.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, ModeFor(target));
-  if (fd < 0) return IoError("cannot create", scratch, errno);
-  return AtomicFile(target, target, scratch, fd);
-}
-
 Error AtomicFile::WriteError(int error_number) const {
   return IoError("cannot write", target_, error_number);
 }

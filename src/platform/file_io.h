@@ -83,9 +83,6 @@ class AtomicFile {
  public:
   // Scratch name chosen here, unique in the target's folder.
   static Result<AtomicFile> Create(const std::string& target);
-  // Scratch file with a fixed name, created or emptied.
-  static Result<AtomicFile> CreateWithScratch(const std::string& target,
-                                              const std::string& scratch);
 
   AtomicFile(AtomicFile&& other) noexcept;
   AtomicFile& operator=(AtomicFile&&) = delete;

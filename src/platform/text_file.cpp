@@ -1,10 +1,38 @@
 #include "platform/text_file.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 
 #include "platform/file_io.h"
 
 namespace zavo {
+namespace {
+
+Error ReadError(const std::string& what, const std::string& path, const std::string& reason) {
+  return Error(ErrorKind::Io, what + " " + path + ": " + reason);
+}
+
+// Up to `count` bytes from `fd`; fewer only at the end of the file.
+Result<std::string> ReadUpTo(int fd, size_t count, const std::string& path) {
+  std::string bytes(count, '\0');
+  size_t filled = 0;
+  while (filled < count) {
+    const ssize_t got = ::read(fd, bytes.data() + filled, count - filled);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) return ReadError("cannot read", path, std::strerror(errno));
+    if (got == 0) break;
+    filled += static_cast<size_t>(got);
+  }
+  bytes.resize(filled);
+  return bytes;
+}
+
+}  // namespace
 
 std::optional<std::string_view> LineReader::ReadLine() {
   if (position_ >= text_.size()) return std::nullopt;
@@ -16,11 +44,27 @@ std::optional<std::string_view> LineReader::ReadLine() {
   return line;
 }
 
-Result<std::string> ReadTextFile(const std::string& path) {
-  auto file = MappedFile::Open(path);
-  if (!file) return file.error();
-  const auto bytes = file->bytes();
-  return std::string(bytes.begin(), bytes.end());
+Result<TextHead> ReadTextHead(const std::string& path, size_t limit) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) return ReadError("cannot open", path, std::strerror(errno));
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    return ReadError("cannot read", path, "not a regular file");
+  }
+  // One byte more than the limit tells whether the file goes on.
+  auto bytes = ReadUpTo(fd, limit + 1, path);
+  ::close(fd);
+  if (!bytes) return bytes.error();
+  TextHead head{std::move(bytes.value()), false};
+  if (head.text.size() > limit) {
+    // A line cut at the limit would read as another, shorter line.
+    head.text.resize(limit);
+    const size_t last_end = head.text.rfind('\r');
+    head.text.resize(last_end == std::string::npos ? 0 : last_end + 1);
+    head.cut = true;
+  }
+  return head;
 }
 
 void AppendLine(std::string& text, std::string_view line) {
@@ -28,13 +72,11 @@ void AppendLine(std::string& text, std::string_view line) {
   text += kLineEnd;
 }
 
-Result<void> CopyFileExactly(const std::string& from, const std::string& to) {
-  auto source = MappedFile::Open(from);
-  if (!source) return source.error();
-  auto copy = AtomicFile::Create(to);
-  if (!copy) return copy.error();
-  ZAVO_TRY(copy->Write(source->bytes().data(), source->bytes().size()));
-  return copy->Commit(Durability::Flushed);
+Result<void> ReplaceFile(const std::string& path, std::string_view bytes) {
+  auto file = AtomicFile::Create(path);
+  if (!file) return file.error();
+  ZAVO_TRY(file->Write(bytes.data(), bytes.size()));
+  return file->Commit(Durability::Flushed);
 }
 
 }  // namespace zavo

@@ -31,14 +31,23 @@ class LineReader {
   size_t line_number_ = 0;
 };
 
-// The whole content of the file at `path`, bytes unchanged.
-Result<std::string> ReadTextFile(const std::string& path);
+// The start of a text file, bytes unchanged: all of it when it fits in the
+// limit, otherwise its whole lines within the limit.
+struct TextHead {
+  std::string text;
+  bool cut = false;  // the file goes on past the limit
+};
+
+// Reads at most `limit` bytes of the regular file at `path`. The file is
+// opened without waiting, so a FIFO or a device is refused, never read from
+// or waited on.
+Result<TextHead> ReadTextHead(const std::string& path, size_t limit);
 
 // Appends `line` and its CR LF to `text`.
 void AppendLine(std::string& text, std::string_view line);
 
-// Replaces `to` by an exact copy of `from`. The copy is put in place in one
-// step, so `to` is never left half written.
-Result<void> CopyFileExactly(const std::string& from, const std::string& to);
+// Puts `bytes` in place as the file `path` in one step, so `path` is never
+// left half written and a failure leaves the old file as it was.
+Result<void> ReplaceFile(const std::string& path, std::string_view bytes);
 
 }  // namespace zavo

@@ -25,6 +25,12 @@ const SettingKey* FindSettingKey(std::string_view key) {
   return nullptr;
 }
 
+std::string Quote(std::string_view text) {
+  constexpr size_t kQuotedChars = 200;
+  const std::string_view shown = LeadingChars(text, kQuotedChars);
+  return std::string(shown) + (shown.size() < text.size() ? "..." : "");
+}
+
 void Warn(const std::string& message) {
   // One line per warning, whatever line ends the file's text or path held.
   std::string line = message;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <array>
+#include <chrono>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -45,6 +46,14 @@ inline constexpr std::array<SettingKey, 3> kSettingKeys{{
 
 // The known key spelt exactly `key` (case counts), or nullptr.
 const SettingKey* FindSettingKey(std::string_view key);
+
+// How long a save waits for another process's save before it goes on
+// without the lock: far longer than any save takes.
+inline constexpr std::chrono::milliseconds kLockPatience{5000};
+
+// Text from a settings line for a warning: at most its first 200 characters,
+// then "...", so a huge line cannot flood the terminal or a log.
+std::string Quote(std::string_view text);
 
 // One line "zavo: warning: <message>" on stderr (line ends in `message`
 // become blanks): the add-in goes on regardless.

@@ -1,9 +1,14 @@
 // LoadSettings: applies "ZAVO.CNF" to the window's controls at start-up. A
 // damaged file must never keep the add-in from starting, so every line that
 // cannot be applied is skipped with a warning and the rest still applies.
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <optional>
 #include <string>
 #include <string_view>
 
+#include "platform/file_lock.h"
 #include "platform/runtime_text.h"
 #include "platform/text_file.h"
 #include "settings/settings.h"
@@ -24,18 +29,55 @@ void WarnAt(const LinePlace& place, const std::string& reason) {
   settings_format::Warn(place.path + " line " + std::to_string(place.number) + ": " + reason);
 }
 
-// The settings file's text; on the first run it is made from the template.
-Result<std::string> ReadOrCreateSettings(const std::string& app_folder) {
-  const std::string path = app_folder + kSettingsFileName;
-  auto text = ReadTextFile(path);
-  if (text) return text;
-  const auto copied = CopyFileExactly(app_folder + kTemplateFileName, path);
+// Only a file that is not there at all is made from the template; one that is
+// there but cannot be read (no permission, a FIFO, a folder, a dangling link)
+// belongs to someone and is left as it is.
+bool IsMissing(const std::string& path) {
+  struct stat st {};
+  return ::lstat(path.c_str(), &st) != 0 && errno == ENOENT;
+}
+
+// The template's text, or nothing (with a warning) when it cannot be read.
+std::optional<TextHead> ReadTemplate(const SettingsFiles& files) {
+  auto head = ReadTextHead(files.template_path, kSettingsSizeLimit);
+  if (head) return std::move(head.value());
+  settings_format::Warn(head.error().message() + "; no settings loaded");
+  return std::nullopt;
+}
+
+// The first run: the settings file becomes an exact copy of the template.
+// Either way the template's values apply. A folder that cannot hold the file
+// at all has no settings folder (files.folder is empty) and never gets here:
+// the close reports that once.
+void CopyTemplateIfStillMissing(const SettingsFiles& files, const TextHead& head) {
+  const std::string path = files.folder + kSettingsFileName;
+  if (head.cut) return;  // no exact copy can be made of a file read in part
+  // Under the saver's lock, so a save that just made the file is not undone.
+  const auto lock = FileLock::Acquire(files.folder + kLockFileName, settings_format::kLockPatience);
+  if (!IsMissing(path)) return;
+  const auto copied = ReplaceFile(path, head.text);
   if (!copied) {
-    return Error(ErrorKind::Io,
-                 text.error().message() +
-                     ", and the template cannot be copied over it: " + copied.error().message());
+    settings_format::Warn(copied.error().message() + "; the template's values apply");
   }
-  return ReadTextFile(path);
+}
+
+// The text to load and the path to name in warnings about it.
+struct SettingsSource {
+  std::string path;
+  TextHead head;
+};
+
+std::optional<SettingsSource> ChooseSource(const SettingsFiles& files) {
+  const std::string path = files.folder + kSettingsFileName;
+  if (!files.folder.empty() && !IsMissing(path)) {
+    auto head = ReadTextHead(path, kSettingsSizeLimit);
+    if (head) return SettingsSource{path, std::move(head.value())};
+    settings_format::Warn(head.error().message() + "; starting from the template's values");
+  }
+  auto template_head = ReadTemplate(files);
+  if (!template_head) return std::nullopt;
+  if (!files.folder.empty() && IsMissing(path)) CopyTemplateIfStillMissing(files, *template_head);
+  return SettingsSource{files.template_path, std::move(*template_head)};
 }
 
 void ApplyValue(const SettingKey& key, int16_t value, const LinePlace& place,
@@ -56,7 +98,7 @@ void ApplyKeyLine(std::string_view line, const LinePlace& place, SettingsTarget&
   if (key == nullptr) return;
   auto value = RoundToInt16(ReadNumber(parts.value));
   if (!value) {
-    WarnAt(place, std::string(key->name) + " value " + std::string(parts.value) +
+    WarnAt(place, std::string(key->name) + " value " + settings_format::Quote(parts.value) +
                       " overflows (must be -32768 to 32767); line skipped");
     return;
   }
@@ -65,21 +107,23 @@ void ApplyKeyLine(std::string_view line, const LinePlace& place, SettingsTarget&
 
 }  // namespace
 
-void LoadSettings(const std::string& app_folder, SettingsTarget& target) {
-  const std::string path = app_folder + kSettingsFileName;
-  auto text = ReadOrCreateSettings(app_folder);
-  if (!text) {
-    settings_format::Warn(text.error().message() + "; no settings loaded");
-    return;
-  }
-  LineReader reader(*text);
+void LoadSettings(const SettingsFiles& files, SettingsTarget& target) {
+  const std::optional<SettingsSource> source = ChooseSource(files);
+  if (!source) return;
+  LineReader reader(source->head.text);
   while (const auto line = reader.ReadLine()) {
     // Only the exact terminator counts here; "[EOF] " is an unknown key.
     if (*line == settings_format::kTerminator) return;
     if (settings_format::IsCommentLine(*line)) continue;
-    ApplyKeyLine(*line, {path, reader.line_number()}, target);
+    ApplyKeyLine(*line, {source->path, reader.line_number()}, target);
   }
-  WarnAt({path, reader.line_number() + 1},
+  if (source->head.cut) {
+    WarnAt({source->path, reader.line_number() + 1},
+           "no \"[EOF]\" line within the first " + std::to_string(kSettingsSizeLimit) +
+               " bytes; the rest is not read, the values read before it are kept");
+    return;
+  }
+  WarnAt({source->path, reader.line_number() + 1},
          "the file ends without an \"[EOF]\" line; the values read before it are kept");
 }
 

@@ -1,12 +1,15 @@
 // SaveSettings: rebuilds "ZAVO.CNF" from the template "DEF_ZAVO.CNF" with the
 // current values, so comments and layout always come from the installation.
-// The new file replaces the old one in one step: there is never a moment
-// without a settings file, and a failed save leaves the old one intact.
+// The new file is written under a fresh name of its own and replaces the old
+// one in one step: there is never a moment without a settings file, a failed
+// save leaves the old one intact, and nothing another user planted in the
+// folder is ever written through. Saves take turns under a lock, so of two
+// windows closed together the later one wins, whole.
 #include <array>
 #include <string>
 #include <string_view>
 
-#include "platform/file_io.h"
+#include "platform/file_lock.h"
 #include "platform/runtime_text.h"
 #include "platform/text_file.h"
 #include "settings/settings.h"
@@ -59,39 +62,39 @@ void AddMissingKeys(const SettingsTarget& target, RebuiltFile& file) {
   }
 }
 
-std::string BuildSettingsText(const std::string& app_folder, const SettingsTarget& target) {
-  const std::string template_path = app_folder + kTemplateFileName;
+std::string BuildSettingsText(const std::string& template_path, const SettingsTarget& target) {
   RebuiltFile file;
-  auto template_text = ReadTextFile(template_path);
-  if (template_text) {
-    RebuildFromTemplate(template_text.value(), target, file);
+  auto template_head = ReadTextHead(template_path, kSettingsSizeLimit);
+  if (template_head) {
+    RebuildFromTemplate(template_head->text, target, file);
     if (!file.terminated) {
-      settings_format::Warn(template_path +
-                            ": no \"[EOF]\" line; missing settings added at the end");
+      settings_format::Warn(
+          template_path + ": no \"[EOF]\" line" +
+          (template_head->cut ? " within the first " + std::to_string(kSettingsSizeLimit) + " bytes"
+                              : "") +
+          "; missing settings added at the end");
     }
   } else {
-    settings_format::Warn(template_text.error().message() + "; settings written without it");
+    settings_format::Warn(template_head.error().message() + "; settings written without it");
   }
   if (!file.terminated) AddMissingKeys(target, file);
   AppendLine(file.text, settings_format::kTerminator);
   return file.text;
 }
 
-Result<void> ReplaceSettingsFile(const std::string& app_folder, const std::string& text) {
-  auto file =
-      AtomicFile::CreateWithScratch(app_folder + kSettingsFileName, app_folder + kScratchFileName);
-  if (!file) return file.error();
-  ZAVO_TRY(file->Write(text.data(), text.size()));
-  return file->Commit(Durability::Flushed);
-}
-
 }  // namespace
 
-Result<void> SaveSettings(const std::string& app_folder, const SettingsTarget& target) {
-  const auto replaced = ReplaceSettingsFile(app_folder, BuildSettingsText(app_folder, target));
+Result<void> SaveSettings(const SettingsFiles& files, const SettingsTarget& target) {
+  if (files.folder.empty()) return Error(ErrorKind::Io, "settings not saved: " + files.unavailable);
+  // Without the lock the save still replaces the file whole; only the order
+  // of two saves at the same moment is then left to chance.
+  const auto lock = FileLock::Acquire(files.folder + kLockFileName, settings_format::kLockPatience);
+  const auto replaced =
+      ReplaceFile(files.folder + kSettingsFileName, BuildSettingsText(files.template_path, target));
   if (!replaced) {
     return Error(replaced.error().kind(), "settings not saved: " + replaced.error().message());
   }
+  if (!lock) settings_format::Warn(lock.error().message() + "; settings saved without the lock");
   return {};
 }
 

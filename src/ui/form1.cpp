@@ -264,7 +264,8 @@ void Form1::Command4_Click() {
 }
 
 void Form1::Form_Unload() {
-  const Result<void> saved = SaveSettings(state_.AppFolder, *this);
+  if (!state_.SavesOnUnload) return;
+  const Result<void> saved = SaveSettings(state_.Settings, *this);
   if (!saved) {
     ReportFailure(boxes_, "設定を保存できませんでした。\n" + saved.error().message(),
                   kMbExclamation, kAppTitle);

@@ -119,6 +119,38 @@ TEST(ReadMode, GoesOnWithoutADisplayWhenTheWindowModuleIsMissing) {
   EXPECT_TRUE(std::filesystem::exists(dir.File("t.bmp")));
 }
 
+// Installed as Linux programs are, in a folder the user cannot write, the
+// program keeps the settings in the user's config folder, made there from
+// the template on first use. The run is nobody's when the tests run as root.
+TEST(ReadMode, KeepsTheSettingsOfAReadOnlyInstallationInTheUsersConfigFolder) {
+  TempDir dir;
+  const std::string lib = dir.File("lib");
+  const std::string home = dir.File("home");
+  std::filesystem::create_directories(lib);
+  std::filesystem::create_directories(home);
+  std::filesystem::copy_file(ZAVO_BINARY, lib + "/zavo");
+  std::filesystem::copy_file(std::string(ZAVO_SOURCE_DIR) + "/data/DEF_ZAVO.CNF",
+                             lib + "/DEF_ZAVO.CNF");
+  const std::string source = dir.File("a.jpg");
+  ASSERT_EQ(RunCommand("convert -size 8x8 xc:red " + Quote(source)), 0);
+  testing::OpenToOrdinaryUser(dir.path().string(), true);
+  testing::OpenToOrdinaryUser(home, true);
+  testing::OpenToOrdinaryUser(lib, false);
+  const std::string as_user =
+      ::geteuid() == 0 ? "setpriv --reuid=nobody --regid=nogroup --clear-groups " : "";
+  std::string output;
+  const int status = RunCommand(as_user + "env -u DISPLAY -u XDG_CONFIG_HOME HOME=" + Quote(home) +
+                                    " timeout 60 " + Quote(lib + "/zavo") + " " +
+                                    ImportArguments("/JPG", source, dir.File("t.bmp")) + " 2>&1",
+                                &output);
+  EXPECT_EQ(status, 0) << output;
+  EXPECT_EQ(output, "");
+  EXPECT_EQ(testing::ReadBytes(home + "/.config/zavo/ZAVO.CNF"),
+            testing::ReadBytes(lib + "/DEF_ZAVO.CNF"));
+  EXPECT_FALSE(std::filesystem::exists(lib + "/ZAVO.CNF"));
+  EXPECT_TRUE(std::filesystem::exists(dir.File("t.bmp")));
+}
+
 // Only a run that imported something may end with status 0 in read mode.
 TEST(ReadMode, NoModeEndsNormallyButGifOrNoFormatFails) {
   EXPECT_EQ(RunZavo("/GP").status, 0);

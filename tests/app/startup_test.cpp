@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -163,6 +165,55 @@ TEST_F(StartupTest, LoadsTheSettingsBeforeTheWindowIsPrepared) {
   EXPECT_EQ(form.JPEG_BW->value(), 2);
   EXPECT_TRUE(form.Option2->selected());
   EXPECT_EQ(state.TiffCompression, 1);
+}
+
+// Only a write-mode window that came to wait for the user stores the
+// settings when it closes. A close that slips in while a read-mode import
+// lets events through (its progress display does) must not rewrite them.
+TEST_F(StartupTest, OnlyAWriteModeWindowStoresTheSettingsWhenItCloses) {
+  const std::string settings = "JPGQ , 75\r\n[EOF]\r\n";
+  testing::WriteText(folder.File("ZAVO.CNF"), settings);
+  imgkit.during_load = [this] {
+    form.JPEG_Q_SC->SetValue(10);
+    form.Unload();
+  };
+  Start({"/GP", "/R", "/JPG", "/ON=a.jpg", "/FN=b.bmp"});
+  EXPECT_TRUE(form.unloaded());
+  EXPECT_EQ(testing::ReadText(folder.File("ZAVO.CNF")), settings);
+
+  ui::Form1 window_form{state, imgkit, boxes};
+  Form_Load(window_form, state, window, boxes, imgkit, folder.path().string(),
+            {"/GP", "/W", "/JPG", "/ON=a.jpg", "/FN=b.bmp"});
+  window_form.JPEG_Q_SC->SetValue(10);
+  window_form.Unload();
+  EXPECT_NE(testing::ReadText(folder.File("ZAVO.CNF")).find("JPGQ ,  10 "), std::string::npos);
+  EXPECT_TRUE(boxes.shown.empty());
+}
+
+// A read-only installation whose user cannot have a config folder either:
+// the window shows the template's values, and the close says once that the
+// settings could not be stored.
+TEST_F(StartupTest, AReadOnlyInstallationWithoutASettingsFolderStartsFromTheTemplate) {
+  std::filesystem::copy_file(std::string(ZAVO_SOURCE_DIR) + "/data/DEF_ZAVO.CNF",
+                             folder.File("DEF_ZAVO.CNF"));
+  testing::WriteText(folder.File("home"), "a file where the config folder would go");
+  testing::OpenToOrdinaryUser(folder.path().string(), false);
+  const auto body = [&] {
+    ::setenv("XDG_CONFIG_HOME", (folder.File("home") + "/config").c_str(), 1);
+    Start({"/GP", "/W", "/JPG", "/ON=a.jpg", "/FN=b.bmp"});
+    EXPECT_EQ(form.JPEG_Q_SC->value(), 75);
+    EXPECT_EQ(form.JPEG_Q_DISP->caption, " 75");
+    EXPECT_EQ(form.JPEG_BW->value(), 0);
+    ::testing::internal::CaptureStderr();
+    form.Unload();
+    form.Unload();
+    ::testing::internal::GetCapturedStderr();
+    ASSERT_EQ(boxes.shown.size(), 1u);
+    EXPECT_NE(boxes.shown[0].text.find("設定を保存できませんでした"), std::string::npos);
+    EXPECT_NE(boxes.shown[0].text.find(folder.File("home")), std::string::npos);
+  };
+  EXPECT_TRUE(testing::RunInChild(body, true));
+  EXPECT_FALSE(std::filesystem::exists(folder.File("ZAVO.CNF")));
 }
 
 }  // namespace

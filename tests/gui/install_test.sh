@@ -18,6 +18,9 @@ done
 echo "--- help and version"
 "$prefix/bin/zavo" --help | grep -q "^Usage: zavo" || fail "--help printed no usage"
 "$prefix/bin/zavo" --version | grep -q "^zavo [0-9]" || fail "--version printed no version"
+"$prefix/bin/zavo" --help | grep -q 'otherwise in \$XDG_CONFIG_HOME/zavo/' ||
+  fail "--help does not say where the settings are"
+grep -q 'XDG_CONFIG_HOME/zavo/' "$prefix/share/man/man1/zavo.1" || fail "the man page does not say where the settings are"
 man -l "$prefix/share/man/man1/zavo.1" 2>/dev/null | grep -q "EXIT STATUS" ||
   grep -q '^\.SH EXIT STATUS' "$prefix/share/man/man1/zavo.1" || fail "the man page has no EXIT STATUS"
 

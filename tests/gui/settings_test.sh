@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The settings file across runs of the real program: created from the
 # template on the first run, rewritten when a write-mode window closes, read
-# back by the next run, and never touched by read mode.
+# back by the next run, never touched by read mode, and stored whole when two
+# windows close at once.
 #   settings_test.sh path/to/zavo
 source "$(dirname "$0")/gui_helpers.sh" "$1"
 
@@ -47,4 +48,19 @@ sleep 0.05
 [[ "$(stat -c '%y %s' "$T/ZAVO.CNF")" == "$before" ]] || fail "read mode touched ZAVO.CNF"
 cmp -s "$T/ZAVO.CNF" "$T/saved.cnf" || fail "read mode changed ZAVO.CNF"
 [[ ! -e "$T/ZAVO.TMP" ]] || fail "a scratch file was left behind"
+echo "--- two windows closed together, past a FIFO planted where the scratch file once was"
+mkfifo "$T/ZAVO.TMP"
+timeout 30 "$T/zavo" /GP /W /JPG "/ON=$T/a.jpg" "/FN=$T/in.bmp" &
+first=$!
+timeout 30 "$T/zavo" /GP /W /TIF "/ON=$T/b.tif" "/FN=$T/in.bmp" &
+second=$!
+windows=$(zavo_windows 2)
+for w in $windows; do wait_for_height "$w" 181; done
+for w in $windows; do close_through_frame "$w" & done
+wait "$first" || fail "the first window ended with $?"
+wait "$second" || fail "the second window ended with $?"
+[[ -p "$T/ZAVO.TMP" ]] || fail "the planted FIFO was replaced"
+[[ "$(grep -c '^JPGQ ,  60 ' "$T/ZAVO.CNF")" == 1 ]] || fail "ZAVO.CNF is not one whole save"
+tail -c 7 "$T/ZAVO.CNF" | cmp -s - <(printf '[EOF]\r\n') || fail "ZAVO.CNF does not end with [EOF]"
+[[ -z "$(find "$T" -name '.ZAVO.CNF*')" ]] || fail "a scratch file was left behind"
 echo "settings: ok"

@@ -198,28 +198,38 @@ TEST(TextFile, WritesEachLineWithCrLf) {
   EXPECT_EQ(text, "a\r\n\r\n");
 }
 
-TEST(TextFile, CopiesAFileByteForByte) {
+TEST(TextFile, ReplacesAFileAndReadsItBackByteForByte) {
   testing::TempDir dir;
   const std::string bytes(
       "x\r\n\0\xff\xfe"
       "画\n\r",
       10);
-  testing::WriteText(dir.File("from"), bytes);
   testing::WriteText(dir.File("to"), "old and longer content");
-  ASSERT_TRUE(CopyFileExactly(dir.File("from"), dir.File("to")).ok());
-  EXPECT_EQ(testing::ReadText(dir.File("to")), bytes);
-  const auto read = ReadTextFile(dir.File("to"));
+  ASSERT_TRUE(ReplaceFile(dir.File("to"), bytes).ok());
+  const auto read = ReadTextHead(dir.File("to"), bytes.size());
   ASSERT_TRUE(read.ok());
-  EXPECT_EQ(read.value(), bytes);
+  EXPECT_EQ(read->text, bytes);
+  EXPECT_FALSE(read->cut);
+}
+
+// Beyond the limit the text ends at its last line end (a CR), never inside a line.
+TEST(TextFile, CutsTheHeadBackToTheLastLineEnd) {
+  testing::TempDir dir;
+  testing::WriteText(dir.File("f"), "ab\rcd\r\nef");
+  const std::pair<size_t, const char*> cases[] = {{6, "ab\rcd\r"}, {5, "ab\r"}, {2, ""}};
+  for (const auto& [limit, head] : cases) {
+    const auto read = ReadTextHead(dir.File("f"), limit);
+    ASSERT_TRUE(read.ok());
+    EXPECT_EQ(read->text, head) << limit;
+    EXPECT_TRUE(read->cut) << limit;
+  }
 }
 
 TEST(TextFile, ReportsAMissingFile) {
   testing::TempDir dir;
-  const auto read = ReadTextFile(dir.File("absent"));
+  const auto read = ReadTextHead(dir.File("absent"), 100);
   ASSERT_FALSE(read.ok());
   EXPECT_EQ(read.error().kind(), ErrorKind::Io);
-  EXPECT_FALSE(CopyFileExactly(dir.File("absent"), dir.File("to")).ok());
-  EXPECT_FALSE(std::filesystem::exists(dir.File("to")));
 }
 
 }  // namespace

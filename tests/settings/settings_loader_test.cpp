@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -41,6 +42,10 @@ class FakeTarget : public SettingsTarget {
   Log log;
 };
 
+SettingsFiles Files(const testing::TempDir& dir) {
+  return SettingsFiles::InFolder(dir.path().string() + "/");
+}
+
 std::string CrLfLines(const std::vector<std::string>& lines) {
   std::string text;
   for (const auto& line : lines) text += line + "\r\n";
@@ -53,7 +58,7 @@ FakeTarget LoadText(const std::string& text, std::string* warnings = nullptr) {
   testing::WriteText(dir.File("ZAVO.CNF"), text);
   FakeTarget target;
   ::testing::internal::CaptureStderr();
-  LoadSettings(dir.path().string() + "/", target);
+  LoadSettings(Files(dir), target);
   const std::string captured = ::testing::internal::GetCapturedStderr();
   if (warnings != nullptr) *warnings = captured;
   return target;
@@ -168,7 +173,7 @@ TEST(SettingsLoader, NamesFileLineAndReasonOfARefusedValue) {
                                                       "JPGQ , 101", "TIFM , 40000", "[EOF]"}));
   FakeTarget target;
   ::testing::internal::CaptureStderr();
-  LoadSettings(dir.path().string() + "/", target);
+  LoadSettings(Files(dir), target);
   const std::string path = dir.File("ZAVO.CNF");
   EXPECT_EQ(::testing::internal::GetCapturedStderr(),
             "zavo: warning: " + path +
@@ -215,7 +220,7 @@ TEST(SettingsLoader, CopiesTheTemplateOverAMissingSettingsFile) {
       "' 設定\r\n  ' x  \r\nTIFM,1\r\nJPGQ , 42 ' q\r\n???? , 1\r\n[EOF]\r\nrest\n\xff";
   testing::WriteText(dir.File("DEF_ZAVO.CNF"), template_text);
   FakeTarget target;
-  LoadSettings(dir.path().string() + "/", target);
+  LoadSettings(Files(dir), target);
   EXPECT_EQ(testing::ReadText(dir.File("ZAVO.CNF")), template_text);
   EXPECT_EQ(target.log, (Log{"TIFM=1", "JPGQ=42"}));
 }
@@ -225,7 +230,7 @@ TEST(SettingsLoader, PrefersTheSettingsFileToTheTemplate) {
   testing::WriteText(dir.File("DEF_ZAVO.CNF"), CrLfLines({"JPGQ , 10", "[EOF]"}));
   testing::WriteText(dir.File("ZAVO.CNF"), CrLfLines({"JPGQ , 20", "[EOF]"}));
   FakeTarget target;
-  LoadSettings(dir.path().string() + "/", target);
+  LoadSettings(Files(dir), target);
   EXPECT_EQ(target.log, Log{"JPGQ=20"});
 }
 
@@ -233,25 +238,131 @@ TEST(SettingsLoader, KeepsTheCreationValuesWhenBothFilesAreMissing) {
   testing::TempDir dir;
   FakeTarget target;
   ::testing::internal::CaptureStderr();
-  LoadSettings(dir.path().string() + "/", target);
+  LoadSettings(Files(dir), target);
   const std::string warnings = ::testing::internal::GetCapturedStderr();
   EXPECT_EQ(target.log, Log{});
   EXPECT_EQ(target.quality, 50);
-  EXPECT_NE(warnings.find(dir.File("ZAVO.CNF")), std::string::npos) << warnings;
+  EXPECT_NE(warnings.find(dir.File("DEF_ZAVO.CNF")), std::string::npos) << warnings;
   EXPECT_NE(warnings.find("no settings loaded"), std::string::npos) << warnings;
   EXPECT_EQ(std::count(warnings.begin(), warnings.end(), '\n'), 1);
 }
 
-TEST(SettingsLoader, SurvivesASettingsFileThatIsAFolder) {
+struct UnreadableCase {
+  const char* what;
+  void (*plant)(const std::string& path);
+};
+
+class UnreadableSettingsTable : public ::testing::TestWithParam<UnreadableCase> {};
+
+// Only a missing settings file is made from the template. One that is there
+// but cannot be read is left exactly as it is, and the template's values
+// apply. The folder is open to the user, so nothing but that rule keeps the
+// loader from replacing the file; a FIFO must not block the start.
+TEST_P(UnreadableSettingsTable, StartsFromTheTemplateAndLeavesTheFileAlone) {
   testing::TempDir dir;
-  std::filesystem::create_directory(dir.File("ZAVO.CNF"));
   testing::WriteText(dir.File("DEF_ZAVO.CNF"), CrLfLines({"JPGQ , 10", "[EOF]"}));
+  const std::string path = dir.File("ZAVO.CNF");
+  GetParam().plant(path);
+  const auto planted = std::filesystem::symlink_status(path);
+  testing::OpenToOrdinaryUser(dir.path().string(), true);
+  const auto body = [&] {
+    FakeTarget target;
+    ::testing::internal::CaptureStderr();
+    LoadSettings(Files(dir), target);
+    const std::string warnings = ::testing::internal::GetCapturedStderr();
+    EXPECT_EQ(target.log, Log{"JPGQ=10"});
+    EXPECT_EQ(std::count(warnings.begin(), warnings.end(), '\n'), 1) << warnings;
+    EXPECT_NE(warnings.find(path + ": "), std::string::npos) << warnings;
+  };
+  EXPECT_TRUE(testing::RunInChild(body, true)) << GetParam().what;
+  EXPECT_EQ(std::filesystem::symlink_status(path).type(), planted.type()) << GetParam().what;
+  EXPECT_EQ(std::filesystem::symlink_status(path).permissions(), planted.permissions());
+}
+
+const UnreadableCase kUnreadableCases[] = {
+    {"no read permission",
+     [](const std::string& path) {
+       testing::WriteText(path, CrLfLines({"JPGQ , 20", "[EOF]"}));
+       std::filesystem::permissions(path, std::filesystem::perms::none);
+     }},
+    {"a FIFO", [](const std::string& path) { ASSERT_EQ(::mkfifo(path.c_str(), 0666), 0); }},
+    {"a folder", [](const std::string& path) { std::filesystem::create_directory(path); }},
+    {"a dangling link",
+     [](const std::string& path) { std::filesystem::create_symlink(path + ".gone", path); }},
+};
+
+INSTANTIATE_TEST_SUITE_P(SettingsLoader, UnreadableSettingsTable,
+                         ::testing::ValuesIn(kUnreadableCases));
+
+TEST(SettingsLoader, NeitherWaitsOnNorCopiesATemplateThatIsAFifo) {
+  testing::TempDir dir;
+  ASSERT_EQ(::mkfifo(dir.File("DEF_ZAVO.CNF").c_str(), 0666), 0);
+  const auto body = [&] {
+    FakeTarget target;
+    ::testing::internal::CaptureStderr();
+    LoadSettings(Files(dir), target);
+    EXPECT_NE(::testing::internal::GetCapturedStderr().find("not a regular file"),
+              std::string::npos);
+    EXPECT_EQ(target.log, Log{});
+  };
+  EXPECT_TRUE(testing::RunInChild(body));
+  EXPECT_FALSE(std::filesystem::exists(dir.File("ZAVO.CNF")));
+}
+
+// A missing settings file that cannot be made: the template's values. With
+// no settings folder at all (a read-only installation) nothing is said at
+// the start, since the close tells the user that nothing could be stored; a
+// folder that fails to take the copy is worth a warning.
+TEST(SettingsLoader, AppliesTheTemplateWhenTheSettingsFileCannotBeMade) {
+  testing::TempDir dir;
+  testing::WriteText(dir.File("DEF_ZAVO.CNF"), CrLfLines({"JPGQ , 75", "JPGB , 1", "[EOF]"}));
+  for (const std::string& folder : {std::string(), dir.File("absent") + "/"}) {
+    SettingsFiles files = Files(dir);
+    files.folder = folder;
+    FakeTarget target;
+    ::testing::internal::CaptureStderr();
+    LoadSettings(files, target);
+    const std::string warnings = ::testing::internal::GetCapturedStderr();
+    EXPECT_EQ(target.log, (Log{"JPGQ=75", "JPGB=1"})) << folder;
+    EXPECT_EQ(std::count(warnings.begin(), warnings.end(), '\n'), folder.empty() ? 0 : 1)
+        << warnings;
+  }
+}
+
+// Reading stops at the size limit: a line beyond it never applies, and the
+// line the limit cuts through is not read as a shorter one (its "7" and "0"
+// read as 70 when whole, as 7 when cut before the "0").
+TEST(SettingsLoader, ReadsNoFurtherThanTheSizeLimit) {
+  const std::string head = CrLfLines({"JPGQ , 60", std::string(kSettingsSizeLimit - 50, 'x')});
+  const std::string crossing = "JPGQ , 7" + std::string(100, ' ') + "0";
+  std::string warnings;
+  const FakeTarget target = LoadText(head + CrLfLines({crossing, "JPGB , 1", "[EOF]"}), &warnings);
+  EXPECT_EQ(target.log, Log{"JPGQ=60"});
+  EXPECT_NE(warnings.find("line 3: no \"[EOF]\" line within the first 65536 bytes"),
+            std::string::npos)
+      << warnings;
+  EXPECT_EQ(std::count(warnings.begin(), warnings.end(), '\n'), 1) << warnings;
+}
+
+// A huge file costs nothing when its "[EOF]" comes early: it is read no
+// further than that (a sparse gigabyte, so the test costs nothing either).
+TEST(SettingsLoader, StopsAtTheTerminatorOfAHugeFile) {
+  testing::TempDir dir;
+  testing::WriteText(dir.File("ZAVO.CNF"), CrLfLines({"JPGQ , 60", "[EOF]"}));
+  std::filesystem::resize_file(dir.File("ZAVO.CNF"), uint64_t{1} << 30);
   FakeTarget target;
   ::testing::internal::CaptureStderr();
-  LoadSettings(dir.path().string() + "/", target);
-  EXPECT_NE(::testing::internal::GetCapturedStderr(), "");
-  EXPECT_EQ(target.log, Log{});
-  EXPECT_TRUE(std::filesystem::is_directory(dir.File("ZAVO.CNF")));
+  LoadSettings(Files(dir), target);
+  EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
+  EXPECT_EQ(target.log, Log{"JPGQ=60"});
+}
+
+TEST(SettingsLoader, QuotesAtMostTwoHundredCharactersOfALine) {
+  std::string warnings;
+  LoadText(CrLfLines({"TIFM , 1" + std::string(400, '0') + "x", "[EOF]"}), &warnings);
+  EXPECT_NE(warnings.find("TIFM value 1" + std::string(199, '0') + "... overflows"),
+            std::string::npos)
+      << warnings;
 }
 
 TEST(SettingsLoader, LoadsTheInstallationTemplateTo75And0And0) {
@@ -260,7 +371,7 @@ TEST(SettingsLoader, LoadsTheInstallationTemplateTo75And0And0) {
   std::filesystem::copy_file(installed, dir.File("DEF_ZAVO.CNF"));
   FakeTarget target;
   target.tiff = 5;
-  LoadSettings(dir.path().string() + "/", target);
+  LoadSettings(Files(dir), target);
   EXPECT_EQ(target.log, (Log{"JPGQ=75", "JPGB=0", "TIFM=0"}));
   EXPECT_EQ(testing::ReadBytes(dir.File("ZAVO.CNF")), testing::ReadBytes(installed));
 }

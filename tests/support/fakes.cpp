@@ -2,7 +2,10 @@
 
 namespace zavo::testing {
 
-ImageHandle RecordingImgKit::NextHandle() { return loads_fail ? 0 : ++last_handle_; }
+ImageHandle RecordingImgKit::NextHandle() {
+  if (during_load) during_load();
+  return loads_fail ? 0 : ++last_handle_;
+}
 
 ImageHandle RecordingImgKit::ImgKitFileLoad(const std::string& path, const std::string& caption,
                                             const std::string& message) {

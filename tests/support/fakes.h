@@ -2,6 +2,7 @@
 // that remember what they showed, and a window with a fixed screen.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -18,6 +19,8 @@ class RecordingImgKit : public ImgKit {
   std::vector<std::string> calls;
   bool loads_fail = false;
   int32_t save_status = 0;
+  // Runs inside every load, as the events a progress display lets through do.
+  std::function<void()> during_load;
 
   ImageHandle ImgKitFileLoad(const std::string& path, const std::string& caption,
                              const std::string& message) override;

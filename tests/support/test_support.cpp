@@ -1,5 +1,7 @@
 #include "test_support.h"
 
+#include <grp.h>
+#include <pwd.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -139,6 +141,45 @@ int MaxChannelDifference(const RgbPicture& a, const RgbPicture& b) {
     worst = std::max(worst, std::abs(int{a.rgb[i]} - int{b.rgb[i]}));
   }
   return worst;
+}
+
+namespace {
+
+void BecomeNobody() {
+  if (::geteuid() != 0) return;
+  const passwd* nobody = ::getpwnam("nobody");
+  const group* nogroup = ::getgrnam("nogroup");
+  if (nobody == nullptr || nogroup == nullptr || ::setgroups(0, nullptr) != 0 ||
+      ::setgid(nogroup->gr_gid) != 0 || ::setuid(nobody->pw_uid) != 0) {
+    std::fputs("cannot become nobody\n", stderr);
+    ::_exit(3);
+  }
+}
+
+}  // namespace
+
+bool RunInChild(const std::function<void()>& body, bool ordinary_user) {
+  std::fflush(nullptr);
+  const pid_t child = ::fork();
+  if (child < 0) return false;
+  if (child == 0) {
+    ::alarm(20);
+    if (ordinary_user) BecomeNobody();
+    body();
+    std::fflush(nullptr);
+    ::_exit(::testing::Test::HasFailure() ? 1 : 0);
+  }
+  int status = 0;
+  if (::waitpid(child, &status, 0) != child) return false;
+  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+void OpenToOrdinaryUser(const std::string& folder, bool writable) {
+  using std::filesystem::perms;
+  // Not even the owner may write a read-only one, for runs that are not root.
+  const perms read_only = perms::owner_read | perms::owner_exec | perms::group_read |
+                          perms::group_exec | perms::others_read | perms::others_exec;
+  std::filesystem::permissions(folder, writable ? perms::all : read_only);
 }
 
 }  // namespace zavo::testing

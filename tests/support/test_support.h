@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -60,5 +61,17 @@ int MaxChannelDifference(const RgbPicture& a, const RgbPicture& b);
 
 // Runs a command through the shell; returns its exit status, output in *out.
 int RunCommand(const std::string& command, std::string* out = nullptr);
+
+// Runs `body` in a child process and tells whether it ran to its end without
+// a failed expectation (the child prints its failures). With `ordinary_user`
+// the child first becomes nobody when the tests run as root, since file
+// permissions do not hold for root. The child is killed after 20 s, so a
+// body that blocks fails instead of hanging the suite.
+bool RunInChild(const std::function<void()>& body, bool ordinary_user = false);
+
+// Lets an ordinary user (see RunInChild) into `folder`: to read its files, or
+// with `writable` also to create files in it. Read-only, not even its owner
+// may write there any more.
+void OpenToOrdinaryUser(const std::string& folder, bool writable);
 
 }  // namespace zavo::testing

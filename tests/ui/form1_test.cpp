@@ -17,7 +17,7 @@ using Calls = std::vector<std::string>;
 class Form1Test : public ::testing::Test {
  protected:
   Form1Test() {
-    state.AppFolder = folder.path().string() + "/";
+    state.Settings = SettingsFiles::InFolder(folder.path().string() + "/");
     state.TargetFile = "/out/target";
     state.TransferFile = "/tmp/transfer.bmp";
   }
@@ -27,6 +27,7 @@ class Form1Test : public ::testing::Test {
     form.StackPanels();
     form.ShowFormatPanel(format);
     form.FitHeight();
+    state.SavesOnUnload = true;
   }
 
   testing::TempDir folder;
@@ -316,7 +317,8 @@ TEST_F(Form1Test, BackUnloadsOnceSavingTheSettings) {
 }
 
 TEST_F(Form1Test, AFailedSaveIsReportedAndTheWindowStillCloses) {
-  state.AppFolder = folder.File("missing-folder") + "/";
+  state.Settings = SettingsFiles::InFolder(folder.File("missing-folder") + "/");
+  state.SavesOnUnload = true;
   int unloads = 0;
   form.on_unloaded = [&] { ++unloads; };
   form.Unload();

@@ -187,6 +187,19 @@ TEST_F(ColourAndOrientation, ImportsAllEightOrientationsAsImageMagickShowsThem) 
   }
 }
 
+TEST_F(ColourAndOrientation, SavesATurnedPictureUpright) {
+  const std::string plain = dir.File("plain.jpg"), turned = dir.File("turned.jpg");
+  ASSERT_TRUE(Shell("convert " + photo + " -quality 95 " + plain));
+  AddMarkers(plain, turned, 0xE1, {ExifBlock(6, false)});
+  testing::RecordingMessageBoxes boxes;
+  LibraryImgKit imgkit(boxes);
+  const ImageHandle image = imgkit.ImgKitJpegFileLoad(turned, "", "", 0);
+  ASSERT_NE(image, 0);
+  EXPECT_EQ(imgkit.ImgKitTiffFileSave(dir.File("saved.tif"), image, "", "", kImgKitTiffNone), 0);
+  EXPECT_EQ(Psnr(Magick(dir.File("saved.tif")), Magick(turned)),
+            std::numeric_limits<double>::infinity());
+}
+
 struct ProfileCase {
   std::string name;
   std::string make;  // ImageMagick options that make the tagged picture from the photo

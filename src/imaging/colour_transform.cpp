@@ -6,6 +6,7 @@
 #include <cstring>
 #include <vector>
 
+#include "imaging/colour_lookup.h"
 #include "imaging/parallel_rows.h"
 
 namespace zavo {
@@ -164,6 +165,8 @@ struct ColourTransform::State {
   // Gray needs no 3-D lookup: one table for every input level, the gray of
   // the sRGB colour each one becomes.
   std::vector<uint8_t> gray_table;
+  // 8-bit colour goes through a sampled grid (see colour_lookup.h).
+  std::optional<ColourLookup> lookup;
 };
 
 ColourModel ModelOf(DevicePixels pixels) {
@@ -190,8 +193,25 @@ PreparedTransform PrepareToSrgb(std::span<const uint8_t> profile, DevicePixels p
   if (!lcms.srgb) return {nullptr, lcms.Problem("LittleCMS could not make its sRGB profile")};
   if (ActsAsSrgb(lcms, model)) return {};
   const bool gray = model == ColourModel::Gray;
-  state->transform = lcms.Build(LcmsFormat(pixels), gray ? TYPE_RGB_8 : TYPE_BGR_8);
+  const bool sampled = pixels == DevicePixels::Bgr8 || pixels == DevicePixels::Cmyk8 ||
+                       pixels == DevicePixels::InvertedCmyk8;
+  if (sampled) {
+    // The grid is sampled at 16 bits, CMYK as plain ink.
+    const cmsUInt32Number in = model == ColourModel::Rgb ? TYPE_RGB_16 : TYPE_CMYK_16;
+    state->transform = lcms.Build(in, TYPE_RGB_16);
+  } else {
+    state->transform = lcms.Build(LcmsFormat(pixels), gray ? TYPE_RGB_8 : TYPE_BGR_8);
+  }
   if (!state->transform) return {nullptr, lcms.Problem("the ICC profile cannot be applied")};
+  if (sampled) {
+    void* transform = state->transform.get();
+    const auto sample = [transform](const uint16_t* in, uint16_t* rgb, size_t count) {
+      cmsDoTransform(transform, in, rgb, static_cast<cmsUInt32Number>(count));
+    };
+    state->lookup = model == ColourModel::Rgb
+                        ? ColourLookup::ForBgr(sample)
+                        : ColourLookup::ForCmyk(sample, pixels == DevicePixels::InvertedCmyk8);
+  }
   if (gray) {
     const size_t levels = pixels == DevicePixels::Gray8 ? 256 : 65536;
     std::vector<uint8_t> in8(levels);
@@ -228,6 +248,10 @@ void ColourTransform::Convert(const void* in, uint8_t* out, size_t count) const 
       const auto* levels = static_cast<const uint16_t*>(in);
       for (size_t i = 0; i < count; ++i) out[i] = table[levels[i]];
     }
+    return;
+  }
+  if (state_->lookup) {
+    state_->lookup->Convert(static_cast<const uint8_t*>(in), out, count);
     return;
   }
   cmsDoTransform(state_->transform.get(), in, out, static_cast<cmsUInt32Number>(count));

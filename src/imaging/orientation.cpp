@@ -66,7 +66,7 @@ void CopyAlongRow(const uint8_t* from, ptrdiff_t step, uint32_t width, uint8_t* 
 template <unsigned kBytes>
 void CopyAcrossRows(const Walk& walk, uint32_t width, uint32_t count, uint8_t* const* rows,
                     uint32_t first_row) {
-  constexpr uint32_t kBlock = 32;
+  constexpr uint32_t kBlock = 64;
   for (uint32_t block = 0; block < count; block += kBlock) {
     const uint32_t n = std::min(kBlock, count - block);
     const uint8_t* from = walk.origin + static_cast<ptrdiff_t>(first_row + block) * walk.row_step;

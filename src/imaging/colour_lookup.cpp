@@ -1,0 +1,170 @@
+#include "imaging/colour_lookup.h"
+
+namespace zavo {
+namespace {
+
+constexpr int kFractionBits = 12;
+constexpr int kOne = 1 << kFractionBits;
+// Grid points along each axis: every 8 levels for RGB; CMYK's four axes at
+// every 16 keep the grid (83521 points) small enough for the caches.
+constexpr unsigned kRgbPoints = 17;
+constexpr unsigned kCmykPoints = 17;
+
+// Every grid point of `dimensions` axes, the first axis slowest, as 16-bit values.
+std::vector<uint16_t> GridPoints(unsigned dimensions, unsigned points) {
+  size_t total = 1;
+  for (unsigned d = 0; d < dimensions; ++d) total *= points;
+  std::vector<uint16_t> values(total * dimensions);
+  for (size_t i = 0; i < total; ++i) {
+    size_t rest = i;
+    for (unsigned d = dimensions; d-- > 0;) {
+      values[i * dimensions + d] = static_cast<uint16_t>(rest % points * 65535 / (points - 1));
+      rest /= points;
+    }
+  }
+  return values;
+}
+
+std::vector<uint16_t> SampleGrid(const ColourLookup::Sampler& sample, unsigned dimensions,
+                                 unsigned points) {
+  const std::vector<uint16_t> in = GridPoints(dimensions, points);
+  const size_t count = in.size() / dimensions;
+  std::vector<uint16_t> rgb(count * 3);
+  sample(in.data(), rgb.data(), count);
+  // 8-bit levels times 256: room to round after interpolating.
+  for (uint16_t& value : rgb)
+    value = static_cast<uint16_t>((uint32_t{value} * 65280 + 32767) / 65535);
+  return rgb;
+}
+
+// Walks from the cell's first corner along the axis of the largest fraction,
+// then the next, then the last: the tetrahedron that holds the point.
+inline void Tetrahedral(const uint16_t* corner, uint32_t sx, uint32_t sy, uint32_t sz, int fx,
+                        int fy, int fz, int32_t out[3]) {
+  uint32_t s1, s2, s3;
+  int f1, f2, f3;
+  if (fx >= fy) {
+    if (fy >= fz) {
+      s1 = sx, s2 = sy, s3 = sz, f1 = fx, f2 = fy, f3 = fz;
+    } else if (fx >= fz) {
+      s1 = sx, s2 = sz, s3 = sy, f1 = fx, f2 = fz, f3 = fy;
+    } else {
+      s1 = sz, s2 = sx, s3 = sy, f1 = fz, f2 = fx, f3 = fy;
+    }
+  } else {
+    if (fx >= fz) {
+      s1 = sy, s2 = sx, s3 = sz, f1 = fy, f2 = fx, f3 = fz;
+    } else if (fy >= fz) {
+      s1 = sy, s2 = sz, s3 = sx, f1 = fy, f2 = fz, f3 = fx;
+    } else {
+      s1 = sz, s2 = sy, s3 = sx, f1 = fz, f2 = fy, f3 = fx;
+    }
+  }
+  const uint16_t* a = corner;
+  const uint16_t* b = a + s1;
+  const uint16_t* c = b + s2;
+  const uint16_t* d = c + s3;
+  for (int ch = 0; ch < 3; ++ch) {
+    out[ch] = (int32_t{a[ch]} << kFractionBits) + (int32_t{b[ch]} - a[ch]) * f1 +
+              (int32_t{c[ch]} - b[ch]) * f2 + (int32_t{d[ch]} - c[ch]) * f3;
+  }
+}
+
+inline uint8_t ToLevel(int64_t scaled) {
+  const int64_t level = (scaled + (int64_t{1} << (kFractionBits + 7))) >> (kFractionBits + 8);
+  return static_cast<uint8_t>(level < 0 ? 0 : level > 255 ? 255 : level);
+}
+
+}  // namespace
+
+ColourLookup ColourLookup::ForBgr(const Sampler& sample) {
+  ColourLookup lookup;
+  lookup.channels_ = 3;
+  lookup.grid_ = SampleGrid(sample, 3, kRgbPoints);
+  lookup.axes_.resize(3);
+  // Input bytes are blue, green, red; the grid's slowest axis is red.
+  const uint32_t strides[3] = {3, kRgbPoints * 3, kRgbPoints * kRgbPoints * 3};
+  for (unsigned byte = 0; byte < 3; ++byte) {
+    for (unsigned level = 0; level < 256; ++level) {
+      const uint32_t position = level * (kRgbPoints - 1) * kOne / 255;
+      uint32_t index = position >> kFractionBits;
+      uint32_t fraction = position & (kOne - 1);
+      if (index == kRgbPoints - 1) index -= 1, fraction = kOne;
+      lookup.axes_[byte].offset[level] = index * strides[byte];
+      lookup.axes_[byte].fraction[level] = static_cast<uint16_t>(fraction);
+    }
+  }
+  return lookup;
+}
+
+ColourLookup ColourLookup::ForCmyk(const Sampler& sample, bool inverted) {
+  ColourLookup lookup;
+  lookup.channels_ = 4;
+  lookup.grid_ = SampleGrid(sample, 4, kCmykPoints);
+  lookup.axes_.resize(4);
+  // Input bytes are cyan, magenta, yellow, black; the grid's slowest axis is cyan.
+  constexpr uint32_t kP = kCmykPoints;
+  const uint32_t strides[4] = {kP * kP * kP * 3, kP * kP * 3, kP * 3, 3};
+  for (unsigned byte = 0; byte < 4; ++byte) {
+    for (unsigned stored = 0; stored < 256; ++stored) {
+      const unsigned ink = inverted ? 255 - stored : stored;
+      const uint32_t position = ink * (kP - 1) * kOne / 255;
+      uint32_t index = position >> kFractionBits;
+      uint32_t fraction = position & (kOne - 1);
+      if (index == kP - 1) index -= 1, fraction = kOne;
+      lookup.axes_[byte].offset[stored] = index * strides[byte];
+      lookup.axes_[byte].fraction[stored] = static_cast<uint16_t>(fraction);
+    }
+  }
+  return lookup;
+}
+
+void ColourLookup::Convert(const uint8_t* in, uint8_t* bgr, size_t count) const {
+  if (channels_ == 3) {
+    ConvertBgr(in, bgr, count);
+  } else {
+    ConvertCmyk(in, bgr, count);
+  }
+}
+
+void ColourLookup::ConvertBgr(const uint8_t* in, uint8_t* bgr, size_t count) const {
+  const Axis& blue = axes_[0];
+  const Axis& green = axes_[1];
+  const Axis& red = axes_[2];
+  const uint32_t sb = 3, sg = kRgbPoints * 3, sr = kRgbPoints * kRgbPoints * 3;
+  for (size_t i = 0; i < count; ++i, in += 3, bgr += 3) {
+    const uint16_t* corner =
+        grid_.data() + red.offset[in[2]] + green.offset[in[1]] + blue.offset[in[0]];
+    int32_t rgb[3];
+    Tetrahedral(corner, sr, sg, sb, red.fraction[in[2]], green.fraction[in[1]],
+                blue.fraction[in[0]], rgb);
+    bgr[0] = ToLevel(rgb[2]);
+    bgr[1] = ToLevel(rgb[1]);
+    bgr[2] = ToLevel(rgb[0]);
+  }
+}
+
+// Tetrahedra in cyan, magenta and yellow on the two black planes either side,
+// then a straight line between them.
+void ColourLookup::ConvertCmyk(const uint8_t* in, uint8_t* bgr, size_t count) const {
+  constexpr uint32_t kP = kCmykPoints;
+  const uint32_t sc = kP * kP * kP * 3, sm = kP * kP * 3, sy = kP * 3, sk = 3;
+  for (size_t i = 0; i < count; ++i, in += 4, bgr += 3) {
+    const uint16_t* corner = grid_.data() + axes_[0].offset[in[0]] + axes_[1].offset[in[1]] +
+                             axes_[2].offset[in[2]] + axes_[3].offset[in[3]];
+    const int fc = axes_[0].fraction[in[0]], fm = axes_[1].fraction[in[1]];
+    const int fy = axes_[2].fraction[in[2]], fk = axes_[3].fraction[in[3]];
+    int32_t low[3], high[3];
+    Tetrahedral(corner, sc, sm, sy, fc, fm, fy, low);
+    Tetrahedral(corner + sk, sc, sm, sy, fc, fm, fy, high);
+    int64_t rgb[3];
+    for (int ch = 0; ch < 3; ++ch) {
+      rgb[ch] = (int64_t{low[ch]} * (kOne - fk) + int64_t{high[ch]} * fk) >> kFractionBits;
+    }
+    bgr[0] = ToLevel(rgb[2]);
+    bgr[1] = ToLevel(rgb[1]);
+    bgr[2] = ToLevel(rgb[0]);
+  }
+}
+
+}  // namespace zavo

@@ -1,5 +1,8 @@
 #include "imaging/colour_lookup.h"
 
+#include <algorithm>
+#include <cmath>
+
 namespace zavo {
 namespace {
 
@@ -9,6 +12,10 @@ constexpr int kOne = 1 << kFractionBits;
 // every 16 keep the grid (83521 points) small enough for the caches.
 constexpr unsigned kRgbPoints = 17;
 constexpr unsigned kCmykPoints = 17;
+// The matrix route: linear light at 14 bits, the matrix at 12.
+constexpr int kLinearOne = 1 << 14;
+constexpr int kMatrixBits = 12;
+constexpr int kMatrixOne = 1 << kMatrixBits;
 
 // Every grid point of `dimensions` axes, the first axis slowest, as 16-bit values.
 std::vector<uint16_t> GridPoints(unsigned dimensions, unsigned points) {
@@ -119,8 +126,47 @@ ColourLookup ColourLookup::ForCmyk(const Sampler& sample, bool inverted) {
   return lookup;
 }
 
+ColourLookup ColourLookup::ForMatrix(const double (&linear)[3][256], const double (&matrix)[3][3],
+                                     const std::function<double(double)>& encode) {
+  ColourLookup lookup;
+  lookup.channels_ = 0;
+  lookup.linear_.resize(3 * 256);
+  for (int c = 0; c < 3; ++c) {
+    for (int level = 0; level < 256; ++level) {
+      lookup.linear_[c * 256 + level] =
+          static_cast<int32_t>(std::lround(linear[c][level] * kLinearOne));
+    }
+    for (int j = 0; j < 3; ++j) {
+      lookup.matrix_[c][j] = static_cast<int32_t>(std::lround(matrix[c][j] * kMatrixOne));
+    }
+  }
+  lookup.encode_.resize(kLinearOne + 1);
+  for (int32_t i = 0; i <= kLinearOne; ++i) {
+    const double value = std::clamp(encode(double(i) / kLinearOne), 0.0, 1.0);
+    lookup.encode_[i] = static_cast<uint8_t>(std::lround(value * 255));
+  }
+  return lookup;
+}
+
+void ColourLookup::ConvertMatrix(const uint8_t* in, uint8_t* bgr, size_t count) const {
+  const int32_t* red = linear_.data();
+  const int32_t* green = red + 256;
+  const int32_t* blue = green + 256;
+  const uint8_t* encode = encode_.data();
+  for (size_t i = 0; i < count; ++i, in += 3, bgr += 3) {
+    const int32_t r = red[in[2]], g = green[in[1]], b = blue[in[0]];
+    for (int c = 0; c < 3; ++c) {
+      const int32_t sum = matrix_[c][0] * r + matrix_[c][1] * g + matrix_[c][2] * b;
+      const int32_t index = std::clamp((sum + kMatrixOne / 2) >> kMatrixBits, 0, kLinearOne);
+      bgr[2 - c] = encode[index];
+    }
+  }
+}
+
 void ColourLookup::Convert(const uint8_t* in, uint8_t* bgr, size_t count) const {
-  if (channels_ == 3) {
+  if (channels_ == 0) {
+    ConvertMatrix(in, bgr, count);
+  } else if (channels_ == 3) {
     ConvertBgr(in, bgr, count);
   } else {
     ConvertCmyk(in, bgr, count);

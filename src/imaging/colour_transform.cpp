@@ -1,6 +1,7 @@
 #include "imaging/colour_transform.h"
 
 #include <lcms2.h>
+#include <lcms2_plugin.h>
 
 #include <algorithm>
 #include <cstring>
@@ -156,6 +157,79 @@ bool ActsAsSrgb(Lcms& lcms, ColourModel model) {
   return true;
 }
 
+using Sampler = ColourLookup::Sampler;
+
+// For matrix-shaper RGB profiles (the usual Adobe RGB, ProPhoto, Display P3):
+// their curves and the matrix into sRGB's linear light, read from the tags of
+// both profiles as LittleCMS reads them; nullopt for any other profile.
+std::optional<ColourLookup> MatrixRoute(Lcms& lcms) {
+  void* profiles[2] = {lcms.source.get(), lcms.srgb.get()};
+  if (!cmsIsMatrixShaper(profiles[0]) || !cmsIsMatrixShaper(profiles[1])) return std::nullopt;
+  const cmsTagSignature colorants[3] = {cmsSigRedColorantTag, cmsSigGreenColorantTag,
+                                        cmsSigBlueColorantTag};
+  const cmsTagSignature curves[3] = {cmsSigRedTRCTag, cmsSigGreenTRCTag, cmsSigBlueTRCTag};
+  cmsMAT3 primaries[2];
+  for (int p = 0; p < 2; ++p) {
+    for (int c = 0; c < 3; ++c) {
+      const auto* xyz = static_cast<const cmsCIEXYZ*>(cmsReadTag(profiles[p], colorants[c]));
+      if (xyz == nullptr) return std::nullopt;
+      primaries[p].v[0].n[c] = xyz->X;
+      primaries[p].v[1].n[c] = xyz->Y;
+      primaries[p].v[2].n[c] = xyz->Z;
+    }
+  }
+  double linear[3][256];
+  for (int c = 0; c < 3; ++c) {
+    const auto* curve = static_cast<const cmsToneCurve*>(cmsReadTag(profiles[0], curves[c]));
+    if (curve == nullptr) return std::nullopt;
+    for (int level = 0; level < 256; ++level) {
+      linear[c][level] = cmsEvalToneCurveFloat(curve, static_cast<cmsFloat32Number>(level / 255.0));
+    }
+  }
+  const auto* srgb_curve = static_cast<const cmsToneCurve*>(cmsReadTag(profiles[1], curves[0]));
+  cmsMAT3 to_srgb, matrix;
+  if (srgb_curve == nullptr || !_cmsMAT3inverse(&primaries[1], &to_srgb)) return std::nullopt;
+  _cmsMAT3per(&matrix, &to_srgb, &primaries[0]);
+  std::unique_ptr<cmsToneCurve, void (*)(cmsToneCurve*)> encode(cmsReverseToneCurve(srgb_curve),
+                                                                cmsFreeToneCurve);
+  if (!encode) return std::nullopt;
+  double rows[3][3];
+  for (int r = 0; r < 3; ++r) {
+    for (int c = 0; c < 3; ++c) rows[r][c] = matrix.v[r].n[c];
+  }
+  return ColourLookup::ForMatrix(linear, rows, [&](double x) {
+    return cmsEvalToneCurveFloat(encode.get(), static_cast<cmsFloat32Number>(x));
+  });
+}
+
+// The matrix route is taken only where it agrees with LittleCMS within a level
+// on a grid of colours; anything it reads differently goes through the grid.
+bool AgreesWithLcms(const ColourLookup& lookup, const Sampler& sample) {
+  constexpr int kLevels[] = {0, 1, 8, 32, 64, 96, 128, 160, 192, 224, 254, 255};
+  std::vector<uint8_t> bgr;
+  std::vector<uint16_t> rgb16;
+  for (int r : kLevels) {
+    for (int g : kLevels) {
+      for (int b : kLevels) {
+        bgr.insert(bgr.end(), {uint8_t(b), uint8_t(g), uint8_t(r)});
+        rgb16.insert(rgb16.end(), {uint16_t(r * 257), uint16_t(g * 257), uint16_t(b * 257)});
+      }
+    }
+  }
+  const size_t count = bgr.size() / 3;
+  std::vector<uint8_t> ours(bgr.size());
+  std::vector<uint16_t> theirs(rgb16.size());
+  lookup.Convert(bgr.data(), ours.data(), count);
+  sample(rgb16.data(), theirs.data(), count);
+  for (size_t i = 0; i < count; ++i) {
+    for (int c = 0; c < 3; ++c) {
+      const int expected = (theirs[3 * i + c] + 128) / 257;
+      if (std::abs(int{ours[3 * i + 2 - c]} - expected) > 1) return false;
+    }
+  }
+  return true;
+}
+
 }  // namespace
 
 struct ColourTransform::State {
@@ -208,9 +282,13 @@ PreparedTransform PrepareToSrgb(std::span<const uint8_t> profile, DevicePixels p
     const auto sample = [transform](const uint16_t* in, uint16_t* rgb, size_t count) {
       cmsDoTransform(transform, in, rgb, static_cast<cmsUInt32Number>(count));
     };
-    state->lookup = model == ColourModel::Rgb
-                        ? ColourLookup::ForBgr(sample)
-                        : ColourLookup::ForCmyk(sample, pixels == DevicePixels::InvertedCmyk8);
+    if (model == ColourModel::Cmyk) {
+      state->lookup = ColourLookup::ForCmyk(sample, pixels == DevicePixels::InvertedCmyk8);
+    } else {
+      state->lookup = MatrixRoute(lcms);
+      if (state->lookup && !AgreesWithLcms(*state->lookup, sample)) state->lookup.reset();
+      if (!state->lookup) state->lookup = ColourLookup::ForBgr(sample);
+    }
   }
   if (gray) {
     const size_t levels = pixels == DevicePixels::Gray8 ? 256 : 65536;

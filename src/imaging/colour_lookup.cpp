@@ -153,13 +153,22 @@ void ColourLookup::ConvertMatrix(const uint8_t* in, uint8_t* bgr, size_t count) 
   const int32_t* green = red + 256;
   const int32_t* blue = green + 256;
   const uint8_t* encode = encode_.data();
+  // Locals, not members: every byte stored may alias them as far as the
+  // compiler knows, and it would load them again for each pixel.
+  int32_t m[3][3];
+  std::copy(&matrix_[0][0], &matrix_[0][0] + 9, &m[0][0]);
+  const auto channel = [&](const int32_t* row, int32_t r, int32_t g, int32_t b) {
+    const int32_t sum = row[0] * r + row[1] * g + row[2] * b;
+    return encode[std::clamp((sum + kMatrixOne / 2) >> kMatrixBits, 0, kLinearOne)];
+  };
   for (size_t i = 0; i < count; ++i, in += 3, bgr += 3) {
     const int32_t r = red[in[2]], g = green[in[1]], b = blue[in[0]];
-    for (int c = 0; c < 3; ++c) {
-      const int32_t sum = matrix_[c][0] * r + matrix_[c][1] * g + matrix_[c][2] * b;
-      const int32_t index = std::clamp((sum + kMatrixOne / 2) >> kMatrixBits, 0, kLinearOne);
-      bgr[2 - c] = encode[index];
-    }
+    const uint8_t out_red = channel(m[0], r, g, b);
+    const uint8_t out_green = channel(m[1], r, g, b);
+    const uint8_t out_blue = channel(m[2], r, g, b);
+    bgr[0] = out_blue;
+    bgr[1] = out_green;
+    bgr[2] = out_red;
   }
 }
 
@@ -177,16 +186,17 @@ void ColourLookup::ConvertBgr(const uint8_t* in, uint8_t* bgr, size_t count) con
   const Axis& blue = axes_[0];
   const Axis& green = axes_[1];
   const Axis& red = axes_[2];
+  const uint16_t* grid = grid_.data();
   const uint32_t sb = 3, sg = kRgbPoints * 3, sr = kRgbPoints * kRgbPoints * 3;
   for (size_t i = 0; i < count; ++i, in += 3, bgr += 3) {
-    const uint16_t* corner =
-        grid_.data() + red.offset[in[2]] + green.offset[in[1]] + blue.offset[in[0]];
+    const uint16_t* corner = grid + red.offset[in[2]] + green.offset[in[1]] + blue.offset[in[0]];
     int32_t rgb[3];
     Tetrahedral(corner, sr, sg, sb, red.fraction[in[2]], green.fraction[in[1]],
                 blue.fraction[in[0]], rgb);
-    bgr[0] = ToLevel(rgb[2]);
-    bgr[1] = ToLevel(rgb[1]);
-    bgr[2] = ToLevel(rgb[0]);
+    const uint8_t out[3] = {ToLevel(rgb[2]), ToLevel(rgb[1]), ToLevel(rgb[0])};
+    bgr[0] = out[0];
+    bgr[1] = out[1];
+    bgr[2] = out[2];
   }
 }
 
@@ -195,11 +205,16 @@ void ColourLookup::ConvertBgr(const uint8_t* in, uint8_t* bgr, size_t count) con
 void ColourLookup::ConvertCmyk(const uint8_t* in, uint8_t* bgr, size_t count) const {
   constexpr uint32_t kP = kCmykPoints;
   const uint32_t sc = kP * kP * kP * 3, sm = kP * kP * 3, sy = kP * 3, sk = 3;
+  const uint16_t* grid = grid_.data();
+  const Axis& cyan = axes_[0];
+  const Axis& magenta = axes_[1];
+  const Axis& yellow = axes_[2];
+  const Axis& black = axes_[3];
   for (size_t i = 0; i < count; ++i, in += 4, bgr += 3) {
-    const uint16_t* corner = grid_.data() + axes_[0].offset[in[0]] + axes_[1].offset[in[1]] +
-                             axes_[2].offset[in[2]] + axes_[3].offset[in[3]];
-    const int fc = axes_[0].fraction[in[0]], fm = axes_[1].fraction[in[1]];
-    const int fy = axes_[2].fraction[in[2]], fk = axes_[3].fraction[in[3]];
+    const uint16_t* corner = grid + cyan.offset[in[0]] + magenta.offset[in[1]] +
+                             yellow.offset[in[2]] + black.offset[in[3]];
+    const int fc = cyan.fraction[in[0]], fm = magenta.fraction[in[1]];
+    const int fy = yellow.fraction[in[2]], fk = black.fraction[in[3]];
     int32_t low[3], high[3];
     Tetrahedral(corner, sc, sm, sy, fc, fm, fy, low);
     Tetrahedral(corner + sk, sc, sm, sy, fc, fm, fy, high);
@@ -207,9 +222,10 @@ void ColourLookup::ConvertCmyk(const uint8_t* in, uint8_t* bgr, size_t count) co
     for (int ch = 0; ch < 3; ++ch) {
       rgb[ch] = (int64_t{low[ch]} * (kOne - fk) + int64_t{high[ch]} * fk) >> kFractionBits;
     }
-    bgr[0] = ToLevel(rgb[2]);
-    bgr[1] = ToLevel(rgb[1]);
-    bgr[2] = ToLevel(rgb[0]);
+    const uint8_t out[3] = {ToLevel(rgb[2]), ToLevel(rgb[1]), ToLevel(rgb[0])};
+    bgr[0] = out[0];
+    bgr[1] = out[1];
+    bgr[2] = out[2];
   }
 }
 

@@ -122,9 +122,9 @@ struct Lcms {
   std::string Problem(const std::string& fallback) const {
     return log.first_error.empty() ? fallback : fallback + " (" + log.first_error + ")";
   }
-  TransformPtr Build(cmsUInt32Number in, cmsUInt32Number out) {
+  TransformPtr Build(cmsUInt32Number in, cmsUInt32Number out, cmsUInt32Number flags = 0) {
     return TransformPtr(cmsCreateTransformTHR(context.get(), source.get(), in, srgb.get(), out,
-                                              INTENT_PERCEPTUAL, 0));
+                                              INTENT_PERCEPTUAL, flags));
   }
 };
 
@@ -270,9 +270,10 @@ PreparedTransform PrepareToSrgb(std::span<const uint8_t> profile, DevicePixels p
   const bool sampled = pixels == DevicePixels::Bgr8 || pixels == DevicePixels::Cmyk8 ||
                        pixels == DevicePixels::InvertedCmyk8;
   if (sampled) {
-    // The grid is sampled at 16 bits, CMYK as plain ink.
+    // The grid is sampled at 16 bits, CMYK as plain ink, by the whole
+    // pipeline: LittleCMS would otherwise resample it on a grid of its own.
     const cmsUInt32Number in = model == ColourModel::Rgb ? TYPE_RGB_16 : TYPE_CMYK_16;
-    state->transform = lcms.Build(in, TYPE_RGB_16);
+    state->transform = lcms.Build(in, TYPE_RGB_16, cmsFLAGS_NOOPTIMIZE);
   } else {
     state->transform = lcms.Build(LcmsFormat(pixels), gray ? TYPE_RGB_8 : TYPE_BGR_8);
   }

@@ -133,8 +133,9 @@ ColourLookup ColourLookup::ForMatrix(const double (&linear)[3][256], const doubl
   lookup.linear_.resize(3 * 256);
   for (int c = 0; c < 3; ++c) {
     for (int level = 0; level < 256; ++level) {
-      lookup.linear_[c * 256 + level] =
-          static_cast<int32_t>(std::lround(linear[c][level] * kLinearOne));
+      // A broken curve may leave 0..1; NaN fails both tests and becomes 0.
+      const double value = linear[c][level] > 0 ? std::min(linear[c][level], 1.0) : 0.0;
+      lookup.linear_[c * 256 + level] = static_cast<int32_t>(std::lround(value * kLinearOne));
     }
     for (int j = 0; j < 3; ++j) {
       lookup.matrix_[c][j] = static_cast<int32_t>(std::lround(matrix[c][j] * kMatrixOne));
@@ -142,7 +143,8 @@ ColourLookup ColourLookup::ForMatrix(const double (&linear)[3][256], const doubl
   }
   lookup.encode_.resize(kLinearOne + 1);
   for (int32_t i = 0; i <= kLinearOne; ++i) {
-    const double value = std::clamp(encode(double(i) / kLinearOne), 0.0, 1.0);
+    const double encoded = encode(double(i) / kLinearOne);
+    const double value = encoded > 0 ? std::min(encoded, 1.0) : 0.0;
     lookup.encode_[i] = static_cast<uint8_t>(std::lround(value * 255));
   }
   return lookup;

@@ -13,6 +13,8 @@ namespace zavo {
 
 class ColourLookup {
  public:
+  static constexpr double kMaxMatrixEntry = 8;
+
   // Converts `count` 16-bit device points (RGB, or CMYK as ink) to 16-bit RGB.
   using Sampler = std::function<void(const uint16_t* in, uint16_t* rgb, size_t count)>;
 
@@ -23,7 +25,8 @@ class ColourLookup {
   // Blue-green-red input of a matrix-shaper profile, which needs no grid:
   // each channel through its curve to linear light (`linear`, red first, 0..1
   // for each level), the 3 x 3 `matrix` (output rows red, green, blue) and
-  // `encode` (linear light to 0..1 sRGB).
+  // `encode` (linear light to 0..1 sRGB). Every matrix entry must lie within
+  // +-kMaxMatrixEntry, so no sum can overflow.
   static ColourLookup ForMatrix(const double (&linear)[3][256], const double (&matrix)[3][3],
                                 const std::function<double(double)>& encode);
 

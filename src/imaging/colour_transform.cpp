@@ -4,6 +4,7 @@
 #include <lcms2_plugin.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <vector>
 
@@ -195,7 +196,11 @@ std::optional<ColourLookup> MatrixRoute(Lcms& lcms) {
   if (!encode) return std::nullopt;
   double rows[3][3];
   for (int r = 0; r < 3; ++r) {
-    for (int c = 0; c < 3; ++c) rows[r][c] = matrix.v[r].n[c];
+    for (int c = 0; c < 3; ++c) {
+      rows[r][c] = matrix.v[r].n[c];
+      // Real profiles stay far inside this; a broken one goes through the grid.
+      if (!(std::abs(rows[r][c]) <= ColourLookup::kMaxMatrixEntry)) return std::nullopt;
+    }
   }
   return ColourLookup::ForMatrix(linear, rows, [&](double x) {
     return cmsEvalToneCurveFloat(encode.get(), static_cast<cmsFloat32Number>(x));

@@ -7,6 +7,8 @@
 
 #include "imaging/bmp_header.h"
 #include "imaging/bmp_pixels.h"
+#include "imaging/orientation.h"
+#include "imaging/parallel_rows.h"
 #include "platform/file_io.h"
 
 namespace zavo {
@@ -29,28 +31,57 @@ uint32_t Resolution(uint32_t pixels_per_metre) {
   return std::min<uint32_t>(pixels_per_metre, std::numeric_limits<int32_t>::max());
 }
 
-// Headers and, for gray pictures, a palette mapping each index to its gray.
+// Headers and, for gray pictures, a palette mapping each index to its gray;
+// for the picture as it is seen, so a turned one has its sides and its
+// resolution swapped.
 std::vector<uint8_t> HeadersFor(const Image& image) {
   const bool gray = image.format() == PixelFormat::Gray8;
   const uint32_t pixel_offset = kHeadersSize + (gray ? 256 * 4 : 0);
-  const auto image_size = static_cast<uint32_t>(image.size_bytes());
-  std::vector<uint8_t> out{'B', 'M'};                 // bfType
-  PutU32(out, pixel_offset + image_size);             // bfSize
-  PutU32(out, 0);                                     // bfReserved1, bfReserved2
-  PutU32(out, pixel_offset);                          // bfOffBits
-  PutU32(out, kHeadersSize - 14);                     // biSize
-  PutU32(out, image.width());                         // biWidth
-  PutU32(out, image.height());                        // biHeight: positive, rows bottom-up
-  PutU16(out, 1);                                     // biPlanes
-  PutU16(out, gray ? 8 : 24);                         // biBitCount
-  PutU32(out, 0);                                     // biCompression: BI_RGB
-  PutU32(out, image_size);                            // biSizeImage
-  PutU32(out, Resolution(image.x_pixels_per_metre));  // biXPelsPerMeter
-  PutU32(out, Resolution(image.y_pixels_per_metre));  // biYPelsPerMeter
-  PutU32(out, gray ? 256 : 0);                        // biClrUsed
-  PutU32(out, 0);                                     // biClrImportant
+  const uint32_t width = ShownWidth(image);
+  const uint32_t height = ShownHeight(image);
+  const bool swap = SwapsAxes(SaneOrientation(image.orientation));
+  const uint32_t x_resolution = swap ? image.y_pixels_per_metre : image.x_pixels_per_metre;
+  const uint32_t y_resolution = swap ? image.x_pixels_per_metre : image.y_pixels_per_metre;
+  const uint64_t stride = BmpRowStride(width, gray ? 8 : 24);
+  const auto image_size = static_cast<uint32_t>(stride * height);
+  std::vector<uint8_t> out{'B', 'M'};      // bfType
+  PutU32(out, pixel_offset + image_size);  // bfSize
+  PutU32(out, 0);                          // bfReserved1, bfReserved2
+  PutU32(out, pixel_offset);               // bfOffBits
+  PutU32(out, kHeadersSize - 14);          // biSize
+  PutU32(out, width);                      // biWidth
+  PutU32(out, height);                     // biHeight: positive, rows bottom-up
+  PutU16(out, 1);                          // biPlanes
+  PutU16(out, gray ? 8 : 24);              // biBitCount
+  PutU32(out, 0);                          // biCompression: BI_RGB
+  PutU32(out, image_size);                 // biSizeImage
+  PutU32(out, Resolution(x_resolution));   // biXPelsPerMeter
+  PutU32(out, Resolution(y_resolution));   // biYPelsPerMeter
+  PutU32(out, gray ? 256 : 0);             // biClrUsed
+  PutU32(out, 0);                          // biClrImportant
   for (uint32_t level = 0; gray && level < 256; ++level) PutU32(out, level * 0x010101);
   return out;
+}
+
+// Rows are stored as they were decoded; a picture that is to be turned or
+// mirrored is turned here, piece by piece on the way out, on all cores.
+Result<void> WriteTurnedPixels(AtomicFile* file, const Image& image, Progress* progress) {
+  const uint32_t height = ShownHeight(image);
+  const size_t stride = BmpRowStride(ShownWidth(image), BytesPerPixel(image.format()) * 8);
+  const size_t rows_per_piece = std::clamp<size_t>((size_t{16} << 20) / stride, 1, height);
+  std::vector<uint8_t> piece(rows_per_piece * stride);
+  for (size_t written = 0; written < height; written += rows_per_piece) {
+    const auto rows = static_cast<uint32_t>(std::min<size_t>(rows_per_piece, height - written));
+    // File row `written` + j is the seen row height - 1 - written - j.
+    const auto top = static_cast<uint32_t>(height - written - rows);
+    ForEachRowBand(rows, stride, [&](uint32_t first, uint32_t count) {
+      CopyShownRows(image, top + rows - first - count, count, true, piece.data() + first * stride,
+                    stride);
+    });
+    ZAVO_TRY(file->Write(piece.data(), rows * stride));
+    ReportProgress(progress, written + rows, height);
+  }
+  return {};
 }
 
 Result<Image> DecodeBmpReleasing(std::span<const uint8_t> data, const std::string& name,
@@ -97,6 +128,10 @@ Result<void> SaveBmpFile(const std::string& path, const Image& image, Progress* 
   auto file = AtomicFile::Create(path);
   if (!file) return file.error();
   ZAVO_TRY(file->Write(headers.data(), headers.size()));
+  if (SaneOrientation(image.orientation) != kUpright) {
+    ZAVO_TRY(WriteTurnedPixels(&*file, image, progress));
+    return file->Commit(Durability::Renamed);
+  }
   // The pixels are already in file order; large pieces keep the system calls
   // few while a progress display still sees the rows go out.
   const size_t rows_per_piece = std::max<size_t>(1, (size_t{16} << 20) / image.stride());

@@ -72,6 +72,10 @@ class Image {
   uint32_t x_pixels_per_metre = 0;
   uint32_t y_pixels_per_metre = 0;
 
+  // How the stored rows are meant to be seen (see orientation.h): 1, upright,
+  // unless the source said otherwise. Whoever writes the picture out turns it.
+  uint16_t orientation = 1;
+
  private:
   uint32_t width_ = 0;
   uint32_t height_ = 0;

@@ -4,6 +4,7 @@
 
 #include "imaging/bmp_codec.h"
 #include "imaging/jpeg_codec.h"
+#include "imaging/orientation.h"
 #include "imaging/tiff_codec.h"
 
 namespace zavo {
@@ -14,6 +15,16 @@ constexpr int32_t kStatusFailed = -1;
 // The first line of a failure box; the error's own message follows.
 constexpr const char* kLoadFailed = "読み込みに失敗しました。";
 constexpr const char* kSaveFailed = "保存に失敗しました。";
+
+// The JPEG and TIFF writers write the rows as they are stored (and say
+// "upright"); a picture loaded with another orientation is turned first.
+Result<void> SaveUpright(const Image& image,
+                         const std::function<Result<void>(const Image&)>& save) {
+  if (image.orientation == kUpright) return save(image);
+  Result<Image> upright = UprightCopy(image);
+  if (!upright) return upright.error();
+  return save(*upright);
+}
 
 }  // namespace
 
@@ -45,9 +56,12 @@ int32_t LibraryImgKit::ImgKitBmpFileSave(const std::string& path, ImageHandle im
 int32_t LibraryImgKit::ImgKitJpegFileSave(const std::string& path, ImageHandle image,
                                           const std::string& caption, const std::string& message,
                                           int32_t quality, int32_t grayscale) {
-  return Save([&](const Image& i,
-                  Progress* p) { return SaveJpegFile(path, i, quality, grayscale != 0, p); },
-              image, path, caption, message);
+  return Save(
+      [&](const Image& i, Progress* p) {
+        return SaveUpright(
+            i, [&](const Image& u) { return SaveJpegFile(path, u, quality, grayscale != 0, p); });
+      },
+      image, path, caption, message);
 }
 
 int32_t LibraryImgKit::ImgKitTiffFileSave(const std::string& path, ImageHandle image,
@@ -61,8 +75,11 @@ int32_t LibraryImgKit::ImgKitTiffFileSave(const std::string& path, ImageHandle i
     return kStatusFailed;
   }
   const bool packbits = compression == kImgKitTiffPackBits;
-  return Save([&](const Image& i, Progress* p) { return SaveTiffFile(path, i, packbits, p); },
-              image, path, caption, message);
+  return Save(
+      [&](const Image& i, Progress* p) {
+        return SaveUpright(i, [&](const Image& u) { return SaveTiffFile(path, u, packbits, p); });
+      },
+      image, path, caption, message);
 }
 
 int32_t LibraryImgKit::ImgKitMemFree(ImageHandle image) {

@@ -10,6 +10,7 @@
 #include "imaging/jpeg_error_manager.h"
 #include "imaging/jpeg_file_source.h"
 #include "imaging/jpeg_limits.h"
+#include "imaging/jpeg_metadata.h"
 #include "platform/file_io.h"
 
 namespace zavo {
@@ -19,6 +20,7 @@ namespace {
 // subsamplings, so each call decodes or encodes one stripe in one go. A
 // multiple of rec_outbuf_height (at most 4), as libjpeg asks.
 constexpr JDIMENSION kRowsPerCall = 16;
+constexpr JDIMENSION kProfiledCmykRows = 16 * kRowsPerCall;
 
 // Encoded bytes collected before each write to the file.
 constexpr size_t kOutputChunk = 256 * 1024;
@@ -53,6 +55,7 @@ void ReadHeader(JpegDecoder* d, uint64_t bytes, UseSource use_source) {
   jpeg_create_decompress(&d->cinfo);
   LimitJpegDecoder(&d->cinfo, &d->budget, bytes);
   use_source(&d->cinfo);
+  KeepMetadataMarkers(&d->cinfo);
   jpeg_read_header(&d->cinfo, TRUE);
 }
 
@@ -136,17 +139,36 @@ JDIMENSION ReadCmykRows(j_decompress_ptr cinfo, JSAMPARRAY buffer, Image* image)
   return count;
 }
 
-void ReadPixels(JpegDecoder* d, Image* image, Progress* progress) {
+// Through a profile, CMYK goes a band of rows at a time, each band converted on
+// all cores: the conversion costs more than the decoding.
+JDIMENSION ReadProfiledCmykRows(j_decompress_ptr cinfo, JSAMPARRAY buffer,
+                                const ColourTransform& colours, Image* image) {
+  const JDIMENSION first = cinfo->output_scanline;
+  JDIMENSION filled = 0;
+  while (filled < kProfiledCmykRows && cinfo->output_scanline < cinfo->output_height) {
+    const JDIMENSION read = jpeg_read_scanlines(cinfo, buffer + filled, kProfiledCmykRows - filled);
+    if (read == 0) break;
+    filled += read;
+  }
+  colours.ConvertRows(buffer, filled, image, first);
+  return filled;
+}
+
+void ReadPixels(JpegDecoder* d, Image* image, const ColourTransform* colours, Progress* progress) {
   j_decompress_ptr cinfo = &d->cinfo;
   jpeg_start_decompress(cinfo);
   JSAMPARRAY cmyk = nullptr;
+  const bool profiled_cmyk = colours != nullptr && cinfo->out_color_space == JCS_CMYK;
   if (cinfo->out_color_space == JCS_CMYK) {
     // From libjpeg's pool: freed with the decompressor, whatever happens.
     cmyk = (*cinfo->mem->alloc_sarray)(reinterpret_cast<j_common_ptr>(cinfo), JPOOL_IMAGE,
-                                       cinfo->output_width * 4, kRowsPerCall);
+                                       cinfo->output_width * 4,
+                                       profiled_cmyk ? kProfiledCmykRows : kRowsPerCall);
   }
   while (cinfo->output_scanline < cinfo->output_height) {
-    const JDIMENSION read = cmyk ? ReadCmykRows(cinfo, cmyk, image) : ReadRowsInPlace(cinfo, image);
+    const JDIMENSION read = profiled_cmyk ? ReadProfiledCmykRows(cinfo, cmyk, *colours, image)
+                            : cmyk        ? ReadCmykRows(cinfo, cmyk, image)
+                                          : ReadRowsInPlace(cinfo, image);
     // Only a suspending source returns no rows; jpeg_finish_decompress then
     // fails with "too few scanlines" rather than us looping.
     if (read == 0) break;
@@ -293,12 +315,13 @@ namespace {
 
 template <typename UseSource>
 Result<Image> Decode(JpegDecoder* d, uint64_t bytes, UseSource use_source, const std::string& name,
-                     Progress* progress) {
+                     Warnings* seen, Progress* progress) {
   if (!RunJpegStep(&d->err, [&] { ReadHeader(d, bytes, use_source); })) {
     return JpegError(d->err, name);
   }
   Result<PixelFormat> format = ChooseOutputColours(&d->cinfo, name);
   if (!format) return format.error();
+  const JpegMetadata metadata = ReadJpegMetadata(d->cinfo, seen);
   // Checked before jpeg_start_decompress allocates libjpeg's own buffers.
   ZAVO_TRY(CheckImageSize(d->cinfo.image_width, d->cinfo.image_height, "JPEG: " + name));
   ZAVO_TRY(CheckDataCanHoldThePicture(d->cinfo, bytes, name));
@@ -306,9 +329,15 @@ Result<Image> Decode(JpegDecoder* d, uint64_t bytes, UseSource use_source, const
   Result<Image> image =
       Image::Create(d->cinfo.image_width, d->cinfo.image_height, *format, "JPEG: " + name);
   if (!image) return image.error();
-  if (!RunJpegStep(&d->err, [&] { ReadPixels(d, &*image, progress); })) {
+  const ColourTransform* colours = metadata.colours.get();
+  if (!RunJpegStep(&d->err, [&] { ReadPixels(d, &*image, colours, progress); })) {
     return JpegError(d->err, name);
   }
+  if (colours != nullptr && colours->input() != DevicePixels::Cmyk8 &&
+      colours->input() != DevicePixels::InvertedCmyk8) {
+    colours->ConvertPicture(&*image);
+  }
+  image->orientation = metadata.orientation;
   image->x_pixels_per_metre = PixelsPerMetre(d->cinfo.density_unit, d->cinfo.X_density);
   image->y_pixels_per_metre = PixelsPerMetre(d->cinfo.density_unit, d->cinfo.Y_density);
   return image;
@@ -335,7 +364,7 @@ Result<Image> DecodeJpeg(std::span<const uint8_t> data, const std::string& name,
   const auto use_memory = [&](j_decompress_ptr cinfo) {
     jpeg_mem_src(cinfo, data.data(), data.size());
   };
-  Result<Image> image = Decode(handle.get(), data.size(), use_memory, name, progress);
+  Result<Image> image = Decode(handle.get(), data.size(), use_memory, name, &seen, progress);
   // Damaged data that libjpeg got past: the picture stands, with a warning.
   if (image) ReportWarnings(seen, name, warnings);
   return image;
@@ -353,7 +382,7 @@ Result<Image> LoadJpegFile(const std::string& path, Warnings* warnings, Progress
   const auto use_file = [&](j_decompress_ptr cinfo) {
     UseJpegFileSource(cinfo, &d->file, file->fd, file->size);
   };
-  Result<Image> image = Decode(d, file->size, use_file, path, progress);
+  Result<Image> image = Decode(d, file->size, use_file, path, &seen, progress);
   if (!image) {
     std::optional<Error> failure = JpegFileSourceFailure(d->file, path);
     return failure ? *failure : image.error();

@@ -8,6 +8,8 @@
 #include <cstring>
 #include <vector>
 
+#include "imaging/orientation.h"
+#include "imaging/tiff_colour.h"
 #include "imaging/tiff_decode.h"
 #include "imaging/tiff_handle.h"
 #include "platform/file_io.h"
@@ -125,6 +127,7 @@ bool RgbaRouteTakes(TIFF* tif) {
 
 Result<Image> DecodeBest(const TiffSource& source) {
   const TiffLayout& layout = source.layout;
+  if (source.colours != nullptr) return DecodeSamples(source);
   if (FastRouteTakes(layout)) return DecodeFast(source);
   const auto samples_refusal = SamplesRouteRefuses(source.tif, layout);
   // libtiff's RGBA interface reads signed samples as unsigned (-1 comes out
@@ -170,9 +173,13 @@ Result<Image> DecodeOpened(TiffRoute route, TIFF* tif, TiffMessages* messages, u
   auto layout = ReadLayout(tif, *messages);
   if (!layout) return layout.error();
   ZAVO_TRY(CheckClaimedSize(tif, *layout, file_size, *messages));
-  auto image = DecodeThrough(route, TiffSource{tif, messages, *layout, progress});
+  const TiffColours colours = ReadTiffColours(tif, *layout, messages);
+  auto image =
+      DecodeThrough(route, TiffSource{tif, messages, *layout, progress, colours.samples.get()});
   if (!image) return image.error();
   if (messages->failed()) return messages->Failure("cannot decode the picture");
+  if (colours.picture) colours.picture->ConvertPicture(&image.value());
+  image->orientation = SaneOrientation(layout->orientation);
   ReadResolution(tif, &image.value());
   return image;
 }

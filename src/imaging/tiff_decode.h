@@ -12,6 +12,7 @@
 #include <span>
 #include <string>
 
+#include "imaging/colour_transform.h"
 #include "imaging/image.h"
 #include "imaging/progress.h"
 #include "imaging/tiff_handle.h"
@@ -44,19 +45,18 @@ struct TiffLayout {
   PixelFormat format = PixelFormat::Bgr24;  // what the picture becomes
 
   bool gray() const { return format == PixelFormat::Gray8; }
-  // Row 0 of the file is the bottom of the picture.
-  bool bottom_up() const {
-    return orientation == ORIENTATION_BOTLEFT || orientation == ORIENTATION_BOTRIGHT ||
-           orientation == ORIENTATION_LEFTBOT || orientation == ORIENTATION_RIGHTBOT;
-  }
 };
 
-// What each route needs from the open file.
+// What each route needs from the open file. Every route decodes the rows in
+// the order the file stores them; the picture's orientation turns them later.
 struct TiffSource {
   TIFF* tif;
   TiffMessages* messages;
   const TiffLayout& layout;
   Progress* progress;
+  // When set, the Samples route hands its 16-bit samples through this
+  // profile's transform instead of scaling them to 8 bits itself.
+  const ColourTransform* colours = nullptr;
 };
 
 bool FastRouteTakes(const TiffLayout& layout);

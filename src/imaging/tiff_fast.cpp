@@ -36,7 +36,7 @@ void CopyRgbaAsBgr(const uint8_t* in, uint8_t* out, uint32_t width, uint16_t alp
 }  // namespace
 
 bool FastRouteTakes(const TiffLayout& layout) {
-  if (layout.tiled || layout.bits != 8 || layout.orientation != ORIENTATION_TOPLEFT) return false;
+  if (layout.tiled || layout.bits != 8) return false;
   if (layout.sample_format != SAMPLEFORMAT_UINT && layout.sample_format != SAMPLEFORMAT_VOID) {
     return false;
   }

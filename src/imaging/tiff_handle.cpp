@@ -111,6 +111,12 @@ Error TiffMessages::Refusal(ErrorKind kind, const std::string& what) const {
   return Error(kind, "TIFF: " + what + ": " + name_);
 }
 
+void TiffMessages::Warn(const std::string& text) {
+  if (std::find(warnings_.begin(), warnings_.end(), text) == warnings_.end()) {
+    warnings_.push_back(text);
+  }
+}
+
 void TiffMessages::MoveWarningsTo(Warnings* warnings) {
   if (warnings != nullptr) {
     for (const auto& warning : warnings_) warnings->push_back("TIFF: " + warning + ": " + name_);

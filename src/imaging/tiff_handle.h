@@ -32,6 +32,8 @@ class TiffMessages {
   Error Refusal(ErrorKind kind, const std::string& what) const;
 
   void MoveWarningsTo(Warnings* warnings);
+  // A warning of our own, passed on like libtiff's (but never capped).
+  void Warn(const std::string& text);
 
   static int OnError(TIFF*, void* self, const char* module, const char* format, va_list args);
   static int OnWarning(TIFF*, void* self, const char* module, const char* format, va_list args);

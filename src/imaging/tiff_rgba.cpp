@@ -1,5 +1,5 @@
 // Everything libtiff's RGBA interface reads well: palette, YCbCr, CMYK, CIE Lab,
-// LogLuv, fax, 1- to 16-bit samples, tiles, separate planes, orientations.
+// LogLuv, fax, 1- to 16-bit samples, tiles, separate planes.
 // It runs band by band so the RGBA raster stays small whatever the picture.
 #include <algorithm>
 #include <memory>
@@ -90,7 +90,8 @@ Result<Image> DecodeRgba(const TiffSource& source) {
     return source.messages->Refusal(ErrorKind::Unsupported, reason);
   }
   std::unique_ptr<TIFFRGBAImage, RgbaImageEnd> end(&state);
-  state.req_orientation = ORIENTATION_TOPLEFT;
+  // Asking for the file's own orientation keeps libtiff from flipping anything.
+  state.req_orientation = layout.orientation;
   auto image =
       Image::Create(layout.width, layout.height, layout.format, "TIFF: " + source.messages->name());
   if (!image) return image.error();
@@ -105,10 +106,7 @@ Result<Image> DecodeRgba(const TiffSource& source) {
       return source.messages->Failure("cannot read rows " + std::to_string(row) + " to " +
                                       std::to_string(row + rows - 1));
     }
-    // libtiff turns a bottom-up band over within itself; the band's place
-    // in the picture is ours to mirror.
-    const uint32_t top = layout.bottom_up() ? layout.height - row - rows : row;
-    StoreBand(raster.data(), rows, top, mode, &image.value());
+    StoreBand(raster.data(), rows, row, mode, &image.value());
     ReportProgress(source.progress, row + rows, layout.height);
   }
   return image;

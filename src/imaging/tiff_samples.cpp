@@ -300,6 +300,36 @@ class PixelConverter {
     }
   }
 
+ public:
+  // The colour as the profile sees it: gray, RGB or CMYK, each 0..1, laid
+  // over white paper (no ink) where there is alpha.
+  void Device(const BandReader& reader, uint32_t y, uint32_t x, double* values) const {
+    unsigned channels = 1;
+    switch (layout_.photometric) {
+      case PHOTOMETRIC_SEPARATED:
+        channels = 4;
+        for (uint16_t c = 0; c < 4; ++c) values[c] = Unit(reader, y, x, c);
+        break;
+      case PHOTOMETRIC_MINISBLACK:
+      case PHOTOMETRIC_MINISWHITE:
+        Colour(reader, y, x, values);
+        break;
+      default:
+        channels = 3;
+        Colour(reader, y, x, values);
+    }
+    if (!HasAlpha(layout_)) return;
+    double alpha = Unit(reader, y, x, colours_);
+    alpha = std::clamp(std::isnan(alpha) ? 1.0 : alpha, 0.0, 1.0);
+    const bool premultiplied = layout_.alpha == EXTRASAMPLE_ASSOCALPHA;
+    const bool ink = layout_.photometric == PHOTOMETRIC_SEPARATED;
+    for (unsigned c = 0; c < channels; ++c) {
+      const double colour = premultiplied ? values[c] : values[c] * alpha;
+      values[c] = ink ? colour : colour + 1 - alpha;
+    }
+  }
+
+ private:
   void Composite(double alpha, double* rgb) const {
     alpha = std::clamp(std::isnan(alpha) ? 1.0 : alpha, 0.0, 1.0);
     const bool premultiplied = layout_.alpha == EXTRASAMPLE_ASSOCALPHA;
@@ -339,6 +369,47 @@ std::optional<std::string> SamplesRouteRefuses(TIFF* tif, const TiffLayout& layo
   return std::nullopt;
 }
 
+namespace {
+
+uint16_t ToUint16(double unit) {
+  if (!(unit > 0)) return 0;
+  if (!(unit < 1)) return 65535;
+  return static_cast<uint16_t>(std::lround(unit * 65535));
+}
+
+// Through a profile the samples go out at 16 bits, a band of rows at a time,
+// and the band is converted on all cores: nothing is lost to 8 bits before
+// the profile has done its work.
+Result<Image> DecodeThroughProfile(const TiffSource& source, BandReader& reader,
+                                   const PixelConverter& converter, Image image) {
+  constexpr uint32_t kRowsPerBand = 64;
+  const TiffLayout& layout = source.layout;
+  const ColourModel model = ModelOf(source.colours->input());
+  const unsigned channels = model == ColourModel::Gray ? 1 : model == ColourModel::Rgb ? 3 : 4;
+  const size_t row_values = size_t{layout.width} * channels;
+  std::vector<uint16_t> band(row_values * std::min(kRowsPerBand, layout.height));
+  std::vector<const uint8_t*> rows;
+  for (uint32_t top = 0; top < layout.height; top += kRowsPerBand) {
+    const uint32_t count = std::min(kRowsPerBand, layout.height - top);
+    rows.clear();
+    for (uint32_t i = 0; i < count; ++i) {
+      ZAVO_TRY(reader.Load(top + i));
+      uint16_t* out = band.data() + i * row_values;
+      for (uint32_t x = 0; x < layout.width; ++x) {
+        double values[4] = {0, 0, 0, 0};
+        converter.Device(reader, top + i, x, values);
+        for (unsigned c = 0; c < channels; ++c) out[size_t{x} * channels + c] = ToUint16(values[c]);
+      }
+      rows.push_back(reinterpret_cast<const uint8_t*>(out));
+    }
+    source.colours->ConvertRows(rows.data(), count, &image, top);
+    ReportProgress(source.progress, top + count, layout.height);
+  }
+  return image;
+}
+
+}  // namespace
+
 Result<Image> DecodeSamples(const TiffSource& source) {
   const TiffLayout& layout = source.layout;
   const uint64_t row_bytes = RowBytes(layout, layout.width);
@@ -346,10 +417,12 @@ Result<Image> DecodeSamples(const TiffSource& source) {
   if (!image) return image.error();
   BandReader reader(source, row_bytes);
   const PixelConverter converter(source.tif, layout);
+  if (source.colours != nullptr) {
+    return DecodeThroughProfile(source, reader, converter, std::move(image).value());
+  }
   for (uint32_t y = 0; y < layout.height; ++y) {
     ZAVO_TRY(reader.Load(y));
-    // Mirrored orientations stay mirrored: only the row order is ours to fix.
-    converter.Convert(reader, y, image->row(layout.bottom_up() ? layout.height - 1 - y : y));
+    converter.Convert(reader, y, image->row(y));
     ReportRows(source, y + 1, layout.height);
   }
   return image;

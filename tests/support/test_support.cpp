@@ -13,6 +13,8 @@
 #include <iterator>
 #include <sstream>
 
+#include "imaging/orientation.h"
+
 namespace zavo::testing {
 
 TempDir::TempDir() {
@@ -58,7 +60,10 @@ std::optional<std::filesystem::path> TestDataDir() {
   return std::nullopt;
 }
 
-RgbPicture ToRgb(const Image& image) {
+RgbPicture ToRgb(const Image& stored) {
+  Image upright;
+  if (stored.orientation != 1) upright = UprightCopy(stored).value();
+  const Image& image = stored.orientation != 1 ? upright : stored;
   RgbPicture picture{image.width(), image.height(), {}};
   picture.rgb.reserve(size_t{image.width()} * image.height() * 3);
   for (uint32_t y = 0; y < image.height(); ++y) {
@@ -127,9 +132,10 @@ std::optional<RgbPicture> ParsePpm(const std::string& data) {
 
 std::optional<RgbPicture> DecodeWithImageMagick(const std::string& path) {
   std::string out;
-  const std::string command = "convert '" + path +
-                              "[0]' -background white -alpha remove -alpha off -depth 8 ppm:- "
-                              "2>/dev/null";
+  const std::string command =
+      "convert '" + path +
+      "[0]' -auto-orient -background white -alpha remove -alpha off -depth 8 ppm:- "
+      "2>/dev/null";
   if (RunCommand(command, &out) != 0) return std::nullopt;
   return ParsePpm(out);
 }

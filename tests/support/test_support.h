@@ -51,9 +51,11 @@ struct RgbPicture {
   std::vector<uint8_t> rgb;  // width * height * 3
 };
 
+// As the picture is seen: turned by its orientation.
 RgbPicture ToRgb(const Image& image);
 
-// Decodes the first frame with ImageMagick, alpha flattened onto white.
+// Decodes the first frame with ImageMagick, turned upright by its
+// orientation, alpha flattened onto white; embedded profiles are not applied.
 std::optional<RgbPicture> DecodeWithImageMagick(const std::string& path);
 
 // The largest difference of any channel of any pixel (255 for a size mismatch).

@@ -4,6 +4,10 @@
 //   zavo_bench export-jpeg IN.bmp OUT.jpg QUALITY GRAY
 //   zavo_bench export-tiff IN.bmp OUT.tif none|packbits
 //   zavo_bench import-jpeg|import-tiff IN OUT.bmp [--display | --progress]
+#include <FL/Fl.H>
+#include <FL/Fl_Box.H>
+#include <FL/Fl_Window.H>
+
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
@@ -13,10 +17,6 @@
 #include "imaging/host_exchange.h"
 #include "imaging/imgkit_library.h"
 #include "platform/message_box.h"
-#include <FL/Fl.H>
-#include <FL/Fl_Box.H>
-#include <FL/Fl_Window.H>
-
 #include "ui/fltk_progress.h"
 #include "ui/fltk_view.h"
 

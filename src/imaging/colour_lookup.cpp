@@ -84,6 +84,22 @@ inline uint8_t ToLevel(int64_t scaled) {
 
 }  // namespace
 
+// Where each stored level falls on a grid axis of `points` points: the grid
+// point at or below it and the fraction of the way to the next.
+ColourLookup::Axis ColourLookup::AxisOver(uint32_t points, uint32_t stride, bool inverted) {
+  Axis axis;
+  for (unsigned stored = 0; stored < 256; ++stored) {
+    const unsigned level = inverted ? 255 - stored : stored;
+    const uint32_t position = level * (points - 1) * kOne / 255;
+    uint32_t index = position >> kFractionBits;
+    uint32_t fraction = position & (kOne - 1);
+    if (index == points - 1) index -= 1, fraction = kOne;
+    axis.offset[stored] = index * stride;
+    axis.fraction[stored] = static_cast<uint16_t>(fraction);
+  }
+  return axis;
+}
+
 ColourLookup ColourLookup::ForBgr(const Sampler& sample) {
   ColourLookup lookup;
   lookup.channels_ = 3;
@@ -92,14 +108,7 @@ ColourLookup ColourLookup::ForBgr(const Sampler& sample) {
   // Input bytes are blue, green, red; the grid's slowest axis is red.
   const uint32_t strides[3] = {3, kRgbPoints * 3, kRgbPoints * kRgbPoints * 3};
   for (unsigned byte = 0; byte < 3; ++byte) {
-    for (unsigned level = 0; level < 256; ++level) {
-      const uint32_t position = level * (kRgbPoints - 1) * kOne / 255;
-      uint32_t index = position >> kFractionBits;
-      uint32_t fraction = position & (kOne - 1);
-      if (index == kRgbPoints - 1) index -= 1, fraction = kOne;
-      lookup.axes_[byte].offset[level] = index * strides[byte];
-      lookup.axes_[byte].fraction[level] = static_cast<uint16_t>(fraction);
-    }
+    lookup.axes_[byte] = AxisOver(kRgbPoints, strides[byte], false);
   }
   return lookup;
 }
@@ -112,17 +121,8 @@ ColourLookup ColourLookup::ForCmyk(const Sampler& sample, bool inverted) {
   // Input bytes are cyan, magenta, yellow, black; the grid's slowest axis is cyan.
   constexpr uint32_t kP = kCmykPoints;
   const uint32_t strides[4] = {kP * kP * kP * 3, kP * kP * 3, kP * 3, 3};
-  for (unsigned byte = 0; byte < 4; ++byte) {
-    for (unsigned stored = 0; stored < 256; ++stored) {
-      const unsigned ink = inverted ? 255 - stored : stored;
-      const uint32_t position = ink * (kP - 1) * kOne / 255;
-      uint32_t index = position >> kFractionBits;
-      uint32_t fraction = position & (kOne - 1);
-      if (index == kP - 1) index -= 1, fraction = kOne;
-      lookup.axes_[byte].offset[stored] = index * strides[byte];
-      lookup.axes_[byte].fraction[stored] = static_cast<uint16_t>(fraction);
-    }
-  }
+  for (unsigned byte = 0; byte < 4; ++byte)
+    lookup.axes_[byte] = AxisOver(kP, strides[byte], inverted);
   return lookup;
 }
 

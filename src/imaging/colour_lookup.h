@@ -39,6 +39,7 @@ class ColourLookup {
     uint16_t fraction[256];
   };
   ColourLookup() = default;
+  static Axis AxisOver(uint32_t points, uint32_t stride, bool inverted);
   void ConvertBgr(const uint8_t* in, uint8_t* bgr, size_t count) const;
   void ConvertCmyk(const uint8_t* in, uint8_t* bgr, size_t count) const;
   void ConvertMatrix(const uint8_t* in, uint8_t* bgr, size_t count) const;

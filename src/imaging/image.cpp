@@ -27,14 +27,8 @@ namespace {
 constexpr size_t kHugePage = size_t{2} << 20;
 
 // Under AddressSanitizer every picture comes from new[], whose bounds it guards.
-#if defined(__SANITIZE_ADDRESS__)
+#ifdef ZAVO_SANITIZED
 constexpr bool kMapLargePictures = false;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-constexpr bool kMapLargePictures = false;
-#else
-constexpr bool kMapLargePictures = true;
-#endif
 #else
 constexpr bool kMapLargePictures = true;
 #endif

@@ -9,14 +9,6 @@
 #include "support/hostile_jpeg.h"
 #include "support/test_support.h"
 
-#if defined(__SANITIZE_ADDRESS__)
-#define ZAVO_SANITIZED 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define ZAVO_SANITIZED 1
-#endif
-#endif
-
 namespace zavo {
 namespace {
 

@@ -12,14 +12,6 @@
 #include "imaging/tiff_codec.h"
 #include "support/test_support.h"
 
-#if defined(__SANITIZE_ADDRESS__)
-#define ZAVO_SANITIZED 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define ZAVO_SANITIZED 1
-#endif
-#endif
-
 namespace zavo {
 namespace {
 

@@ -8,7 +8,7 @@ each fault as killed (a test failed), survived, timeout (counted as killed)
 or stillborn (did not compile; not counted). Faults are picked at random
 with a fixed seed, so a run can be repeated.
 
-  scripts/mutate.py [--seed N] [--count N] [--build DIR] [--list] [--only K]
+  scripts/mutate.py [--seed N] [--count N] [--build DIR] [--list] [--only K] [--start K]
 
 The source file is always restored, also when the run is interrupted.
 """
@@ -175,6 +175,7 @@ def main():
     parser.add_argument("--build", default="build-mutate", help="build folder (made if missing)")
     parser.add_argument("--list", action="store_true", help="list the picked faults and stop")
     parser.add_argument("--only", type=int, help="run only fault number K of the pick")
+    parser.add_argument("--start", type=int, default=1, help="resume a run at fault number K")
     args = parser.parse_args()
 
     everything = candidates()
@@ -201,7 +202,7 @@ def main():
 
     tally = {"killed": 0, "survived": 0, "timeout": 0, "stillborn": 0}
     for number, mutant in enumerate(picked, 1):
-        if args.only is not None and number != args.only:
+        if number < args.start or (args.only is not None and number != args.only):
             continue
         text = describe(mutant)
         path, original = apply(mutant)

@@ -80,4 +80,9 @@ Result<void> ChargeJpegOutput(j_decompress_ptr cinfo, JpegWorkBudget* budget,
                    std::to_string(cinfo->image_height) + " picture the header claims: " + name);
 }
 
+bool ChargeJpegSkippedRows(j_decompress_ptr cinfo, JpegWorkBudget* budget, uint64_t rows) {
+  const uint64_t height = cinfo->image_height;
+  return Charge(budget, (BlocksInPicture(cinfo) * rows + height - 1) / height);
+}
+
 }  // namespace zavo

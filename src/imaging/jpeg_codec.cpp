@@ -192,7 +192,7 @@ void ReadPixels(JpegDecoder* d, Image* image, const ColourTransform* colours, Pr
 // (the cost of about this fraction of decoding them in full) but spends no
 // inverse DCT, upsampling or colour conversion on them. Lower bands are made
 // shorter by that, so that all finish together.
-constexpr double kSkipCost = 0.3;
+constexpr double kSkipCost = 0.65;
 
 struct Band {
   JDIMENSION first;
@@ -262,14 +262,17 @@ void ReadBand(j_decompress_ptr cinfo, Band band, Image* image, const std::atomic
 }
 
 // A band below the first, on a decompressor of its own. True when it came out
-// whole and without a warning.
+// whole and without a warning past the header (whose warnings the first
+// decompressor has given already).
 template <typename UseSource>
 bool DecodeLowerBand(JpegDecoder* d, uint64_t bytes, const UseSource& use_source,
                      J_COLOR_SPACE out_colours, Band band, bool last, Image* image,
                      const std::atomic<bool>& stop) {
   j_decompress_ptr cinfo = &d->cinfo;
+  long header_warnings = 0;
   const bool ran = RunJpegStep(&d->err, [&] {
     ReadHeader(d, bytes, use_source);
+    header_warnings = d->err.pub.num_warnings;
     cinfo->out_color_space = out_colours;
     jpeg_start_decompress(cinfo);
     jpeg_skip_scanlines(cinfo, band.first);
@@ -278,7 +281,7 @@ bool DecodeLowerBand(JpegDecoder* d, uint64_t bytes, const UseSource& use_source
     // decode in one piece reads it, so it warns as that one would.
     if (last && cinfo->output_scanline == cinfo->output_height) jpeg_finish_decompress(cinfo);
   });
-  return ran && d->err.pub.num_warnings == 0 && cinfo->output_scanline >= band.end;
+  return ran && d->err.pub.num_warnings == header_warnings && cinfo->output_scanline >= band.end;
 }
 
 // Decodes `bands` on as many threads; the calling thread takes the first band
@@ -292,13 +295,16 @@ bool ReadPixelsInBands(JpegDecoder* d, uint64_t bytes, const UseSource& use_sour
   std::atomic<bool> stop{false};
   std::vector<std::unique_ptr<DecoderHandle>> decoders;
   std::vector<std::thread> threads;
+  const J_COLOR_SPACE out_colours = d->cinfo.out_color_space;
   try {
+    decoders.reserve(bands.size() - 1);
+    threads.reserve(bands.size() - 1);
     for (size_t k = 1; k < bands.size(); ++k) {
       decoders.push_back(std::make_unique<DecoderHandle>(nullptr));
       threads.emplace_back([&, k, decoder = decoders.back()->get()] {
         const bool last = k + 1 == bands.size();
-        if (!DecodeLowerBand(decoder, bytes, use_source, d->cinfo.out_color_space, bands[k], last,
-                             image, stop)) {
+        if (!DecodeLowerBand(decoder, bytes, use_source, out_colours, bands[k], last, image,
+                             stop)) {
           stop = true;
         }
       });

@@ -473,6 +473,22 @@ TEST(JpegDecoder, DecodesDamagedFilesInOnePieceWhateverTheThreads) {
   }
 }
 
+// Every corpus file, sound or damaged, comes out of a forced split as it
+// comes out in one piece: the same pixels and warnings, or the same error.
+TEST(JpegDecoder, GivesEveryCorpusFileTheSameOutcomeWhateverTheThreads) {
+  ZAVO_REQUIRE_TESTDATA(dir);
+  const auto outcome = [](const std::string& path, unsigned threads) {
+    Warnings warnings;
+    Result<Image> image = LoadJpegFileInBands(path, threads, &warnings, nullptr, nullptr);
+    if (!image.ok()) return std::pair{image.error().message(), warnings};
+    return std::pair{std::string(image->data(), image->data() + image->size_bytes()), warnings};
+  };
+  for (const CorpusFile& file : JpegCorpus(dir)) {
+    SCOPED_TRACE(file.path.string());
+    EXPECT_TRUE(outcome(file.path.string(), 3) == outcome(file.path.string(), 1));
+  }
+}
+
 TEST(JpegDecoder, ReportsProgressUpToTheLastRow) {
   ZAVO_REQUIRE_TESTDATA(dir);
   RecordingProgress progress;

@@ -4,13 +4,18 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
+#include <memory>
 #include <optional>
+#include <thread>
+#include <vector>
 
 #include "imaging/jpeg_error_manager.h"
 #include "imaging/jpeg_file_source.h"
 #include "imaging/jpeg_limits.h"
 #include "imaging/jpeg_metadata.h"
+#include "imaging/parallel_rows.h"
 #include "platform/file_io.h"
 
 namespace zavo {
@@ -49,12 +54,12 @@ class DecoderHandle {
   JpegDecoder d_{};
 };
 
-// `use_source` points libjpeg at the data, which is `bytes` long.
+// `use_source` points the decoder at the data, which is `bytes` long.
 template <typename UseSource>
-void ReadHeader(JpegDecoder* d, uint64_t bytes, UseSource use_source) {
+void ReadHeader(JpegDecoder* d, uint64_t bytes, const UseSource& use_source) {
   jpeg_create_decompress(&d->cinfo);
   LimitJpegDecoder(&d->cinfo, &d->budget, bytes);
-  use_source(&d->cinfo);
+  use_source(d);
   KeepMetadataMarkers(&d->cinfo);
   jpeg_read_header(&d->cinfo, TRUE);
 }
@@ -121,11 +126,12 @@ void CmykRowToBgr(const JSAMPLE* cmyk, uint8_t* bgr, JDIMENSION width, bool inve
   }
 }
 
-// libjpeg writes straight into the picture's rows: no copy, no pixel pass.
-JDIMENSION ReadRowsInPlace(j_decompress_ptr cinfo, Image* image) {
+// libjpeg writes straight into the picture's rows, up to row `end`: no copy,
+// no pixel pass.
+JDIMENSION ReadRowsInPlace(j_decompress_ptr cinfo, Image* image, JDIMENSION end) {
   JSAMPROW rows[kRowsPerCall];
   const JDIMENSION first = cinfo->output_scanline;
-  const JDIMENSION count = std::min(kRowsPerCall, cinfo->output_height - first);
+  const JDIMENSION count = std::min(kRowsPerCall, end - first);
   for (JDIMENSION i = 0; i < count; ++i) rows[i] = image->row(first + i);
   return jpeg_read_scanlines(cinfo, rows, count);
 }
@@ -168,13 +174,155 @@ void ReadPixels(JpegDecoder* d, Image* image, const ColourTransform* colours, Pr
   while (cinfo->output_scanline < cinfo->output_height) {
     const JDIMENSION read = profiled_cmyk ? ReadProfiledCmykRows(cinfo, cmyk, *colours, image)
                             : cmyk        ? ReadCmykRows(cinfo, cmyk, image)
-                                          : ReadRowsInPlace(cinfo, image);
+                                          : ReadRowsInPlace(cinfo, image, cinfo->output_height);
     // Only a suspending source returns no rows; jpeg_finish_decompress then
     // fails with "too few scanlines" rather than us looping.
     if (read == 0) break;
     ReportProgress(progress, cinfo->output_scanline, cinfo->output_height);
   }
   jpeg_finish_decompress(cinfo);
+}
+
+// ---------------------------------------------------------------- decoding in bands
+
+// The rows of a large picture are shared between decompressors, one a thread,
+// each over the same data with a source of its own. libjpeg cannot start in
+// the middle of the data, so a decompressor reaches its band with
+// jpeg_skip_scanlines, which still decodes the Huffman data of the rows above
+// (the cost of about this fraction of decoding them in full) but spends no
+// inverse DCT, upsampling or colour conversion on them. Lower bands are made
+// shorter by that, so that all finish together.
+constexpr double kSkipCost = 0.65;
+
+struct Band {
+  JDIMENSION first;
+  JDIMENSION end;  // one past its last row
+};
+
+// Rows of one row of MCUs: bands start on them, so no decompressor upsamples
+// a row of blocks twice.
+JDIMENSION RowsPerMcuRow(const jpeg_decompress_struct& cinfo) {
+  return static_cast<JDIMENSION>(cinfo.max_v_samp_factor) * DCTSIZE;
+}
+
+// Several bands only for a single-scan Huffman-coded picture that libjpeg
+// turns into our pixels itself: a progressive or multi-scan file decodes all
+// its scans before the first row comes out, and CMYK has its own path. One
+// band a usable core, each a megabyte of pixels at least; `forced` (tests)
+// sets the count instead.
+unsigned BandCount(const jpeg_decompress_struct& cinfo, unsigned forced) {
+  if (cinfo.progressive_mode || cinfo.arith_code || cinfo.comps_in_scan < cinfo.num_components ||
+      cinfo.out_color_space == JCS_CMYK) {
+    return 1;
+  }
+  const uint64_t mcu_rows = (cinfo.image_height + RowsPerMcuRow(cinfo) - 1) / RowsPerMcuRow(cinfo);
+  const uint64_t bytes =
+      uint64_t{cinfo.image_width} * cinfo.image_height * (cinfo.num_components == 1 ? 1 : 3);
+  const uint64_t wanted =
+      forced != 0 ? forced : std::min<uint64_t>(UsableCores(), bytes / kParallelMinBytes);
+  return static_cast<unsigned>(std::clamp<uint64_t>(wanted, 1, mcu_rows));
+}
+
+// Band k starting at row s(k) costs s(k) * r + s(k + 1) - s(k), the same T
+// for every band: s(k + 1) = s(k) * (1 - r) + T, so s(k) = T * (1 - (1 - r)^k) / r,
+// and s(count) is the height.
+std::vector<Band> SplitRows(const jpeg_decompress_struct& cinfo, unsigned count) {
+  const double height = cinfo.image_height;
+  const double share = height * kSkipCost / (1 - std::pow(1 - kSkipCost, count));
+  const JDIMENSION unit = RowsPerMcuRow(cinfo);
+  std::vector<Band> bands;
+  double start = 0;
+  JDIMENSION first = 0;
+  for (unsigned k = 1; k <= count && first < cinfo.image_height; ++k) {
+    start = start * (1 - kSkipCost) + share;
+    const auto rounded = static_cast<JDIMENSION>(std::lround(start / unit)) * unit;
+    const JDIMENSION end = k == count
+                               ? cinfo.image_height
+                               : std::min(std::max(rounded, first + unit), cinfo.image_height);
+    bands.push_back({first, end});
+    first = end;
+  }
+  return bands;
+}
+
+uint64_t SkippedRows(const std::vector<Band>& bands) {
+  uint64_t rows = 0;
+  for (const Band& band : bands) rows += band.first;
+  return rows;
+}
+
+// Reads the rows of `band` with a started decompressor, stopping early when
+// another band has failed.
+void ReadBand(j_decompress_ptr cinfo, Band band, Image* image, const std::atomic<bool>& stop,
+              Progress* progress) {
+  while (cinfo->output_scanline < band.end && !stop.load(std::memory_order_relaxed)) {
+    if (ReadRowsInPlace(cinfo, image, band.end) == 0) break;
+    ReportProgress(progress, cinfo->output_scanline, band.end);
+  }
+}
+
+// A band below the first, on a decompressor of its own. True when it came out
+// whole and without a warning past the header (whose warnings the first
+// decompressor has given already).
+template <typename UseSource>
+bool DecodeLowerBand(JpegDecoder* d, uint64_t bytes, const UseSource& use_source,
+                     J_COLOR_SPACE out_colours, Band band, bool last, Image* image,
+                     const std::atomic<bool>& stop) {
+  j_decompress_ptr cinfo = &d->cinfo;
+  long header_warnings = 0;
+  const bool ran = RunJpegStep(&d->err, [&] {
+    ReadHeader(d, bytes, use_source);
+    header_warnings = d->err.pub.num_warnings;
+    cinfo->out_color_space = out_colours;
+    jpeg_start_decompress(cinfo);
+    jpeg_skip_scanlines(cinfo, band.first);
+    ReadBand(cinfo, band, image, stop, nullptr);
+    // What follows the last row (the end marker, or damage) is read as the
+    // decode in one piece reads it, so it warns as that one would.
+    if (last && cinfo->output_scanline == cinfo->output_height) jpeg_finish_decompress(cinfo);
+  });
+  return ran && d->err.pub.num_warnings == header_warnings && cinfo->output_scanline >= band.end;
+}
+
+// Decodes `bands` on as many threads; the calling thread takes the first band
+// on `d`, whose header is read, and reports the progress. False when any band
+// warned or failed, or a thread could not be had: the caller then decodes the
+// file again in one piece, so that damaged data gives exactly the warnings,
+// gray fill and errors it gives there.
+template <typename UseSource>
+bool ReadPixelsInBands(JpegDecoder* d, uint64_t bytes, const UseSource& use_source,
+                       const std::vector<Band>& bands, Image* image, Progress* progress) {
+  std::atomic<bool> stop{false};
+  std::vector<std::unique_ptr<DecoderHandle>> decoders;
+  std::vector<std::thread> threads;
+  const J_COLOR_SPACE out_colours = d->cinfo.out_color_space;
+  try {
+    decoders.reserve(bands.size() - 1);
+    threads.reserve(bands.size() - 1);
+    for (size_t k = 1; k < bands.size(); ++k) {
+      decoders.push_back(std::make_unique<DecoderHandle>(nullptr));
+      threads.emplace_back([&, k, decoder = decoders.back()->get()] {
+        const bool last = k + 1 == bands.size();
+        if (!DecodeLowerBand(decoder, bytes, use_source, out_colours, bands[k], last, image,
+                             stop)) {
+          stop = true;
+        }
+      });
+    }
+  } catch (const std::exception&) {
+    stop = true;
+  }
+  j_decompress_ptr cinfo = &d->cinfo;
+  const long warnings_before = d->err.pub.num_warnings;
+  const bool ran = RunJpegStep(&d->err, [&] {
+    jpeg_start_decompress(cinfo);
+    ReadBand(cinfo, bands[0], image, stop, progress);
+  });
+  if (!ran || d->err.pub.num_warnings != warnings_before || cinfo->output_scanline < bands[0].end) {
+    stop = true;
+  }
+  for (std::thread& thread : threads) thread.join();
+  return threads.size() + 1 == bands.size() && !stop;
 }
 
 // JFIF gives dots per inch (unit 1) or per centimetre (unit 2); unit 0 gives
@@ -284,6 +432,9 @@ void SetParameters(j_compress_ptr cinfo, const Image& image, int quality, bool g
   if (grayscale) jpeg_set_colorspace(cinfo, JCS_GRAYSCALE);
   // Baseline tables (entries clamped to 8 bits) so every decoder reads the file.
   jpeg_set_quality(cinfo, std::clamp(quality, 1, 100), TRUE);
+  // Huffman tables made for this picture: the same pixels in about a tenth
+  // fewer bytes, for a second pass over the coefficients libjpeg keeps.
+  cinfo->optimize_coding = TRUE;
   SetDensity(cinfo, image);
 }
 
@@ -313,9 +464,15 @@ void Compress(JpegEncoder* e, const Image& image, int quality, bool grayscale, P
 
 namespace {
 
+// How a decode came out: the picture or the error, or nothing when the bands
+// met damage and the file is to be decoded again in one piece.
+using DecodeOutcome = std::optional<Result<Image>>;
+
+// `threads` 1 decodes in one piece, 0 lets the picture and the cores choose.
 template <typename UseSource>
-Result<Image> Decode(JpegDecoder* d, uint64_t bytes, UseSource use_source, const std::string& name,
-                     Warnings* seen, Progress* progress) {
+DecodeOutcome Decode(JpegDecoder* d, uint64_t bytes, const UseSource& use_source,
+                     const std::string& name, Warnings* seen, Progress* progress, unsigned threads,
+                     unsigned* bands_used) {
   if (!RunJpegStep(&d->err, [&] { ReadHeader(d, bytes, use_source); })) {
     return JpegError(d->err, name);
   }
@@ -329,10 +486,16 @@ Result<Image> Decode(JpegDecoder* d, uint64_t bytes, UseSource use_source, const
   Result<Image> image =
       Image::Create(d->cinfo.image_width, d->cinfo.image_height, *format, "JPEG: " + name);
   if (!image) return image.error();
+  const unsigned band_count = BandCount(d->cinfo, threads);
+  const std::vector<Band> bands =
+      band_count > 1 ? SplitRows(d->cinfo, band_count) : std::vector<Band>{};
   const ColourTransform* colours = metadata.colours.get();
-  if (!RunJpegStep(&d->err, [&] { ReadPixels(d, &*image, colours, progress); })) {
+  if (bands.size() > 1 && ChargeJpegSkippedRows(&d->cinfo, &d->budget, SkippedRows(bands))) {
+    if (!ReadPixelsInBands(d, bytes, use_source, bands, &*image, progress)) return std::nullopt;
+  } else if (!RunJpegStep(&d->err, [&] { ReadPixels(d, &*image, colours, progress); })) {
     return JpegError(d->err, name);
   }
+  if (bands_used != nullptr) *bands_used = std::max<unsigned>(1, bands.size());
   if (colours != nullptr && colours->input() != DevicePixels::Cmyk8 &&
       colours->input() != DevicePixels::InvertedCmyk8) {
     colours->ConvertPicture(&*image);
@@ -359,36 +522,52 @@ class ClosingFile {
 
 Result<Image> DecodeJpeg(std::span<const uint8_t> data, const std::string& name, Warnings* warnings,
                          Progress* progress) {
-  Warnings seen;
-  DecoderHandle handle(&seen);
-  const auto use_memory = [&](j_decompress_ptr cinfo) {
-    jpeg_mem_src(cinfo, data.data(), data.size());
+  const auto use_memory = [&](JpegDecoder* d) {
+    jpeg_mem_src(&d->cinfo, data.data(), data.size());
   };
-  Result<Image> image = Decode(handle.get(), data.size(), use_memory, name, &seen, progress);
-  // Damaged data that libjpeg got past: the picture stands, with a warning.
-  if (image) ReportWarnings(seen, name, warnings);
-  return image;
+  const auto decode = [&](unsigned threads) -> DecodeOutcome {
+    Warnings seen;
+    DecoderHandle handle(&seen);
+    DecodeOutcome image =
+        Decode(handle.get(), data.size(), use_memory, name, &seen, progress, threads, nullptr);
+    // Damaged data that libjpeg got past: the picture stands, with a warning.
+    if (image && *image) ReportWarnings(seen, name, warnings);
+    return image;
+  };
+  DecodeOutcome image = decode(0);
+  if (!image) image = decode(1);
+  return std::move(*image);
+}
+
+Result<Image> LoadJpegFile(const std::string& path, Warnings* warnings, Progress* progress) {
+  return LoadJpegFileInBands(path, 0, warnings, progress, nullptr);
 }
 
 // Read in pieces rather than mapped: only the bytes libjpeg asks for are
 // read, and a file cut short under us is an error, not a signal.
-Result<Image> LoadJpegFile(const std::string& path, Warnings* warnings, Progress* progress) {
+Result<Image> LoadJpegFileInBands(const std::string& path, unsigned threads, Warnings* warnings,
+                                  Progress* progress, unsigned* bands_used) {
   Result<OpenedFile> file = OpenForReading(path);
   if (!file) return file.error();
   const ClosingFile closing(file->fd);
-  Warnings seen;
-  DecoderHandle handle(&seen);
-  JpegDecoder* d = handle.get();
-  const auto use_file = [&](j_decompress_ptr cinfo) {
-    UseJpegFileSource(cinfo, &d->file, file->fd, file->size);
+  const auto use_file = [&](JpegDecoder* d) {
+    UseJpegFileSource(&d->cinfo, &d->file, file->fd, file->size);
   };
-  Result<Image> image = Decode(d, file->size, use_file, path, &seen, progress);
-  if (!image) {
-    std::optional<Error> failure = JpegFileSourceFailure(d->file, path);
-    return failure ? *failure : image.error();
-  }
-  ReportWarnings(seen, path, warnings);
-  return image;
+  const auto decode = [&](unsigned count) -> DecodeOutcome {
+    Warnings seen;
+    DecoderHandle handle(&seen);
+    JpegDecoder* d = handle.get();
+    DecodeOutcome image = Decode(d, file->size, use_file, path, &seen, progress, count, bands_used);
+    if (image && !*image) {
+      std::optional<Error> failure = JpegFileSourceFailure(d->file, path);
+      if (failure) return Result<Image>(*failure);
+    }
+    if (image && *image) ReportWarnings(seen, path, warnings);
+    return image;
+  };
+  DecodeOutcome image = decode(threads);
+  if (!image) image = decode(1);
+  return std::move(*image);
 }
 
 Result<void> SaveJpegFile(const std::string& path, const Image& image, int quality, bool grayscale,

@@ -1,5 +1,6 @@
 #include "imaging/jpeg_limits.h"
 
+#include <algorithm>
 #include <cinttypes>
 
 #include "imaging/jpeg_error_manager.h"
@@ -78,6 +79,16 @@ Result<void> ChargeJpegOutput(j_decompress_ptr cinfo, JpegWorkBudget* budget,
                "JPEG: " + std::to_string(budget->file_bytes) + " bytes cannot hold the " +
                    std::to_string(cinfo->image_width) + " x " +
                    std::to_string(cinfo->image_height) + " picture the header claims: " + name);
+}
+
+// Unlike the other charges, one that does not fit is not made: the picture is
+// then decoded in one piece, with the budget it had.
+bool ChargeJpegSkippedRows(j_decompress_ptr cinfo, JpegWorkBudget* budget, uint64_t rows) {
+  const uint64_t height = cinfo->image_height;
+  const uint64_t visits = (BlocksInPicture(cinfo) * rows + height - 1) / height;
+  if (visits > budget->allowed - std::min(budget->spent, budget->allowed)) return false;
+  budget->spent += visits;
+  return true;
 }
 
 }  // namespace zavo

@@ -63,4 +63,10 @@ void LimitJpegDecoder(j_decompress_ptr cinfo, JpegWorkBudget* budget, uint64_t f
 Result<void> ChargeJpegOutput(j_decompress_ptr cinfo, JpegWorkBudget* budget,
                               const std::string& name);
 
+// Charges the Huffman decoding of the first `rows` rows done once more, by a
+// decompressor that skips them to reach its share of the rows; false when the
+// budget cannot pay for it. A file thus gets one budget however many
+// decompressors share its rows.
+bool ChargeJpegSkippedRows(j_decompress_ptr cinfo, JpegWorkBudget* budget, uint64_t rows);
+
 }  // namespace zavo

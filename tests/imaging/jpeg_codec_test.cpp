@@ -399,6 +399,96 @@ TEST(JpegDecoder, StopsAfterTooManyScans) {
   EXPECT_TRUE(Contains(image.error().message(), "more than 500 scans"));
 }
 
+// An odd-sized picture with fine detail, as interleaved RGB.
+std::vector<uint8_t> DetailedRgb(int width, int height) {
+  std::vector<uint8_t> rgb(size_t(width) * height * 3);
+  for (size_t i = 0; i < rgb.size(); ++i) {
+    const size_t pixel = i / 3;
+    rgb[i] = static_cast<uint8_t>(pixel % width * (i % 3 + 1) + pixel / width * 2 +
+                                  (pixel * 2654435761u >> 27));
+  }
+  return rgb;
+}
+
+// Decodes `bytes` from a file with `threads` threads; the bands it took
+// and the picture's bytes.
+std::pair<unsigned, std::vector<uint8_t>> LoadInBands(const TempDir& temp,
+                                                      const std::vector<uint8_t>& bytes,
+                                                      unsigned threads, Warnings* warnings) {
+  const std::string path = temp.File("bands.jpg");
+  testing::WriteBytes(path, bytes);
+  unsigned bands = 0;
+  Result<Image> image = LoadJpegFileInBands(path, threads, warnings, nullptr, &bands);
+  EXPECT_TRUE(image.ok()) << image.error().message();
+  if (!image.ok()) return {0, {}};
+  return {bands, std::vector<uint8_t>(image->data(), image->data() + image->size_bytes())};
+}
+
+TEST(JpegDecoder, DecodesTheSamePictureInBandsAsInOnePiece) {
+  TempDir temp;
+  using Configure = void (*)(j_compress_ptr);
+  const int width = 203, height = 157;
+  const std::vector<uint8_t> rgb = DetailedRgb(width, height);
+  const std::pair<const char*, Configure> layouts[] = {
+      {"4:2:0", [](j_compress_ptr) {}},
+      {"4:2:2", [](j_compress_ptr c) { c->comp_info[0].v_samp_factor = 1; }},
+      {"4:4:4",
+       [](j_compress_ptr c) { c->comp_info[0].h_samp_factor = c->comp_info[0].v_samp_factor = 1; }},
+      {"gray", [](j_compress_ptr c) { jpeg_set_colorspace(c, JCS_GRAYSCALE); }},
+      {"restart markers", [](j_compress_ptr c) { c->restart_interval = 5; }},
+  };
+  for (const auto& [layout, configure] : layouts) {
+    SCOPED_TRACE(layout);
+    const std::vector<uint8_t> bytes = CompressInMemory(rgb, width, height, JCS_RGB, 3, configure);
+    const auto [one_band, whole] = LoadInBands(temp, bytes, 1, nullptr);
+    EXPECT_EQ(one_band, 1u);
+    for (unsigned threads : {2u, 3u, 7u}) {
+      SCOPED_TRACE(threads);
+      const auto [bands, pixels] = LoadInBands(temp, bytes, threads, nullptr);
+      EXPECT_GT(bands, 1u);
+      EXPECT_LE(bands, threads);  // bands shorter than a row of blocks are merged
+      EXPECT_TRUE(pixels == whole);
+    }
+  }
+}
+
+// Damage in any band sends the file back to the decode in one piece, which
+// alone decides the gray fill and the warnings.
+TEST(JpegDecoder, DecodesDamagedFilesInOnePieceWhateverTheThreads) {
+  TempDir temp;
+  std::vector<uint8_t> bytes =
+      CompressInMemory(DetailedRgb(160, 160), 160, 160, JCS_RGB, 3, [](j_compress_ptr) {});
+  std::vector<uint8_t> cut(bytes.begin(), bytes.begin() + bytes.size() * 7 / 10);
+  std::vector<uint8_t> spoilt = bytes;
+  spoilt[spoilt.size() * 8 / 10] = 0xFF;  // a marker where none can be
+  spoilt[spoilt.size() * 8 / 10 + 1] = 0xD5;
+  for (const std::vector<uint8_t>* damaged : {&cut, &spoilt}) {
+    Warnings alone, shared;
+    const auto [one_band, whole] = LoadInBands(temp, *damaged, 1, &alone);
+    const auto [bands, pixels] = LoadInBands(temp, *damaged, 4, &shared);
+    EXPECT_FALSE(alone.empty());
+    EXPECT_EQ(shared, alone);
+    EXPECT_EQ(bands, 1u);
+    EXPECT_TRUE(pixels == whole);
+  }
+}
+
+// Every corpus file, sound or damaged, comes out of a forced split as it
+// comes out in one piece: the same pixels and warnings, or the same error.
+TEST(JpegDecoder, GivesEveryCorpusFileTheSameOutcomeWhateverTheThreads) {
+  ZAVO_REQUIRE_TESTDATA(dir);
+  const auto outcome = [](const std::string& path, unsigned threads) {
+    Warnings warnings;
+    Result<Image> image = LoadJpegFileInBands(path, threads, &warnings, nullptr, nullptr);
+    if (!image.ok()) return std::pair{image.error().message(), warnings};
+    return std::pair{std::string(image->data(), image->data() + image->size_bytes()), warnings};
+  };
+  for (const CorpusFile& file : JpegCorpus(dir)) {
+    SCOPED_TRACE(file.path.string());
+    EXPECT_TRUE(outcome(file.path.string(), 3) == outcome(file.path.string(), 1));
+  }
+}
+
 TEST(JpegDecoder, ReportsProgressUpToTheLastRow) {
   ZAVO_REQUIRE_TESTDATA(dir);
   RecordingProgress progress;
@@ -454,20 +544,35 @@ TEST(JpegEncoder, ClampsQualityToOneToHundred) {
   EXPECT_EQ(InspectHeader(saved(1)).first_luma_quantiser, 255);
 }
 
-// cjpeg runs the same libjpeg with the same defaults: same bytes.
-TEST(JpegEncoder, WritesTheBytesCjpegWrites) {
+// cjpeg runs the same libjpeg with the same defaults: the bytes of `cjpeg
+// -optimize`, and the pixels of plain `cjpeg`, whose standard Huffman tables
+// only make the file larger.
+TEST(JpegEncoder, WritesTheBytesOfCjpegOptimizeAndThePixelsOfPlainCjpeg) {
   TempDir temp;
+  const auto cjpeg = [&](const std::string& options, int quality) {
+    EXPECT_EQ(
+        testing::RunCommand("cjpeg -baseline " + options + " -quality " + std::to_string(quality) +
+                            " -outfile " + temp.File("c.jpg") + " " + temp.File("in.pnm")),
+        0);
+    return ReadBytes(temp.File("c.jpg"));
+  };
+  const auto pixels = [](const std::vector<uint8_t>& bytes) {
+    Result<Image> image = DecodeJpeg(bytes, "test.jpg", nullptr, nullptr);
+    EXPECT_TRUE(image.ok());
+    return image.ok() ? std::vector<uint8_t>(image->data(), image->data() + image->size_bytes())
+                      : std::vector<uint8_t>{};
+  };
   for (PixelFormat format : {PixelFormat::Bgr24, PixelFormat::Gray8}) {
     for (int quality : {10, 75, 100}) {
       SCOPED_TRACE(quality);
       const Image picture = MakePicture(53, 41, format);
       WritePnm(temp.File("in.pnm"), picture);
-      ASSERT_EQ(
-          testing::RunCommand("cjpeg -baseline -quality " + std::to_string(quality) + " -outfile " +
-                              temp.File("cjpeg.jpg") + " " + temp.File("in.pnm")),
-          0);
       ASSERT_TRUE(SaveJpegFile(temp.File("ours.jpg"), picture, quality, false, nullptr).ok());
-      EXPECT_EQ(ReadBytes(temp.File("ours.jpg")), ReadBytes(temp.File("cjpeg.jpg")));
+      const std::vector<uint8_t> ours = ReadBytes(temp.File("ours.jpg"));
+      EXPECT_EQ(ours, cjpeg("-optimize", quality));
+      const std::vector<uint8_t> plain = cjpeg("", quality);
+      EXPECT_LT(ours.size(), plain.size());
+      EXPECT_EQ(pixels(ours), pixels(plain));
     }
   }
 }

@@ -134,6 +134,7 @@ Result<Image> DecodeBest(const TiffSource& source) {
   const TiffLayout& layout = source.layout;
   if (source.colours != nullptr) return DecodeSamples(source);
   if (FastRouteTakes(layout)) return DecodeFast(source);
+  if (auto tiles = DecodeTilesOnAllCores(source)) return std::move(*tiles);
   const auto samples_refusal = SamplesRouteRefuses(source.tif, layout);
   // libtiff's RGBA interface reads signed samples as unsigned (-1 comes out
   // white) and drops the alpha of CMYK.

@@ -62,6 +62,11 @@ struct TiffSource {
 bool FastRouteTakes(const TiffLayout& layout);
 Result<Image> DecodeFast(const TiffSource& source);
 
+// Tiled 8-bit gray or RGB in the common compressions, on all cores. Nullopt,
+// with nothing said, when the picture is small, there is one core or libtiff
+// objects to anything: another route then reads the file as ever.
+std::optional<Image> DecodeTilesOnAllCores(const TiffSource& source);
+
 Result<Image> DecodeRgba(const TiffSource& source);
 
 // Why the Samples route cannot take the file, or nullopt when it can.

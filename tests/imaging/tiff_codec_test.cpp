@@ -531,12 +531,20 @@ bool SameBytes(const Image& a, const Image& b) {
          std::equal(a.data(), a.data() + a.size_bytes(), b.data());
 }
 
-// Odd sides and strips that do not divide the height, in every compression
-// the threads take, with and without a predictor, gray and colour.
+// Odd sides and strips or tiles that do not divide them, in every
+// compression the threads take, with and without a predictor, gray and colour.
 TEST(TiffThreads, DecodeTheSamePixelsAsOneThread) {
   testing::TempDir dir;
-  const std::vector<std::string> options = {"-c none -r 7",  "-c packbits -r 5", "-c lzw -r 3",
-                                            "-c lzw:2 -r 7", "-c zip:2 -r 4",    "-c zip -r 61"};
+  const std::vector<std::string> options = {"-c none -r 7",
+                                            "-c packbits -r 5",
+                                            "-c lzw -r 3",
+                                            "-c lzw:2 -r 7",
+                                            "-c zip:2 -r 4",
+                                            "-c zip -r 61",
+                                            "-c none -t -w 32 -l 16",
+                                            "-c packbits -t -w 16 -l 32",
+                                            "-c lzw:2 -t -w 16 -l 16",
+                                            "-c zip -t -w 48 -l 48"};
   for (PixelFormat format : {PixelFormat::Bgr24, PixelFormat::Gray8}) {
     const Image picture = Noise(37, 61, format);
     ASSERT_TRUE(SaveTiffFile(dir.File("plain.tif"), picture, false, nullptr));
@@ -567,6 +575,30 @@ TEST(TiffThreads, EncodeTheSameBytesAsOneThread) {
         files.push_back(testing::ReadBytes(dir.File("out.tif")));
       }
       EXPECT_EQ(files[0], files[1]) << "packbits " << packbits;
+    }
+  }
+}
+
+// Good and hostile files alike: the same pixels, or the same failure, and
+// the same warnings, however many threads there are.
+TEST(TiffThreads, ReadEveryCorpusFileAsOneThreadDoes) {
+  ZAVO_REQUIRE_TESTDATA(dir);
+  for (const char* folder : {"tiff/good/", "tiff/bad/"}) {
+    for (const auto& file : TiffCorpus(dir, folder)) {
+      const auto bytes = testing::ReadBytes(file.path.string());
+      std::vector<Result<Image>> images;
+      std::vector<Warnings> warnings(2);
+      for (unsigned threads : {1u, 3u}) {
+        ScopedThreadCount count(threads);
+        images.push_back(DecodeTiff(bytes, "t.tif", &warnings[images.size()], nullptr));
+      }
+      ASSERT_EQ(bool(images[0]), bool(images[1])) << file.path;
+      if (images[0]) {
+        EXPECT_TRUE(SameBytes(*images[0], *images[1])) << file.path;
+      } else {
+        EXPECT_EQ(images[0].error().message(), images[1].error().message());
+      }
+      EXPECT_EQ(warnings[0], warnings[1]) << file.path;
     }
   }
 }

@@ -6,14 +6,10 @@
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
-#include <condition_variable>
 #include <cstring>
-#include <mutex>
-#include <span>
 #include <vector>
 
 #include "imaging/orientation.h"
-#include "imaging/parallel_rows.h"
 #include "imaging/tiff_colour.h"
 #include "imaging/tiff_decode.h"
 #include "imaging/tiff_handle.h"
@@ -264,210 +260,47 @@ uint8_t* PackBitsRow(const uint8_t* in, size_t size, uint8_t* out) {
   return out;
 }
 
-// The strips of one picture, made a group at a time: each from its rows
-// alone, so any thread can make any group and the bytes do not depend on
-// which one did. Groups of about a mebibyte keep the hand-overs few.
-class StripMaker {
- public:
-  StripMaker(const Image& image, uint32_t rows_per_strip, bool packbits)
-      : image_(image),
-        rows_per_strip_(rows_per_strip),
-        row_bytes_(size_t{image.width()} * BytesPerPixel(image.format())),
-        packbits_(packbits),
-        strips_(static_cast<uint32_t>((uint64_t{image.height()} + rows_per_strip - 1) /
-                                      rows_per_strip)),
-        group_(static_cast<uint32_t>(
-            std::clamp<uint64_t>(kGroupBytes / (row_bytes_ * rows_per_strip), 1, strips_))) {}
+// Every so many bytes written the system is asked to start putting them on
+// the disk, so the flush at the end finds little left to wait for.
+constexpr uint64_t kWritebackBytes = uint64_t{8} << 20;
 
-  uint32_t strips() const { return strips_; }
-  uint32_t groups() const { return (strips_ + group_ - 1) / group_; }
-  uint32_t first_strip(uint32_t group) const { return group * group_; }
-  uint32_t height() const { return image_.height(); }
-  uint32_t rows_done_after(uint32_t strip) const {
-    return static_cast<uint32_t>(
-        std::min<uint64_t>(image_.height(), uint64_t{strip + 1} * rows_per_strip_));
-  }
-
-  // Room for one group of strips as they are made.
-  struct Buffers {
-    std::vector<uint8_t> rows;
-    std::vector<uint8_t> packed;
-    std::vector<std::span<const uint8_t>> strips;
-  };
-  void Allocate(Buffers* buffers) const {
-    const size_t rows = size_t{group_} * rows_per_strip_;
-    buffers->rows.resize(row_bytes_ * rows);
-    if (packbits_) buffers->packed.resize((row_bytes_ + row_bytes_ / 128 + 1) * rows);
-    buffers->strips.reserve(group_);
-  }
-
-  void Make(uint32_t group, Buffers* buffers) const {
-    buffers->strips.clear();
-    uint8_t* row = buffers->rows.data();
-    uint8_t* packed = buffers->packed.data();
-    const uint32_t last = std::min(strips_, first_strip(group) + group_);
-    for (uint32_t strip = first_strip(group); strip < last; ++strip) {
-      const uint32_t first = strip * rows_per_strip_;
-      const uint32_t count = std::min(rows_per_strip_, image_.height() - first);
-      const uint8_t* start = packbits_ ? packed : row;
-      for (uint32_t y = 0; y < count; ++y, row += row_bytes_) {
-        CopyRowAsTiff(image_, first + y, row);
-        if (packbits_) packed = PackBitsRow(row, row_bytes_, packed);
-      }
-      buffers->strips.emplace_back(start, packbits_ ? packed : row);
-    }
-  }
-
- private:
-  static constexpr uint64_t kGroupBytes = uint64_t{1} << 20;
-
-  const Image& image_;
-  uint32_t rows_per_strip_;
-  size_t row_bytes_;
-  bool packbits_;
-  uint32_t strips_;
-  uint32_t group_;  // strips a group
-};
-
-// Writes the strips of one group, and every few mebibytes asks the system to
-// start putting them on the disk, so the flush at the end finds little left.
-class StripWriter {
- public:
-  StripWriter(TIFF* tif, const TiffMessages& messages, const StripMaker& maker, Progress* progress)
-      : tif_(tif), messages_(messages), maker_(maker), progress_(progress) {}
-
-  Result<void> Write(uint32_t group, const StripMaker::Buffers& buffers) {
-    uint32_t strip = maker_.first_strip(group);
-    for (std::span<const uint8_t> data : buffers.strips) {
-      errno = 0;
-      if (TIFFWriteRawStrip(tif_, strip, const_cast<uint8_t*>(data.data()),
-                            static_cast<tmsize_t>(data.size())) < 0 ||
-          messages_.failed()) {
-        return WriteFailure(messages_, "cannot write strip " + std::to_string(strip), errno);
-      }
-      unsent_ += data.size();
-      ++strip;
-    }
-    if (unsent_ >= kWritebackBytes) {
-      ::sync_file_range(TIFFFileno(tif_), 0, 0, SYNC_FILE_RANGE_WRITE);
-      unsent_ = 0;
-    }
-    ReportProgress(progress_, maker_.rows_done_after(strip - 1), maker_.height());
-    return {};
-  }
-
- private:
-  static constexpr uint64_t kWritebackBytes = uint64_t{8} << 20;
-
-  TIFF* tif_;
-  const TiffMessages& messages_;
-  const StripMaker& maker_;
-  Progress* progress_;
-  uint64_t unsent_ = 0;
-};
-
-// Groups in flight at once: enough that no thread waits for a free slot.
-constexpr uint32_t kSlotsPerThread = 3;
-
-// The calling thread writes the groups in file order; the others make them
-// ahead of it in a ring of slots, and so does the writer whenever the next
-// group to write is not made yet.
-class StripPipeline {
- public:
-  StripPipeline(const StripMaker& maker, unsigned threads)
-      : maker_(maker), slots_(threads * kSlotsPerThread), ready_(slots_.size(), false) {}
-
-  Result<void> Run(StripWriter* writer, unsigned threads) {
-    for (auto& slot : slots_) maker_.Allocate(&slot);
-    Result<void> written;
-    RunOnThreads(threads, [&](unsigned thread) {
-      if (thread != 0) return MakeAhead();
-      written = WriteInOrder(writer);
-      std::lock_guard lock(mutex_);
-      stopped_ = true;
-      changed_.notify_all();
-    });
-    return written;
-  }
-
- private:
-  // Claims the next group to make if its slot is free; with the lock held.
-  bool Claim(uint32_t* group) {
-    if (stopped_ || next_ >= maker_.groups() || next_ >= written_ + slots_.size()) return false;
-    *group = next_++;
-    return true;
-  }
-
-  void MakeInto(uint32_t group, std::unique_lock<std::mutex>& lock) {
-    lock.unlock();
-    maker_.Make(group, &slots_[group % slots_.size()]);
-    lock.lock();
-    ready_[group % slots_.size()] = true;
-    changed_.notify_all();
-  }
-
-  void MakeAhead() {
-    std::unique_lock lock(mutex_);
-    while (!stopped_ && next_ < maker_.groups()) {
-      uint32_t group = 0;
-      if (Claim(&group)) {
-        MakeInto(group, lock);
-      } else {
-        changed_.wait(lock);
-      }
-    }
-  }
-
-  Result<void> WriteInOrder(StripWriter* writer) {
-    for (uint32_t group = 0; group < maker_.groups(); ++group) {
-      const size_t slot = group % slots_.size();
-      {
-        std::unique_lock lock(mutex_);
-        uint32_t claimed = 0;
-        while (!ready_[slot]) {
-          if (Claim(&claimed)) {
-            MakeInto(claimed, lock);
-          } else {
-            changed_.wait(lock);
-          }
-        }
-        ready_[slot] = false;
-      }
-      ZAVO_TRY(writer->Write(group, slots_[slot]));
-      std::lock_guard lock(mutex_);
-      written_ = group + 1;
-      changed_.notify_all();
-    }
-    return {};
-  }
-
-  const StripMaker& maker_;
-  std::vector<StripMaker::Buffers> slots_;
-  std::vector<bool> ready_;  // guarded by mutex_, like the counts below
-  std::mutex mutex_;
-  std::condition_variable changed_;
-  uint32_t next_ = 0;     // the next group to make
-  uint32_t written_ = 0;  // groups written so far
-  bool stopped_ = false;
-};
-
-// Strips are made in file order and byte order and handed to libtiff whole:
-// no copy through its buffers, one write a strip. Large pictures have their
-// strips made on all cores while the calling thread writes.
+// Strips are made here, in file order and byte order, and handed to libtiff
+// whole: no copy through its buffers, one write a strip. On one thread:
+// making strips on others while this one wrote was measured no faster, as
+// the writes into the page cache and the flush cost more than the making,
+// and a strip made on another core costs more to write.
 Result<void> WriteStrips(TIFF* tif, const Image& image, bool packbits, const TiffMessages& messages,
                          Progress* progress) {
   uint32_t rows_per_strip = 1;
   TIFFGetField(tif, TIFFTAG_ROWSPERSTRIP, &rows_per_strip);
-  rows_per_strip = std::clamp(rows_per_strip, 1u, image.height());
-  const StripMaker maker(image, rows_per_strip, packbits);
-  StripWriter writer(tif, messages, maker, progress);
-  const unsigned threads = ThreadsFor(maker.groups(), image.size_bytes());
-  if (threads > 1) return StripPipeline(maker, threads).Run(&writer, threads);
-  StripMaker::Buffers buffers;
-  maker.Allocate(&buffers);
-  for (uint32_t group = 0; group < maker.groups(); ++group) {
-    maker.Make(group, &buffers);
-    ZAVO_TRY(writer.Write(group, buffers));
+  rows_per_strip = std::min(rows_per_strip, image.height());
+  const size_t row_bytes = size_t{image.width()} * BytesPerPixel(image.format());
+  std::vector<uint8_t> rows(row_bytes * rows_per_strip);
+  std::vector<uint8_t> packed(packbits ? (row_bytes + row_bytes / 128 + 1) * rows_per_strip : 0);
+  uint64_t unsent = 0;
+  for (uint32_t first = 0, strip = 0; first < image.height(); first += rows_per_strip, ++strip) {
+    const uint32_t count = std::min(rows_per_strip, image.height() - first);
+    uint8_t* end = packed.data();
+    for (uint32_t y = 0; y < count; ++y) {
+      uint8_t* row = rows.data() + y * row_bytes;
+      CopyRowAsTiff(image, first + y, row);
+      if (packbits) end = PackBitsRow(row, row_bytes, end);
+    }
+    const uint8_t* data = packbits ? packed.data() : rows.data();
+    const size_t size = packbits ? static_cast<size_t>(end - packed.data()) : count * row_bytes;
+    errno = 0;
+    if (TIFFWriteRawStrip(tif, strip, const_cast<uint8_t*>(data), static_cast<tmsize_t>(size)) <
+            0 ||
+        messages.failed()) {
+      return WriteFailure(messages, "cannot write strip " + std::to_string(strip), errno);
+    }
+    unsent += size;
+    if (unsent >= kWritebackBytes) {
+      // Only a hint: the flush at the end says whether the data reached the disk.
+      ::sync_file_range(TIFFFileno(tif), 0, 0, SYNC_FILE_RANGE_WRITE);
+      unsent = 0;
+    }
+    ReportProgress(progress, first + count, image.height());
   }
   return {};
 }

@@ -1,8 +1,8 @@
 // The common case at full speed: libtiff decodes each row of an 8-bit gray or
 // RGB strip straight into the picture's own row, which is then turned around in
 // place (RGB to BGR, min-is-white to min-is-black). No RGBA raster, no copy.
-// Files of many strips in the common compressions are decoded on all cores,
-// each thread with its own handle and strips.
+// Large files of many strips or tiles in the common compressions are decoded
+// on all cores, each thread with a handle of its own.
 #include <atomic>
 #include <cstring>
 #include <optional>

@@ -208,7 +208,7 @@ void DecodePieces(PieceJob* job, unsigned thread) {
       ConvertRow(layout, columns, data + i * pieces.row_bytes,
                  job->image->row(top + i) + size_t{left} * pixel_bytes);
     }
-    if (!pieces.tiled) ReleaseDecodedStrip(tif.get(), piece);
+    ReleaseDecodedStrip(tif.get(), piece);  // a tile is a strile too
     const uint32_t done = job->done.fetch_add(1) + 1;
     // Only the calling thread may talk to the progress display.
     const uint64_t rows_done = uint64_t{done / pieces.across} * pieces.height;

@@ -61,7 +61,7 @@ struct TiffMemory {
   bool file_mapping = false;
 };
 
-// Hands the pages of a decoded strip back to the system, so a large
+// Hands the pages of a decoded strip or tile back to the system, so a large
 // uncompressed file does not stay resident beside its picture.
 void ReleaseDecodedStrip(TIFF* tif, uint32_t strip);
 

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <algorithm>
+#include <atomic>
 #include <cstdint>
 #include <system_error>
 #include <thread>
@@ -17,32 +18,81 @@ unsigned UsableCores();
 // Below this many bytes of work a thread costs more than it saves.
 inline constexpr uint64_t kParallelMinBytes = uint64_t{1} << 20;
 
+// While one lives, every helper here uses exactly `threads` threads for any
+// work of more than one piece, whatever the cores and the size of the work:
+// tests compare one thread with several on small pictures and any machine.
+class ScopedThreadCount {
+ public:
+  explicit ScopedThreadCount(unsigned threads);
+  ~ScopedThreadCount();
+  ScopedThreadCount(const ScopedThreadCount&) = delete;
+  ScopedThreadCount& operator=(const ScopedThreadCount&) = delete;
+
+ private:
+  unsigned saved_;
+};
+
+// The threads worth starting for `pieces` independent pieces of `total_bytes`
+// of work in all: never more than the cores or the pieces, 1 for small work.
+unsigned ThreadsFor(uint64_t pieces, uint64_t total_bytes);
+
+// Runs work(thread) once on each of `threads` threads, the calling thread
+// being thread 0, and returns when all are done. A thread the system refuses
+// is run on the calling thread afterwards. `work` must not throw.
+template <typename Work>
+void RunOnThreads(unsigned threads, Work work) {
+  std::vector<std::thread> helpers;
+  std::vector<unsigned> refused;
+  helpers.reserve(threads > 0 ? threads - 1 : 0);
+  for (unsigned thread = 1; thread < threads; ++thread) {
+    try {
+      helpers.emplace_back(work, thread);
+    } catch (const std::system_error&) {
+      refused.push_back(thread);
+    }
+  }
+  work(0u);
+  for (unsigned thread : refused) work(thread);
+  for (std::thread& helper : helpers) helper.join();
+}
+
+// Hands out the pieces 0..count-1 in order to whichever thread asks next, so
+// a slow piece holds up no other; Stop() makes every later Next() say none.
+class PieceQueue {
+ public:
+  explicit PieceQueue(uint32_t count) : count_(count) {}
+  // The next piece, or false when none is left.
+  bool Next(uint32_t* piece) {
+    if (stopped_.load(std::memory_order_relaxed)) return false;
+    *piece = next_.fetch_add(1, std::memory_order_relaxed);
+    return *piece < count_;
+  }
+  void Stop() { stopped_.store(true, std::memory_order_relaxed); }
+  bool stopped() const { return stopped_.load(std::memory_order_relaxed); }
+
+ private:
+  uint32_t count_;
+  std::atomic<uint32_t> next_{0};
+  std::atomic<bool> stopped_{false};
+};
+
 // Calls work(first_row, row_count) over the rows 0..rows-1 in bands, one band
 // a thread and never more threads than cores; `row_bytes` estimates the work a
 // row is, so small pictures stay on the calling thread. `work` must not throw.
 template <typename Work>
 void ForEachRowBand(uint32_t rows, uint64_t row_bytes, Work work) {
-  const uint64_t total = uint64_t{rows} * row_bytes;
-  uint64_t threads = std::min<uint64_t>(UsableCores(), total / kParallelMinBytes);
-  threads = std::clamp<uint64_t>(threads, 1, std::max<uint32_t>(rows, 1));
+  const unsigned threads = ThreadsFor(rows, uint64_t{rows} * row_bytes);
   if (threads <= 1) {
     if (rows > 0) work(uint32_t{0}, rows);
     return;
   }
-  const uint32_t band = static_cast<uint32_t>((rows + threads - 1) / threads);
-  std::vector<std::thread> helpers;
-  helpers.reserve(threads - 1);
-  // The calling thread takes the first band itself.
-  for (uint32_t first = band; first < rows; first += band) {
-    const uint32_t count = std::min(band, rows - first);
-    try {
-      helpers.emplace_back(work, first, count);
-    } catch (const std::system_error&) {
-      work(first, count);  // no thread to be had: the band is done here instead
+  const uint32_t band = static_cast<uint32_t>((uint64_t{rows} + threads - 1) / threads);
+  RunOnThreads(threads, [&](unsigned thread) {
+    const uint64_t first = uint64_t{band} * thread;
+    if (first < rows) {
+      work(static_cast<uint32_t>(first), std::min<uint32_t>(band, rows - uint32_t(first)));
     }
-  }
-  work(uint32_t{0}, std::min(band, rows));
-  for (std::thread& helper : helpers) helper.join();
+  });
 }
 
 }  // namespace zavo

@@ -1,5 +1,6 @@
 // Inside the TIFF reader: the three ways a first page becomes an Image.
-//   Fast    8-bit gray or RGB(A) in strips: rows decoded straight into the picture.
+//   Fast    8-bit gray or RGB(A) in strips: rows decoded straight into the picture;
+//           large ones, and large tiled ones, on all cores.
 //   Rgba    libtiff's RGBA interface: palette, YCbCr, CMYK, Lab, LogLuv, tiles...
 //   Samples our own sample conversion for what that interface misreads or
 //           refuses: signed and floating-point samples, 3..32-bit depths.
@@ -61,6 +62,11 @@ struct TiffSource {
 
 bool FastRouteTakes(const TiffLayout& layout);
 Result<Image> DecodeFast(const TiffSource& source);
+
+// Tiled 8-bit gray or RGB in the common compressions, on all cores. Nullopt,
+// with nothing said, when the picture is small, there is one core or libtiff
+// objects to anything: another route then reads the file as ever.
+std::optional<Image> DecodeTilesOnAllCores(const TiffSource& source);
 
 Result<Image> DecodeRgba(const TiffSource& source);
 

@@ -128,6 +128,7 @@ void TiffMessages::MoveWarningsTo(Warnings* warnings) {
 // handler (which prints on stderr) stays silent.
 int TiffMessages::OnError(TIFF*, void* self, const char*, const char* format, va_list args) {
   auto* messages = static_cast<TiffMessages*>(self);
+  ++messages->said_;
   if (messages->first_error_.empty()) {
     messages->first_error_ = Format(format, args);
     if (messages->first_error_.empty()) messages->first_error_ = "unknown libtiff error";
@@ -137,6 +138,7 @@ int TiffMessages::OnError(TIFF*, void* self, const char*, const char* format, va
 
 int TiffMessages::OnWarning(TIFF*, void* self, const char*, const char* format, va_list args) {
   auto* messages = static_cast<TiffMessages*>(self);
+  ++messages->said_;
   std::string text = Format(format, args);
   auto& list = messages->warnings_;
   if (list.size() < kMaxWarnings && std::find(list.begin(), list.end(), text) == list.end()) {

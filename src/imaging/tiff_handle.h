@@ -24,6 +24,8 @@ class TiffMessages {
   const std::string& name() const { return name_; }
   bool failed() const { return !first_error_.empty(); }
   const std::string& first_error() const { return first_error_; }
+  // How many errors and warnings libtiff has sent, kept or not.
+  uint64_t said() const { return said_; }
 
   // The first libtiff error if there was one, else `action` ("cannot read row
   // 7"), as "TIFF: <what>: <name>".
@@ -42,6 +44,7 @@ class TiffMessages {
   std::string name_;
   std::string first_error_;
   std::vector<std::string> warnings_;
+  uint64_t said_ = 0;
 };
 
 struct TiffCloser {
@@ -58,7 +61,7 @@ struct TiffMemory {
   bool file_mapping = false;
 };
 
-// Hands the pages of a decoded strip back to the system, so a large
+// Hands the pages of a decoded strip or tile back to the system, so a large
 // uncompressed file does not stay resident beside its picture.
 void ReleaseDecodedStrip(TIFF* tif, uint32_t strip);
 

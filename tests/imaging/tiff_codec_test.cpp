@@ -11,6 +11,7 @@
 #include <map>
 #include <sstream>
 
+#include "imaging/parallel_rows.h"
 #include "imaging/tiff_decode.h"
 #include "support/test_support.h"
 
@@ -503,6 +504,108 @@ TEST(TiffDecoder, ReportsProgressStripByStripToTheLastRow) {
     EXPECT_EQ(progress.reports.back(), std::make_pair(uint64_t{16}, uint64_t{16}));
     EXPECT_TRUE(std::is_sorted(progress.reports.begin(), progress.reports.end()));
   }
+}
+
+// --- Threads ----------------------------------------------------------------
+
+// A picture no codec finds easy: every byte differs from its neighbours.
+Image Noise(uint32_t width, uint32_t height, PixelFormat format) {
+  auto image = Image::Create(width, height, format, "test");
+  uint32_t state = 12345;
+  for (uint32_t y = 0; y < height; ++y) {
+    for (uint32_t x = 0; x < width * BytesPerPixel(format); ++x) {
+      state = state * 1103515245 + 12345;
+      image->row(y)[x] = static_cast<uint8_t>((state >> 16) % 64 + x % 192);
+    }
+  }
+  return std::move(image.value());
+}
+
+Result<Image> LoadWithThreads(unsigned threads, const std::string& path) {
+  ScopedThreadCount count(threads);
+  return LoadTiffFile(path, nullptr, nullptr);
+}
+
+bool SameBytes(const Image& a, const Image& b) {
+  return a.format() == b.format() && a.size_bytes() == b.size_bytes() &&
+         std::equal(a.data(), a.data() + a.size_bytes(), b.data());
+}
+
+// Odd sides and strips or tiles that do not divide them, in every
+// compression the threads take, with and without a predictor, gray and colour.
+TEST(TiffThreads, DecodeTheSamePixelsAsOneThread) {
+  testing::TempDir dir;
+  const std::vector<std::string> options = {"-c none -r 7",
+                                            "-c packbits -r 5",
+                                            "-c lzw -r 3",
+                                            "-c lzw:2 -r 7",
+                                            "-c zip:2 -r 4",
+                                            "-c zip -r 61",
+                                            "-c none -t -w 32 -l 16",
+                                            "-c packbits -t -w 16 -l 32",
+                                            "-c lzw:2 -t -w 16 -l 16",
+                                            "-c zip -t -w 48 -l 48"};
+  for (PixelFormat format : {PixelFormat::Bgr24, PixelFormat::Gray8}) {
+    const Image picture = Noise(37, 61, format);
+    ASSERT_TRUE(SaveTiffFile(dir.File("plain.tif"), picture, false, nullptr));
+    for (const std::string& option : options) {
+      SCOPED_TRACE(option);
+      const std::string path = dir.File("threads.tif");
+      ASSERT_EQ(testing::RunCommand("tiffcp " + option + " '" + dir.File("plain.tif") + "' '" +
+                                    path + "'"),
+                0);
+      auto one = LoadWithThreads(1, path);
+      auto three = LoadWithThreads(3, path);
+      ASSERT_TRUE(one && three);
+      EXPECT_TRUE(SameBytes(*one, *three));
+      EXPECT_EQ(MaxChannelDifference(ToRgb(*three), ToRgb(picture)), 0);
+    }
+  }
+}
+
+// Good and hostile files alike: the same pixels, or the same failure, and
+// the same warnings, however many threads there are.
+TEST(TiffThreads, ReadEveryCorpusFileAsOneThreadDoes) {
+  ZAVO_REQUIRE_TESTDATA(dir);
+  for (const char* folder : {"tiff/good/", "tiff/bad/"}) {
+    for (const auto& file : TiffCorpus(dir, folder)) {
+      const auto bytes = testing::ReadBytes(file.path.string());
+      std::vector<Result<Image>> images;
+      std::vector<Warnings> warnings(2);
+      for (unsigned threads : {1u, 3u}) {
+        ScopedThreadCount count(threads);
+        images.push_back(DecodeTiff(bytes, "t.tif", &warnings[images.size()], nullptr));
+      }
+      ASSERT_EQ(bool(images[0]), bool(images[1])) << file.path;
+      if (images[0]) {
+        EXPECT_TRUE(SameBytes(*images[0], *images[1])) << file.path;
+      } else {
+        EXPECT_EQ(images[0].error().message(), images[1].error().message());
+      }
+      EXPECT_EQ(warnings[0], warnings[1]) << file.path;
+    }
+  }
+}
+
+// A strip cut short halfway through the file: the threads give up and the
+// one-thread decoder says what it always said.
+TEST(TiffThreads, FailADamagedFileWithTheOneThreadMessage) {
+  testing::TempDir dir;
+  ASSERT_TRUE(
+      SaveTiffFile(dir.File("plain.tif"), Noise(40, 90, PixelFormat::Bgr24), false, nullptr));
+  const std::string path = dir.File("cut.tif");
+  ASSERT_EQ(
+      testing::RunCommand("tiffcp -c lzw -r 6 '" + dir.File("plain.tif") + "' '" + path + "'"), 0);
+  std::vector<uint8_t> bytes = testing::ReadBytes(path);
+  std::fill(bytes.begin() + bytes.size() / 2, bytes.begin() + bytes.size() / 2 + 200, 0xFF);
+  std::vector<std::string> messages;
+  for (unsigned threads : {1u, 3u}) {
+    ScopedThreadCount count(threads);
+    auto image = DecodeTiff(bytes, "cut.tif", nullptr, nullptr);
+    ASSERT_FALSE(image);
+    messages.push_back(image.error().message());
+  }
+  EXPECT_EQ(messages[0], messages[1]);
 }
 
 // --- Encoder ----------------------------------------------------------------

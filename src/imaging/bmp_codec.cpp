@@ -84,9 +84,10 @@ Result<void> WriteTurnedPixels(AtomicFile* file, const Image& image, Progress* p
   return {};
 }
 
-Result<Image> DecodeBmpReleasing(std::span<const uint8_t> data, const std::string& name,
-                                 Warnings* warnings, const bmp::ReleaseBytes& release) {
-  const auto header = bmp::ReadBmpHeader(data, name);
+Result<Image> DecodeBmpReleasing(std::span<const uint8_t> data, uint64_t file_size,
+                                 const std::string& name, Warnings* warnings,
+                                 const bmp::ReleaseBytes& release) {
+  const auto header = bmp::ReadBmpHeader(data, file_size, name);
   if (!header) return header.error();
   auto image = bmp::DecodeBmpPixels(data, header.value(), name, warnings, release);
   if (!image) return image;
@@ -99,20 +100,21 @@ Result<Image> DecodeBmpReleasing(std::span<const uint8_t> data, const std::strin
 
 Result<Image> DecodeBmp(std::span<const uint8_t> data, const std::string& name,
                         Warnings* warnings) {
-  return DecodeBmpReleasing(data, name, warnings, {});
+  return DecodeBmpReleasing(data, data.size(), name, warnings, {});
 }
 
-// Pages come in a step ahead of the decoder and go back once it is past them,
-// so memory follows the picture, not the file, whatever lies after its end.
+// Only the picture's part of the file is mapped, and its pages come in a step
+// ahead of the decoder and go back once it is past them, so memory follows
+// the picture, not the file, whatever lies after its end.
 Result<Image> LoadBmpFile(const std::string& path, Warnings* warnings, Progress* progress) {
-  auto file = MappedFile::Open(path, /*populate=*/false);
+  auto file = MappedFile::OpenFront(path, bmp::PictureExtent);
   if (!file) return file.error();
   file->Prefetch(0, bmp::kReleaseStep);
   const auto release = [&](size_t from, size_t to) {
     file->Release(from, to);
     file->Prefetch(to, to + bmp::kReleaseStep);
   };
-  auto image = DecodeBmpReleasing(file->bytes(), path, warnings, release);
+  auto image = DecodeBmpReleasing(file->bytes(), file->file_size(), path, warnings, release);
   ZAVO_TRY(file->Intact(path));
   if (image) ReportProgress(progress, image->height(), image->height());
   return image;

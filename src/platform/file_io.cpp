@@ -141,29 +141,54 @@ Result<OpenedFile> OpenForReading(const std::string& path) {
   return OpenedFile{fd, static_cast<uint64_t>(st.st_size)};
 }
 
-Result<MappedFile> MappedFile::Open(const std::string& path, bool populate) {
-  Result<OpenedFile> opened = OpenForReading(path);
-  if (!opened) return opened.error();
+// Takes over `fd` and closes it: a mapping outlives its descriptor.
+Result<MappedFile> MappedFile::Map(int fd, uint64_t file_size, uint64_t length, bool populate,
+                                   const std::string& path) {
   MappedFile file;
-  file.size_ = static_cast<size_t>(opened->size);
+  file.size_ = static_cast<size_t>(length);
+  file.file_size_ = file_size;
   if (file.size_ > 0) {
     const int flags = MAP_PRIVATE | (populate ? MAP_POPULATE : 0);
-    void* map = ::mmap(nullptr, file.size_, PROT_READ, flags, opened->fd, 0);
+    void* map = ::mmap(nullptr, file.size_, PROT_READ, flags, fd, 0);
     if (map == MAP_FAILED) {
       const int saved = errno;
-      ::close(opened->fd);
+      ::close(fd);
       return IoError("cannot read", path, saved);
     }
     file.data_ = static_cast<const uint8_t*>(map);
     file.mapped_ = true;
     file.guard_ = GuardMapping(map, file.size_);
     if (file.guard_ < 0) {
-      ::close(opened->fd);
+      ::close(fd);
       return Error(ErrorKind::Internal, "cannot read " + path + ": too many files mapped at once");
     }
   }
-  ::close(opened->fd);
+  ::close(fd);
   return file;
+}
+
+Result<MappedFile> MappedFile::Open(const std::string& path, bool populate) {
+  Result<OpenedFile> opened = OpenForReading(path);
+  if (!opened) return opened.error();
+  return Map(opened->fd, opened->size, opened->size, populate, path);
+}
+
+Result<MappedFile> MappedFile::OpenFront(const std::string& path, const NeededBytes& needed) {
+  Result<OpenedFile> opened = OpenForReading(path);
+  if (!opened) return opened.error();
+  uint8_t head[kHeadBytes];
+  ssize_t got = 0;
+  do {
+    got = ::pread(opened->fd, head, sizeof head, 0);
+  } while (got < 0 && errno == EINTR);
+  if (got < 0) {
+    const int saved = errno;
+    ::close(opened->fd);
+    return IoError("cannot read", path, saved);
+  }
+  const uint64_t length =
+      std::min(opened->size, needed({head, static_cast<size_t>(got)}, opened->size));
+  return Map(opened->fd, opened->size, length, /*populate=*/false, path);
 }
 
 Error FileCutShortError(const std::string& path) {
@@ -203,6 +228,7 @@ void MappedFile::Unmap() {
 MappedFile::MappedFile(MappedFile&& other) noexcept
     : data_(std::exchange(other.data_, nullptr)),
       size_(std::exchange(other.size_, 0)),
+      file_size_(std::exchange(other.file_size_, 0)),
       mapped_(std::exchange(other.mapped_, false)),
       guard_(std::exchange(other.guard_, -1)) {}
 
@@ -211,6 +237,7 @@ MappedFile& MappedFile::operator=(MappedFile&& other) noexcept {
     Unmap();
     data_ = std::exchange(other.data_, nullptr);
     size_ = std::exchange(other.size_, 0);
+    file_size_ = std::exchange(other.file_size_, 0);
     mapped_ = std::exchange(other.mapped_, false);
     guard_ = std::exchange(other.guard_, -1);
   }

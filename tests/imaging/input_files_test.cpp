@@ -1,6 +1,8 @@
 // The loaders against the files they are given: one cut short by another
 // program while it is read, and one with gigabytes after the picture.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <fstream>
@@ -89,7 +91,20 @@ uint64_t PeakGrowth(const std::function<void()>& run) {
   return (StatusKilobytes("VmHWM") - before) * 1024;
 }
 
-// A picture followed by 3 GiB (a sparse file): memory follows the picture.
+// Whether `run` succeeds in a child process given `bytes` of address space.
+bool SucceedsWithin(rlim_t bytes, const std::function<bool()>& run) {
+  const pid_t child = ::fork();
+  if (child == 0) {
+    const rlimit limit{bytes, bytes};
+    ::_exit(::setrlimit(RLIMIT_AS, &limit) == 0 && run() ? 0 : 1);
+  }
+  int status = 0;
+  return child > 0 && ::waitpid(child, &status, 0) == child && WIFEXITED(status) &&
+         WEXITSTATUS(status) == 0;
+}
+
+// A picture followed by 3 GiB (a sparse file): memory and address space
+// follow the picture.
 TEST(InputFiles, MemoryFollowsThePictureNotTheFile) {
 #ifdef ZAVO_SANITIZED
   GTEST_SKIP() << "the sanitizers' own memory hides the decoders'";
@@ -111,6 +126,8 @@ TEST(InputFiles, MemoryFollowsThePictureNotTheFile) {
     const uint64_t peak = PeakGrowth([&] { loaded = c.load(c.name, nullptr, nullptr).ok(); });
     EXPECT_TRUE(loaded);
     EXPECT_LE(peak, picture.size_bytes() * 11 / 10 + (16 << 20));
+    EXPECT_TRUE(
+        SucceedsWithin(2'000'000'000, [&] { return c.load(c.name, nullptr, nullptr).ok(); }));
   }
 }
 

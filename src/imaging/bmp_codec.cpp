@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <array>
 #include <limits>
+#include <memory>
+#include <optional>
 #include <vector>
 
 #include "imaging/bmp_header.h"
@@ -84,15 +86,43 @@ Result<void> WriteTurnedPixels(AtomicFile* file, const Image& image, Progress* p
   return {};
 }
 
-Result<Image> DecodeBmpReleasing(std::span<const uint8_t> data, uint64_t file_size,
-                                 const std::string& name, Warnings* warnings,
-                                 const bmp::ReleaseBytes& release) {
-  const auto header = bmp::ReadBmpHeader(data, file_size, name);
-  if (!header) return header.error();
-  auto image = bmp::DecodeBmpPixels(data, header.value(), name, warnings, release);
+Result<Image> DecodePixels(std::span<const uint8_t> data, const bmp::Header& header,
+                           const std::string& name, Warnings* warnings,
+                           const bmp::ReleaseBytes& release) {
+  auto image = bmp::DecodeBmpPixels(data, header, name, warnings, release);
   if (!image) return image;
-  image->x_pixels_per_metre = header.value().x_pixels_per_metre;
-  image->y_pixels_per_metre = header.value().y_pixels_per_metre;
+  image->x_pixels_per_metre = header.x_pixels_per_metre;
+  image->y_pixels_per_metre = header.y_pixels_per_metre;
+  return image;
+}
+
+bool IsGrayRamp(const std::vector<bmp::PaletteEntry>& palette) {
+  if (palette.size() != 256) return false;
+  for (size_t level = 0; level < palette.size(); ++level) {
+    const bmp::PaletteEntry& entry = palette[level];
+    if (entry.blue != level || entry.green != level || entry.red != level) return false;
+  }
+  return true;
+}
+
+// Rows the Image can use where they lie: bottom-up, uncompressed, and either
+// BGR (what the host and we write) or indices that are their own gray.
+std::optional<PixelFormat> InPlaceFormat(const bmp::Header& header) {
+  if (header.top_down || header.compression != bmp::Compression::None) return std::nullopt;
+  if (header.bits_per_pixel == 24) return PixelFormat::Bgr24;
+  if (header.bits_per_pixel == 8 && IsGrayRamp(header.palette)) return PixelFormat::Gray8;
+  return std::nullopt;
+}
+
+// The picture stays in the mapped file: no second copy of it. The pages are
+// asked for in one call, as the writer will need them all; a file cut short
+// from now on is caught when the written file is committed (see AtomicFile).
+Image ViewInPlace(std::shared_ptr<MappedFile> file, const bmp::Header& header, PixelFormat format) {
+  file->Prefetch(header.pixel_offset, file->bytes().size());
+  const uint8_t* pixels = file->bytes().data() + header.pixel_offset;
+  Image image = Image::View(header.width, header.height, format, pixels, std::move(file));
+  image.x_pixels_per_metre = header.x_pixels_per_metre;
+  image.y_pixels_per_metre = header.y_pixels_per_metre;
   return image;
 }
 
@@ -100,21 +130,35 @@ Result<Image> DecodeBmpReleasing(std::span<const uint8_t> data, uint64_t file_si
 
 Result<Image> DecodeBmp(std::span<const uint8_t> data, const std::string& name,
                         Warnings* warnings) {
-  return DecodeBmpReleasing(data, data.size(), name, warnings, {});
+  const auto header = bmp::ReadBmpHeader(data, data.size(), name);
+  if (!header) return header.error();
+  return DecodePixels(data, header.value(), name, warnings, {});
 }
 
-// Only the picture's part of the file is mapped, and its pages come in a step
-// ahead of the decoder and go back once it is past them, so memory follows
-// the picture, not the file, whatever lies after its end.
+// Only the picture's part of the file is mapped. A picture in the Image's own
+// layout is used where it lies; any other is decoded with its pages coming in
+// a step ahead of the decoder and going back once it is past them. Either way
+// memory follows the picture, not the file, whatever lies after its end.
 Result<Image> LoadBmpFile(const std::string& path, Warnings* warnings, Progress* progress) {
   auto file = MappedFile::OpenFront(path, bmp::PictureExtent);
   if (!file) return file.error();
+  const auto header = bmp::ReadBmpHeader(file->bytes(), file->file_size(), path);
+  if (!header) {
+    ZAVO_TRY(file->Intact(path));
+    return header.error();
+  }
+  if (const auto format = InPlaceFormat(header.value())) {
+    Image image =
+        ViewInPlace(std::make_shared<MappedFile>(std::move(file).value()), header.value(), *format);
+    ReportProgress(progress, image.height(), image.height());
+    return image;
+  }
   file->Prefetch(0, bmp::kReleaseStep);
   const auto release = [&](size_t from, size_t to) {
     file->Release(from, to);
     file->Prefetch(to, to + bmp::kReleaseStep);
   };
-  auto image = DecodeBmpReleasing(file->bytes(), file->file_size(), path, warnings, release);
+  auto image = DecodePixels(file->bytes(), header.value(), path, warnings, release);
   ZAVO_TRY(file->Intact(path));
   if (image) ReportProgress(progress, image->height(), image->height());
   return image;

@@ -4,6 +4,7 @@
 // out in one write, so an import needs no conversion pass.
 #pragma once
 
+#include <cassert>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -40,6 +41,7 @@ Result<void> CheckImageSize(uint64_t width, uint64_t height, const std::string& 
 // it grants them: far fewer page faults while a decoder fills them.
 struct PixelRelease {
   size_t mapped_bytes = 0;  // 0: allocated with new[]
+  bool borrowed = false;    // someone else's memory, kept alive by the Image
   void operator()(uint8_t* pixels) const;
 };
 
@@ -50,6 +52,13 @@ class Image {
   static Result<Image> Create(uint32_t width, uint32_t height, PixelFormat format,
                               const std::string& what);
 
+  // A picture whose rows stay where they already lie in BMP order (a mapped
+  // transfer file): nothing is copied. `keeper` holds that memory for as long
+  // as the Image lives. The rows are read-only: only the const accessors may
+  // be used on such a picture.
+  static Image View(uint32_t width, uint32_t height, PixelFormat format, const uint8_t* pixels,
+                    std::shared_ptr<const void> keeper);
+
   Image() = default;
   Image(Image&&) noexcept = default;
   Image& operator=(Image&&) noexcept = default;
@@ -59,13 +68,17 @@ class Image {
   PixelFormat format() const { return format_; }
   size_t stride() const { return stride_; }
   size_t size_bytes() const { return stride_ * height_; }
+  bool read_only() const { return keeper_ != nullptr; }
 
   // The whole pixel array, bottom row first, as it stands in a BMP file.
-  uint8_t* data() { return pixels_.get(); }
+  uint8_t* data() {
+    assert(!read_only());
+    return pixels_.get();
+  }
   const uint8_t* data() const { return pixels_.get(); }
 
   // Row y counted from the top of the picture.
-  uint8_t* row(uint32_t y) { return pixels_.get() + (height_ - 1 - y) * stride_; }
+  uint8_t* row(uint32_t y) { return data() + (height_ - 1 - y) * stride_; }
   const uint8_t* row(uint32_t y) const { return pixels_.get() + (height_ - 1 - y) * stride_; }
 
   // Resolution in pixels per metre; 0 when the source did not say.
@@ -82,6 +95,7 @@ class Image {
   PixelFormat format_ = PixelFormat::Bgr24;
   size_t stride_ = 0;
   std::unique_ptr<uint8_t, PixelRelease> pixels_;
+  std::shared_ptr<const void> keeper_;  // a View's memory
 };
 
 }  // namespace zavo

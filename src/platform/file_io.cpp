@@ -10,6 +10,8 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <map>
+#include <mutex>
 #include <utility>
 
 #include "platform/mapping_guard.h"
@@ -22,6 +24,32 @@ constexpr int kPopulateRead = MADV_POPULATE_READ;
 #else
 constexpr int kPopulateRead = 22;  // Linux 5.14
 #endif
+
+// The files mapped now, by guard slot, for the check before a commit.
+std::mutex g_mapped_mutex;
+std::map<int, std::string> g_mapped_paths;
+
+void NoteMapping(int guard, const std::string& path) {
+  const std::lock_guard<std::mutex> lock(g_mapped_mutex);
+  g_mapped_paths[guard] = path;
+}
+
+void ForgetMapping(int guard) {
+  const std::lock_guard<std::mutex> lock(g_mapped_mutex);
+  g_mapped_paths.erase(guard);
+}
+
+// A picture written from a mapped file may still be reading it when it is
+// committed (an export encodes straight from the transfer file's pages).
+// If another program cut any mapped file short meanwhile, part of what was
+// written is zeros, not the picture.
+Result<void> MappedFilesIntact() {
+  const std::lock_guard<std::mutex> lock(g_mapped_mutex);
+  for (const auto& [guard, path] : g_mapped_paths) {
+    if (MappingWasCut(guard)) return FileCutShortError(path);
+  }
+  return {};
+}
 
 std::string Reason(int error_number) { return std::strerror(error_number); }
 
@@ -162,6 +190,7 @@ Result<MappedFile> MappedFile::Map(int fd, uint64_t file_size, uint64_t length, 
       ::close(fd);
       return Error(ErrorKind::Internal, "cannot read " + path + ": too many files mapped at once");
     }
+    NoteMapping(file.guard_, path);
   }
   ::close(fd);
   return file;
@@ -220,6 +249,7 @@ void MappedFile::Prefetch(size_t from, size_t to) {
 
 void MappedFile::Unmap() {
   if (!mapped_) return;
+  ForgetMapping(guard_);
   UnguardMapping(guard_);
   ::munmap(const_cast<uint8_t*>(data_), size_);
   mapped_ = false;
@@ -297,6 +327,10 @@ Result<void> AtomicFile::Write(const void* data, size_t size) {
 }
 
 Result<void> AtomicFile::Commit(Durability durability) {
+  if (Result<void> intact = MappedFilesIntact(); !intact) {
+    Discard();
+    return intact;
+  }
   if (durability == Durability::Flushed && ::fsync(fd_) != 0) {
     const int saved = errno;
     Discard();

@@ -94,7 +94,9 @@ enum class Durability {
 };
 
 // Scratch file beside `target`; Commit renames it over `target` in one step.
-// Destroying an uncommitted AtomicFile removes the scratch file. Only a
+// Destroying an uncommitted AtomicFile removes the scratch file, and so does
+// a Commit while any MappedFile of the process has been cut short: what was
+// written from it would not be its content. Only a
 // regular file is replaced; a symbolic link is kept and the file it names is
 // replaced. Messages name `target` as the caller gave it.
 class AtomicFile {

@@ -66,11 +66,13 @@ std::vector<uint8_t> HeadersFor(const Image& image) {
 }
 
 // Rows are stored as they were decoded; a picture that is to be turned or
-// mirrored is turned here, piece by piece on the way out, on all cores.
+// mirrored is turned here, piece by piece on the way out, on all cores. The
+// piece is small beside the picture, which is all the memory an import may
+// hold besides a few MiB.
 Result<void> WriteTurnedPixels(AtomicFile* file, const Image& image, Progress* progress) {
   const uint32_t height = ShownHeight(image);
   const size_t stride = BmpRowStride(ShownWidth(image), BytesPerPixel(image.format()) * 8);
-  const size_t rows_per_piece = std::clamp<size_t>((size_t{16} << 20) / stride, 1, height);
+  const size_t rows_per_piece = std::clamp<size_t>((size_t{4} << 20) / stride, 1, height);
   std::vector<uint8_t> piece(rows_per_piece * stride);
   for (size_t written = 0; written < height; written += rows_per_piece) {
     const auto rows = static_cast<uint32_t>(std::min<size_t>(rows_per_piece, height - written));

@@ -116,13 +116,23 @@ std::optional<PixelFormat> InPlaceFormat(const bmp::Header& header) {
   return std::nullopt;
 }
 
-// The picture stays in the mapped file: no second copy of it. The pages are
-// asked for in one call, as the writer will need them all; a file cut short
-// from now on is caught when the written file is committed (see AtomicFile).
+// The picture stays in the mapped file: no second copy of it. Its pages come
+// in and go back as a writer says how far it is (see ImgKit's savers); the
+// first rows a writer reads, the top ones, are asked for now. A file cut
+// short from now on is caught when the written file is committed (see
+// AtomicFile).
 Image ViewInPlace(std::shared_ptr<MappedFile> file, const bmp::Header& header, PixelFormat format) {
-  file->Prefetch(header.pixel_offset, file->bytes().size());
-  const uint8_t* pixels = file->bytes().data() + header.pixel_offset;
-  Image image = Image::View(header.width, header.height, format, pixels, std::move(file));
+  const size_t offset = header.pixel_offset;
+  PixelPages pages{[file = file.get(), offset](size_t from, size_t to) {
+                     file->Prefetch(offset + from, offset + to);
+                   },
+                   [file = file.get(), offset](size_t from, size_t to) {
+                     file->Release(offset + from, offset + to);
+                   }};
+  const uint8_t* pixels = file->bytes().data() + offset;
+  Image image =
+      Image::View(header.width, header.height, format, pixels, std::move(file), std::move(pages));
+  image.PrefetchRows(0, RowsPerPageStep(image));
   image.x_pixels_per_metre = header.x_pixels_per_metre;
   image.y_pixels_per_metre = header.y_pixels_per_metre;
   return image;

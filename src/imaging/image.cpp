@@ -2,6 +2,7 @@
 
 #include <sys/mman.h>
 
+#include <algorithm>
 #include <cstring>
 #include <new>
 #include <string>
@@ -84,7 +85,7 @@ Result<Image> Image::Create(uint32_t width, uint32_t height, PixelFormat format,
 }
 
 Image Image::View(uint32_t width, uint32_t height, PixelFormat format, const uint8_t* pixels,
-                  std::shared_ptr<const void> keeper) {
+                  std::shared_ptr<const void> keeper, PixelPages pages) {
   Image image;
   image.width_ = width;
   image.height_ = height;
@@ -94,7 +95,16 @@ Image Image::View(uint32_t width, uint32_t height, PixelFormat format, const uin
   // member; read_only() keeps writers away from it.
   image.pixels_ = {const_cast<uint8_t*>(pixels), PixelRelease{0, true}};
   image.keeper_ = std::move(keeper);
+  image.pages_ = std::move(pages);
   return image;
+}
+
+// Rows counted from the top lie bottom-up: row y at (height - 1 - y) * stride.
+void Image::OnRows(const std::function<void(size_t, size_t)>& pages, uint32_t first,
+                   uint32_t count) const {
+  if (!pages || first >= height_) return;
+  count = std::min(count, height_ - first);
+  pages((height_ - first - count) * stride_, (height_ - first) * stride_);
 }
 
 }  // namespace zavo

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <array>
 #include <limits>
+#include <memory>
+#include <optional>
 #include <vector>
 
 #include "imaging/bmp_header.h"
@@ -64,11 +66,13 @@ std::vector<uint8_t> HeadersFor(const Image& image) {
 }
 
 // Rows are stored as they were decoded; a picture that is to be turned or
-// mirrored is turned here, piece by piece on the way out, on all cores.
+// mirrored is turned here, piece by piece on the way out, on all cores. The
+// piece is small beside the picture, which is all the memory an import may
+// hold besides a few MiB.
 Result<void> WriteTurnedPixels(AtomicFile* file, const Image& image, Progress* progress) {
   const uint32_t height = ShownHeight(image);
   const size_t stride = BmpRowStride(ShownWidth(image), BytesPerPixel(image.format()) * 8);
-  const size_t rows_per_piece = std::clamp<size_t>((size_t{16} << 20) / stride, 1, height);
+  const size_t rows_per_piece = std::clamp<size_t>((size_t{4} << 20) / stride, 1, height);
   std::vector<uint8_t> piece(rows_per_piece * stride);
   for (size_t written = 0; written < height; written += rows_per_piece) {
     const auto rows = static_cast<uint32_t>(std::min<size_t>(rows_per_piece, height - written));
@@ -84,14 +88,53 @@ Result<void> WriteTurnedPixels(AtomicFile* file, const Image& image, Progress* p
   return {};
 }
 
-Result<Image> DecodeBmpReleasing(std::span<const uint8_t> data, const std::string& name,
-                                 Warnings* warnings, const bmp::ReleaseBytes& release) {
-  const auto header = bmp::ReadBmpHeader(data, name);
-  if (!header) return header.error();
-  auto image = bmp::DecodeBmpPixels(data, header.value(), name, warnings, release);
+Result<Image> DecodePixels(std::span<const uint8_t> data, const bmp::Header& header,
+                           const std::string& name, Warnings* warnings,
+                           const bmp::ReleaseBytes& release) {
+  auto image = bmp::DecodeBmpPixels(data, header, name, warnings, release);
   if (!image) return image;
-  image->x_pixels_per_metre = header.value().x_pixels_per_metre;
-  image->y_pixels_per_metre = header.value().y_pixels_per_metre;
+  image->x_pixels_per_metre = header.x_pixels_per_metre;
+  image->y_pixels_per_metre = header.y_pixels_per_metre;
+  return image;
+}
+
+bool IsGrayRamp(const std::vector<bmp::PaletteEntry>& palette) {
+  if (palette.size() != 256) return false;
+  for (size_t level = 0; level < palette.size(); ++level) {
+    const bmp::PaletteEntry& entry = palette[level];
+    if (entry.blue != level || entry.green != level || entry.red != level) return false;
+  }
+  return true;
+}
+
+// Rows the Image can use where they lie: bottom-up, uncompressed, and either
+// BGR (what the host and we write) or indices that are their own gray.
+std::optional<PixelFormat> InPlaceFormat(const bmp::Header& header) {
+  if (header.top_down || header.compression != bmp::Compression::None) return std::nullopt;
+  if (header.bits_per_pixel == 24) return PixelFormat::Bgr24;
+  if (header.bits_per_pixel == 8 && IsGrayRamp(header.palette)) return PixelFormat::Gray8;
+  return std::nullopt;
+}
+
+// The picture stays in the mapped file: no second copy of it. Its pages come
+// in and go back as a writer says how far it is (see ImgKit's savers); the
+// first rows a writer reads, the top ones, are asked for now. A file cut
+// short from now on is caught when the written file is committed (see
+// AtomicFile).
+Image ViewInPlace(std::shared_ptr<MappedFile> file, const bmp::Header& header, PixelFormat format) {
+  const size_t offset = header.pixel_offset;
+  PixelPages pages{[file = file.get(), offset](size_t from, size_t to) {
+                     file->Prefetch(offset + from, offset + to);
+                   },
+                   [file = file.get(), offset](size_t from, size_t to) {
+                     file->Release(offset + from, offset + to);
+                   }};
+  const uint8_t* pixels = file->bytes().data() + offset;
+  Image image =
+      Image::View(header.width, header.height, format, pixels, std::move(file), std::move(pages));
+  image.PrefetchRows(0, RowsPerPageStep(image));
+  image.x_pixels_per_metre = header.x_pixels_per_metre;
+  image.y_pixels_per_metre = header.y_pixels_per_metre;
   return image;
 }
 
@@ -99,20 +142,35 @@ Result<Image> DecodeBmpReleasing(std::span<const uint8_t> data, const std::strin
 
 Result<Image> DecodeBmp(std::span<const uint8_t> data, const std::string& name,
                         Warnings* warnings) {
-  return DecodeBmpReleasing(data, name, warnings, {});
+  const auto header = bmp::ReadBmpHeader(data, data.size(), name);
+  if (!header) return header.error();
+  return DecodePixels(data, header.value(), name, warnings, {});
 }
 
-// Pages come in a step ahead of the decoder and go back once it is past them,
-// so memory follows the picture, not the file, whatever lies after its end.
+// Only the picture's part of the file is mapped. A picture in the Image's own
+// layout is used where it lies; any other is decoded with its pages coming in
+// a step ahead of the decoder and going back once it is past them. Either way
+// memory follows the picture, not the file, whatever lies after its end.
 Result<Image> LoadBmpFile(const std::string& path, Warnings* warnings, Progress* progress) {
-  auto file = MappedFile::Open(path, /*populate=*/false);
+  auto file = MappedFile::OpenFront(path, bmp::PictureExtent);
   if (!file) return file.error();
+  const auto header = bmp::ReadBmpHeader(file->bytes(), file->file_size(), path);
+  if (!header) {
+    ZAVO_TRY(file->Intact(path));
+    return header.error();
+  }
+  if (const auto format = InPlaceFormat(header.value())) {
+    Image image =
+        ViewInPlace(std::make_shared<MappedFile>(std::move(file).value()), header.value(), *format);
+    ReportProgress(progress, image.height(), image.height());
+    return image;
+  }
   file->Prefetch(0, bmp::kReleaseStep);
   const auto release = [&](size_t from, size_t to) {
     file->Release(from, to);
     file->Prefetch(to, to + bmp::kReleaseStep);
   };
-  auto image = DecodeBmpReleasing(file->bytes(), path, warnings, release);
+  auto image = DecodePixels(file->bytes(), header.value(), path, warnings, release);
   ZAVO_TRY(file->Intact(path));
   if (image) ReportProgress(progress, image->height(), image->height());
   return image;

@@ -294,7 +294,8 @@ Result<void> CheckPixelBytes(std::span<const uint8_t> file, const Header& header
     return {};  // run-length data may end early; the decoder copes
   }
   const uint64_t needed = BmpRowStride(header.width, header.bits_per_pixel) * header.height;
-  const uint64_t present = file.size() - header.pixel_offset;
+  const uint64_t present =
+      file.size() > header.pixel_offset ? file.size() - header.pixel_offset : 0;
   if (needed <= present) return {};
   return BmpError(ErrorKind::Truncated,
                   "pixel data needs " + std::to_string(needed) + " bytes but the file has " +
@@ -303,7 +304,8 @@ Result<void> CheckPixelBytes(std::span<const uint8_t> file, const Header& header
 }
 
 // The file header, then the info header of whichever version the size names.
-Result<InfoFields> ReadHeaders(std::span<const uint8_t> file, const std::string& name) {
+Result<InfoFields> ReadHeaders(std::span<const uint8_t> file, uint64_t file_size,
+                               const std::string& name) {
   ZAVO_TRY(CheckMagic(file, name));
   ByteReader in(file, 2);
   const uint32_t size_field = in.U32();
@@ -315,7 +317,7 @@ Result<InfoFields> ReadHeaders(std::span<const uint8_t> file, const std::string&
                     "header size " + std::to_string(header_size) + " is not a known BMP version",
                     name);
   }
-  ZAVO_TRY(CheckPixelOffset(file.size(), pixel_offset, header_size, name));
+  ZAVO_TRY(CheckPixelOffset(file_size, pixel_offset, header_size, name));
   InfoFields info = ReadInfoFields(in, header_size);
   info.size_field = size_field;
   info.pixel_offset = pixel_offset;
@@ -348,8 +350,9 @@ Error BmpError(ErrorKind kind, const std::string& defect, const std::string& nam
   return Error(kind, "BMP: " + defect + ": " + name);
 }
 
-Result<Header> ReadBmpHeader(std::span<const uint8_t> file, const std::string& name) {
-  const auto info = ReadHeaders(file, name);
+Result<Header> ReadBmpHeader(std::span<const uint8_t> file, uint64_t file_size,
+                             const std::string& name) {
+  const auto info = ReadHeaders(file, file_size, name);
   if (!info) return info.error();
   Header header;
   header.pixel_offset = info.value().pixel_offset;
@@ -358,11 +361,34 @@ Result<Header> ReadBmpHeader(std::span<const uint8_t> file, const std::string& n
   if (!mask_bytes) return mask_bytes.error();
   const size_t palette_start = kFileHeaderSize + info.value().header_size + mask_bytes.value();
   ZAVO_TRY(ReadPalette(file, info.value(), palette_start, header, name));
-  ZAVO_TRY(CheckSizeField(file.size(), info.value(), header, name));
+  ZAVO_TRY(CheckSizeField(file_size, info.value(), header, name));
   ZAVO_TRY(CheckPixelBytes(file, header, name));
   header.x_pixels_per_metre = static_cast<uint32_t>(std::max(info.value().x_pixels_per_metre, 0));
   header.y_pixels_per_metre = static_cast<uint32_t>(std::max(info.value().y_pixels_per_metre, 0));
   return header;
+}
+
+uint64_t PictureExtent(std::span<const uint8_t> head, uint64_t file_size) {
+  ByteReader in(head, 2);
+  const uint32_t size_field = in.U32();
+  in.Skip(4);
+  const uint32_t pixel_offset = in.U32();
+  const uint32_t header_size = in.U32();
+  InfoFields info = ReadInfoFields(in, header_size);
+  const int64_t height = info.height < 0 ? -info.height : info.height;
+  const bool sane = in.ok() && head[0] == 'B' && head[1] == 'M' && info.width > 0 &&
+                    info.width <= kMaxImageSide && height <= kMaxImageSide &&
+                    info.bits_per_pixel <= 64;
+  if (!sane) return file_size;
+  if (info.compression == kBiRle8 || info.compression == kBiRle4) {
+    return size_field > pixel_offset ? std::min<uint64_t>(size_field, file_size) : file_size;
+  }
+  const uint64_t end =
+      pixel_offset + BmpRowStride(static_cast<uint64_t>(info.width), info.bits_per_pixel) *
+                         static_cast<uint64_t>(height);
+  // The headers, masks and palette are read too, even where a broken offset
+  // puts the pixels before them.
+  return std::min<uint64_t>(std::max<uint64_t>(end, head.size()), file_size);
 }
 
 }  // namespace zavo::bmp

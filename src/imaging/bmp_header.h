@@ -49,10 +49,19 @@ struct Header {
   uint32_t y_pixels_per_metre = 0;
 };
 
-// Reads and checks the headers, colour masks and palette of a whole BMP file.
-// On success an uncompressed pixel array lies wholly inside `file`; run-length
-// data may still end early.
-Result<Header> ReadBmpHeader(std::span<const uint8_t> file, const std::string& name);
+// Reads and checks the headers, colour masks and palette of a BMP file of
+// `file_size` bytes, of which `file` holds the front (at least as much as
+// PictureExtent asks for). On success an uncompressed pixel array lies wholly
+// inside `file`; run-length data may still end early.
+Result<Header> ReadBmpHeader(std::span<const uint8_t> file, uint64_t file_size,
+                             const std::string& name);
+
+// How much of the front of a BMP file of `file_size` bytes the picture can
+// use, from its first bytes `head`: up to the end of an uncompressed pixel
+// array, which the header gives. Run-length data ends where its codes say, so
+// for it, and for any header too broken to tell, it is the size field or the
+// whole file; ReadBmpHeader then says what is wrong.
+uint64_t PictureExtent(std::span<const uint8_t> head, uint64_t file_size);
 
 // An error whose message reads "BMP: <defect>: <file name>".
 Error BmpError(ErrorKind kind, const std::string& defect, const std::string& name);

@@ -4,8 +4,11 @@
 // out in one write, so an import needs no conversion pass.
 #pragma once
 
+#include <algorithm>
+#include <cassert>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 
 #include "platform/error.h"
@@ -40,7 +43,16 @@ Result<void> CheckImageSize(uint64_t width, uint64_t height, const std::string& 
 // it grants them: far fewer page faults while a decoder fills them.
 struct PixelRelease {
   size_t mapped_bytes = 0;  // 0: allocated with new[]
+  bool borrowed = false;    // someone else's memory, kept alive by the Image
   void operator()(uint8_t* pixels) const;
+};
+
+// What the owner of a View's memory does with a stretch of its pixel bytes
+// [from, to): bring the pages in ahead of a reader, or hand them back behind
+// it (they are read from the file again if touched).
+struct PixelPages {
+  std::function<void(size_t from, size_t to)> prefetch;
+  std::function<void(size_t from, size_t to)> release;
 };
 
 class Image {
@@ -49,6 +61,13 @@ class Image {
   // the decoder to fill. Fails on sizes beyond the limits or out of memory.
   static Result<Image> Create(uint32_t width, uint32_t height, PixelFormat format,
                               const std::string& what);
+
+  // A picture whose rows stay where they already lie in BMP order (a mapped
+  // transfer file): nothing is copied. `keeper` holds that memory for as long
+  // as the Image lives. The rows are read-only: only the const accessors may
+  // be used on such a picture.
+  static Image View(uint32_t width, uint32_t height, PixelFormat format, const uint8_t* pixels,
+                    std::shared_ptr<const void> keeper, PixelPages pages);
 
   Image() = default;
   Image(Image&&) noexcept = default;
@@ -59,14 +78,24 @@ class Image {
   PixelFormat format() const { return format_; }
   size_t stride() const { return stride_; }
   size_t size_bytes() const { return stride_ * height_; }
+  bool read_only() const { return keeper_ != nullptr; }
 
   // The whole pixel array, bottom row first, as it stands in a BMP file.
-  uint8_t* data() { return pixels_.get(); }
+  uint8_t* data() {
+    assert(!read_only());
+    return pixels_.get();
+  }
   const uint8_t* data() const { return pixels_.get(); }
 
   // Row y counted from the top of the picture.
-  uint8_t* row(uint32_t y) { return pixels_.get() + (height_ - 1 - y) * stride_; }
+  uint8_t* row(uint32_t y) { return data() + (height_ - 1 - y) * stride_; }
   const uint8_t* row(uint32_t y) const { return pixels_.get() + (height_ - 1 - y) * stride_; }
+
+  // For a View: the pages of rows [first, first + count), counted from the
+  // top, are wanted soon / not wanted again. Nothing for a picture in memory
+  // of its own.
+  void PrefetchRows(uint32_t first, uint32_t count) const { OnRows(pages_.prefetch, first, count); }
+  void ReleaseRows(uint32_t first, uint32_t count) const { OnRows(pages_.release, first, count); }
 
   // Resolution in pixels per metre; 0 when the source did not say.
   uint32_t x_pixels_per_metre = 0;
@@ -81,7 +110,19 @@ class Image {
   uint32_t height_ = 0;
   PixelFormat format_ = PixelFormat::Bgr24;
   size_t stride_ = 0;
+  void OnRows(const std::function<void(size_t, size_t)>& pages, uint32_t first,
+              uint32_t count) const;
+
   std::unique_ptr<uint8_t, PixelRelease> pixels_;
+  std::shared_ptr<const void> keeper_;  // a View's memory
+  PixelPages pages_;
 };
+
+// About 4 MiB of rows: how far ahead of a writer a View's pages come in, and
+// how far behind it they go back.
+inline uint32_t RowsPerPageStep(const Image& image) {
+  const size_t rows = (size_t{4} << 20) / std::max<size_t>(image.stride(), 1);
+  return static_cast<uint32_t>(std::clamp<size_t>(rows, 1, std::max<uint32_t>(image.height(), 1)));
+}
 
 }  // namespace zavo

@@ -26,6 +26,33 @@ Result<void> SaveUpright(const Image& image,
   return save(*upright);
 }
 
+// The JPEG and TIFF writers take the rows from the top down and report the
+// rows they are done with. For a picture read where it lies in the transfer
+// file, those rows' pages go back and the next ones are asked for, so the
+// file's pages do not pile up beside what the encoder keeps (libjpeg keeps
+// every coefficient for its optimised tables).
+class RowPagesProgress : public Progress {
+ public:
+  RowPagesProgress(const Image& image, Progress* shown)
+      : image_(image), shown_(shown), step_(RowsPerPageStep(image)) {}
+
+  void Advance(uint64_t done, uint64_t total) override {
+    if (total == image_.height() && done >= released_ + step_ && done <= total) {
+      const auto rows = static_cast<uint32_t>(done);
+      image_.ReleaseRows(released_, rows - released_);
+      image_.PrefetchRows(rows, step_);
+      released_ = rows;
+    }
+    ReportProgress(shown_, done, total);
+  }
+
+ private:
+  const Image& image_;
+  Progress* shown_;
+  uint32_t step_;
+  uint32_t released_ = 0;
+};
+
 }  // namespace
 
 LibraryImgKit::LibraryImgKit(MessageBoxes& boxes, ProgressDisplay* progress)
@@ -58,8 +85,10 @@ int32_t LibraryImgKit::ImgKitJpegFileSave(const std::string& path, ImageHandle i
                                           int32_t quality, int32_t grayscale) {
   return Save(
       [&](const Image& i, Progress* p) {
-        return SaveUpright(
-            i, [&](const Image& u) { return SaveJpegFile(path, u, quality, grayscale != 0, p); });
+        RowPagesProgress pages(i, p);
+        return SaveUpright(i, [&](const Image& u) {
+          return SaveJpegFile(path, u, quality, grayscale != 0, &pages);
+        });
       },
       image, path, caption, message);
 }
@@ -77,7 +106,9 @@ int32_t LibraryImgKit::ImgKitTiffFileSave(const std::string& path, ImageHandle i
   const bool packbits = compression == kImgKitTiffPackBits;
   return Save(
       [&](const Image& i, Progress* p) {
-        return SaveUpright(i, [&](const Image& u) { return SaveTiffFile(path, u, packbits, p); });
+        RowPagesProgress pages(i, p);
+        return SaveUpright(i,
+                           [&](const Image& u) { return SaveTiffFile(path, u, packbits, &pages); });
       },
       image, path, caption, message);
 }

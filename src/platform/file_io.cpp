@@ -10,6 +10,8 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <map>
+#include <mutex>
 #include <utility>
 
 #include "platform/mapping_guard.h"
@@ -22,6 +24,32 @@ constexpr int kPopulateRead = MADV_POPULATE_READ;
 #else
 constexpr int kPopulateRead = 22;  // Linux 5.14
 #endif
+
+// The files mapped now, by guard slot, for the check before a commit.
+std::mutex g_mapped_mutex;
+std::map<int, std::string> g_mapped_paths;
+
+void NoteMapping(int guard, const std::string& path) {
+  const std::lock_guard<std::mutex> lock(g_mapped_mutex);
+  g_mapped_paths[guard] = path;
+}
+
+void ForgetMapping(int guard) {
+  const std::lock_guard<std::mutex> lock(g_mapped_mutex);
+  g_mapped_paths.erase(guard);
+}
+
+// A picture written from a mapped file may still be reading it when it is
+// committed (an export encodes straight from the transfer file's pages).
+// If another program cut any mapped file short meanwhile, part of what was
+// written is zeros, not the picture.
+Result<void> MappedFilesIntact() {
+  const std::lock_guard<std::mutex> lock(g_mapped_mutex);
+  for (const auto& [guard, path] : g_mapped_paths) {
+    if (MappingWasCut(guard)) return FileCutShortError(path);
+  }
+  return {};
+}
 
 std::string Reason(int error_number) { return std::strerror(error_number); }
 
@@ -141,29 +169,55 @@ Result<OpenedFile> OpenForReading(const std::string& path) {
   return OpenedFile{fd, static_cast<uint64_t>(st.st_size)};
 }
 
-Result<MappedFile> MappedFile::Open(const std::string& path, bool populate) {
-  Result<OpenedFile> opened = OpenForReading(path);
-  if (!opened) return opened.error();
+// Takes over `fd` and closes it: a mapping outlives its descriptor.
+Result<MappedFile> MappedFile::Map(int fd, uint64_t file_size, uint64_t length, bool populate,
+                                   const std::string& path) {
   MappedFile file;
-  file.size_ = static_cast<size_t>(opened->size);
+  file.size_ = static_cast<size_t>(length);
+  file.file_size_ = file_size;
   if (file.size_ > 0) {
     const int flags = MAP_PRIVATE | (populate ? MAP_POPULATE : 0);
-    void* map = ::mmap(nullptr, file.size_, PROT_READ, flags, opened->fd, 0);
+    void* map = ::mmap(nullptr, file.size_, PROT_READ, flags, fd, 0);
     if (map == MAP_FAILED) {
       const int saved = errno;
-      ::close(opened->fd);
+      ::close(fd);
       return IoError("cannot read", path, saved);
     }
     file.data_ = static_cast<const uint8_t*>(map);
     file.mapped_ = true;
     file.guard_ = GuardMapping(map, file.size_);
     if (file.guard_ < 0) {
-      ::close(opened->fd);
+      ::close(fd);
       return Error(ErrorKind::Internal, "cannot read " + path + ": too many files mapped at once");
     }
+    NoteMapping(file.guard_, path);
   }
-  ::close(opened->fd);
+  ::close(fd);
   return file;
+}
+
+Result<MappedFile> MappedFile::Open(const std::string& path, bool populate) {
+  Result<OpenedFile> opened = OpenForReading(path);
+  if (!opened) return opened.error();
+  return Map(opened->fd, opened->size, opened->size, populate, path);
+}
+
+Result<MappedFile> MappedFile::OpenFront(const std::string& path, const NeededBytes& needed) {
+  Result<OpenedFile> opened = OpenForReading(path);
+  if (!opened) return opened.error();
+  uint8_t head[kHeadBytes];
+  ssize_t got = 0;
+  do {
+    got = ::pread(opened->fd, head, sizeof head, 0);
+  } while (got < 0 && errno == EINTR);
+  if (got < 0) {
+    const int saved = errno;
+    ::close(opened->fd);
+    return IoError("cannot read", path, saved);
+  }
+  const uint64_t length =
+      std::min(opened->size, needed({head, static_cast<size_t>(got)}, opened->size));
+  return Map(opened->fd, opened->size, length, /*populate=*/false, path);
 }
 
 Error FileCutShortError(const std::string& path) {
@@ -195,6 +249,7 @@ void MappedFile::Prefetch(size_t from, size_t to) {
 
 void MappedFile::Unmap() {
   if (!mapped_) return;
+  ForgetMapping(guard_);
   UnguardMapping(guard_);
   ::munmap(const_cast<uint8_t*>(data_), size_);
   mapped_ = false;
@@ -203,6 +258,7 @@ void MappedFile::Unmap() {
 MappedFile::MappedFile(MappedFile&& other) noexcept
     : data_(std::exchange(other.data_, nullptr)),
       size_(std::exchange(other.size_, 0)),
+      file_size_(std::exchange(other.file_size_, 0)),
       mapped_(std::exchange(other.mapped_, false)),
       guard_(std::exchange(other.guard_, -1)) {}
 
@@ -211,6 +267,7 @@ MappedFile& MappedFile::operator=(MappedFile&& other) noexcept {
     Unmap();
     data_ = std::exchange(other.data_, nullptr);
     size_ = std::exchange(other.size_, 0);
+    file_size_ = std::exchange(other.file_size_, 0);
     mapped_ = std::exchange(other.mapped_, false);
     guard_ = std::exchange(other.guard_, -1);
   }
@@ -270,6 +327,10 @@ Result<void> AtomicFile::Write(const void* data, size_t size) {
 }
 
 Result<void> AtomicFile::Commit(Durability durability) {
+  if (Result<void> intact = MappedFilesIntact(); !intact) {
+    Discard();
+    return intact;
+  }
   if (durability == Durability::Flushed && ::fsync(fd_) != 0) {
     const int saved = errno;
     Discard();

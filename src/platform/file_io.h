@@ -1,10 +1,12 @@
-// Files the add-in reads and writes. Reads map the whole file; writes go to a
+// Files the add-in reads and writes. Reads map the file, or the front of it
+// that a reader needs; writes go to a
 // scratch file in the target's folder that is renamed into place only when
 // complete, so a failure never leaves a half-written file or destroys the old one.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <string>
 
@@ -39,6 +41,16 @@ class MappedFile {
   // it is needed; without it pages come in as they are touched.
   static Result<MappedFile> Open(const std::string& path, bool populate = true);
 
+  // How many leading bytes of a file of `file_size` bytes its reader needs,
+  // told from the file's first bytes (`head`, up to kHeadBytes of them).
+  using NeededBytes = std::function<uint64_t(std::span<const uint8_t> head, uint64_t file_size)>;
+  static constexpr size_t kHeadBytes = 4096;
+
+  // Maps only the front of the file that `needed` asks for, pages coming in
+  // as they are touched: whatever follows a picture costs no address space,
+  // however long it is.
+  static Result<MappedFile> OpenFront(const std::string& path, const NeededBytes& needed);
+
   MappedFile() = default;
   MappedFile(MappedFile&& other) noexcept;
   MappedFile& operator=(MappedFile&& other) noexcept;
@@ -47,6 +59,9 @@ class MappedFile {
   ~MappedFile();
 
   std::span<const uint8_t> bytes() const { return {data_, size_}; }
+
+  // The size of the whole file when it was opened, mapped or not.
+  uint64_t file_size() const { return file_size_; }
 
   // Fails, naming `path`, when the file was cut short while mapped: what was
   // read from it since is not the file's content.
@@ -62,10 +77,13 @@ class MappedFile {
   void Prefetch(size_t from, size_t to);
 
  private:
+  static Result<MappedFile> Map(int fd, uint64_t file_size, uint64_t length, bool populate,
+                                const std::string& path);
   void Unmap();
 
   const uint8_t* data_ = nullptr;
   size_t size_ = 0;
+  uint64_t file_size_ = 0;
   bool mapped_ = false;
   int guard_ = -1;  // the SIGBUS guard's slot for this mapping
 };
@@ -76,7 +94,9 @@ enum class Durability {
 };
 
 // Scratch file beside `target`; Commit renames it over `target` in one step.
-// Destroying an uncommitted AtomicFile removes the scratch file. Only a
+// Destroying an uncommitted AtomicFile removes the scratch file, and so does
+// a Commit while any MappedFile of the process has been cut short: what was
+// written from it would not be its content. Only a
 // regular file is replaced; a symbolic link is kept and the file it names is
 // replaced. Messages name `target` as the caller gave it.
 class AtomicFile {

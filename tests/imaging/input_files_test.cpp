@@ -1,6 +1,9 @@
-// The loaders against the files they are given: one cut short by another
-// program while it is read, and one with gigabytes after the picture.
+// The loaders and the exports against the files they are given: one cut
+// short by another program while it is read, one with gigabytes after the
+// picture, and what an export holds in memory.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <fstream>
@@ -8,8 +11,11 @@
 #include <string>
 
 #include "imaging/bmp_codec.h"
+#include "imaging/host_exchange.h"
+#include "imaging/imgkit_library.h"
 #include "imaging/jpeg_codec.h"
 #include "imaging/tiff_codec.h"
+#include "support/fakes.h"
 #include "support/test_support.h"
 
 namespace zavo {
@@ -89,7 +95,20 @@ uint64_t PeakGrowth(const std::function<void()>& run) {
   return (StatusKilobytes("VmHWM") - before) * 1024;
 }
 
-// A picture followed by 3 GiB (a sparse file): memory follows the picture.
+// Whether `run` succeeds in a child process given `bytes` of address space.
+bool SucceedsWithin(rlim_t bytes, const std::function<bool()>& run) {
+  const pid_t child = ::fork();
+  if (child == 0) {
+    const rlimit limit{bytes, bytes};
+    ::_exit(::setrlimit(RLIMIT_AS, &limit) == 0 && run() ? 0 : 1);
+  }
+  int status = 0;
+  return child > 0 && ::waitpid(child, &status, 0) == child && WIFEXITED(status) &&
+         WEXITSTATUS(status) == 0;
+}
+
+// A picture followed by 3 GiB (a sparse file): memory and address space
+// follow the picture.
 TEST(InputFiles, MemoryFollowsThePictureNotTheFile) {
 #ifdef ZAVO_SANITIZED
   GTEST_SKIP() << "the sanitizers' own memory hides the decoders'";
@@ -111,7 +130,54 @@ TEST(InputFiles, MemoryFollowsThePictureNotTheFile) {
     const uint64_t peak = PeakGrowth([&] { loaded = c.load(c.name, nullptr, nullptr).ok(); });
     EXPECT_TRUE(loaded);
     EXPECT_LE(peak, picture.size_bytes() * 11 / 10 + (16 << 20));
+    EXPECT_TRUE(
+        SucceedsWithin(2'000'000'000, [&] { return c.load(c.name, nullptr, nullptr).ok(); }));
   }
+}
+
+// An export encodes the transfer file's rows where they lie; when another
+// program cuts the file short meanwhile, no target is written.
+TEST(InputFiles, AnExportWhoseTransferFileIsCutShortWritesNothing) {
+  TempDir dir;
+  const std::string bmp = dir.File("in.bmp"), target = dir.File("out");
+  using Saver = std::function<Result<void>(const Image&, Progress*)>;
+  for (const Saver& save :
+       {Saver([&](const Image&i, Progress*p) { return SaveJpegFile(target, i, 90, 0, p); }),
+        Saver([&](const Image&i, Progress*p) { return SaveTiffFile(target, i, true, p); })}) {
+    ASSERT_TRUE(SaveBmpFile(bmp, Noise(1000, 1000), nullptr));
+    const Result<Image> image = LoadBmpFile(bmp, nullptr, nullptr);
+    ASSERT_TRUE(image.ok());
+    TruncatingProgress progress(bmp);
+    const Result<void> saved = save(image.value(), &progress);
+    ASSERT_FALSE(saved.ok());
+    EXPECT_EQ(saved.error().message(),
+              "another program cut the file short while it was being read: " + bmp);
+    EXPECT_FALSE(std::filesystem::exists(target));
+  }
+}
+
+// Save as the button runs it, on a 20-megapixel picture: the picture is held
+// once, in the transfer file's pages.
+TEST(InputFiles, AnExportHoldsThePictureOnce) {
+#ifdef ZAVO_SANITIZED
+  GTEST_SKIP() << "the sanitizers' own memory hides the encoders'";
+#endif
+  TempDir dir;
+  const std::string bmp = dir.File("in.bmp");
+  ASSERT_TRUE(SaveBmpFile(bmp, Noise(5472, 3648), nullptr));
+  const uint64_t picture = std::filesystem::file_size(bmp);
+  testing::RecordingMessageBoxes boxes;
+  for (bool tiff : {false, true}) {
+    LibraryImgKit imgkit(boxes);
+    const std::string target = dir.File(tiff ? "out.tif" : "out.jpg");
+    const uint64_t peak = PeakGrowth([&] {
+      tiff ? ExportTiff(imgkit, boxes, bmp, target, 1)
+           : ExportJpeg(imgkit, boxes, bmp, target, 75, 0);
+    });
+    EXPECT_TRUE(std::filesystem::exists(target));
+    EXPECT_LE(peak, picture * 11 / 10 + (16 << 20)) << target;
+  }
+  EXPECT_TRUE(boxes.shown.empty());
 }
 
 }  // namespace

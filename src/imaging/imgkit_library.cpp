@@ -16,16 +16,6 @@ constexpr int32_t kStatusFailed = -1;
 constexpr const char* kLoadFailed = "読み込みに失敗しました。";
 constexpr const char* kSaveFailed = "保存に失敗しました。";
 
-// The JPEG and TIFF writers write the rows as they are stored (and say
-// "upright"); a picture loaded with another orientation is turned first.
-Result<void> SaveUpright(const Image& image,
-                         const std::function<Result<void>(const Image&)>& save) {
-  if (image.orientation == kUpright) return save(image);
-  Result<Image> upright = UprightCopy(image);
-  if (!upright) return upright.error();
-  return save(*upright);
-}
-
 // The JPEG and TIFF writers take the rows from the top down and report the
 // rows they are done with. For a picture read where it lies in the transfer
 // file, those rows' pages go back and the next ones are asked for, so the
@@ -52,6 +42,20 @@ class RowPagesProgress : public Progress {
   uint32_t step_;
   uint32_t released_ = 0;
 };
+
+// The JPEG and TIFF writers write the rows as they are stored (and say
+// "upright"): a picture loaded with another orientation is turned first.
+// An upright one is encoded where it lies, its finished rows' pages handed back.
+Result<void> SaveUpright(const Image& image, Progress* shown,
+                         const std::function<Result<void>(const Image&, Progress*)>& save) {
+  if (image.orientation != kUpright) {
+    Result<Image> upright = UprightCopy(image);
+    if (!upright) return upright.error();
+    return save(*upright, shown);
+  }
+  RowPagesProgress pages(image, shown);
+  return save(image, &pages);
+}
 
 }  // namespace
 
@@ -85,9 +89,8 @@ int32_t LibraryImgKit::ImgKitJpegFileSave(const std::string& path, ImageHandle i
                                           int32_t quality, int32_t grayscale) {
   return Save(
       [&](const Image& i, Progress* p) {
-        RowPagesProgress pages(i, p);
-        return SaveUpright(i, [&](const Image& u) {
-          return SaveJpegFile(path, u, quality, grayscale != 0, &pages);
+        return SaveUpright(i, p, [&](const Image& u, Progress* q) {
+          return SaveJpegFile(path, u, quality, grayscale != 0, q);
         });
       },
       image, path, caption, message);
@@ -106,9 +109,8 @@ int32_t LibraryImgKit::ImgKitTiffFileSave(const std::string& path, ImageHandle i
   const bool packbits = compression == kImgKitTiffPackBits;
   return Save(
       [&](const Image& i, Progress* p) {
-        RowPagesProgress pages(i, p);
-        return SaveUpright(i,
-                           [&](const Image& u) { return SaveTiffFile(path, u, packbits, &pages); });
+        return SaveUpright(
+            i, p, [&](const Image& u, Progress* q) { return SaveTiffFile(path, u, packbits, q); });
       },
       image, path, caption, message);
 }

@@ -1,7 +1,7 @@
 // Files the add-in reads and writes. Reads map the file, or the front of it
-// that a reader needs; writes go to a
-// scratch file in the target's folder that is renamed into place only when
-// complete, so a failure never leaves a half-written file or destroys the old one.
+// that a reader needs; writes go to a scratch file in the target's folder that
+// is renamed into place only when complete, so a failure never leaves a
+// half-written file or destroys the old one.
 #pragma once
 
 #include <cstddef>

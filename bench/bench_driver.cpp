@@ -13,12 +13,11 @@
 #include <memory>
 #include <string>
 
-#include "app/module_state.h"
-#include "imaging/host_exchange.h"
+#include "app/host/host_exchange.h"
 #include "imaging/imgkit_library.h"
 #include "platform/message_box.h"
-#include "ui/fltk_progress.h"
-#include "ui/fltk_view.h"
+#include "ui/fltk/progress.h"
+#include "ui/fltk/view.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 #include <cstdio>
 
 #include "app/command_line.h"
-#include "imaging/host_exchange.h"
+#include "app/host/host_exchange.h"
 #include "platform/file_io.h"
 #include "settings/settings.h"
 

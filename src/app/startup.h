@@ -6,10 +6,11 @@
 #include <string>
 #include <vector>
 
-#include "app/module_state.h"
 #include "imaging/imgkit.h"
 #include "platform/message_box.h"
 #include "ui/form1.h"
+#include "ui/module_state.h"
+#include "ui/window_host.h"
 
 namespace zavo {
 
@@ -17,16 +18,6 @@ namespace zavo {
 inline constexpr int kExitNormal = 0;
 inline constexpr int kExitImportFailed = 1;  // also: read mode imported nothing
 inline constexpr int kExitRuntimeError = 2;
-
-// The window as start-up needs it; without a display every call is harmless.
-class WindowHost {
- public:
-  virtual ~WindowHost() = default;
-  virtual bool interactive() const = 0;  // a display shows the window
-  virtual int ScreenWidthTwips() const = 0;
-  virtual int ScreenHeightTwips() const = 0;
-  virtual void Show() = 0;
-};
 
 struct StartupOutcome {
   bool wait_for_user = false;  // write mode: the window stays until closed

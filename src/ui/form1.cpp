@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "imaging/host_exchange.h"
+#include "app/host/host_exchange.h"
 #include "platform/runtime_text.h"
 
 namespace zavo::ui {

@@ -10,12 +10,13 @@
 #include <string>
 #include <vector>
 
-#include "app/module_state.h"
+#include "app/host/format_code.h"
 #include "imaging/imgkit.h"
 #include "platform/message_box.h"
 #include "settings/settings.h"
 #include "ui/controls.h"
 #include "ui/display_scale.h"
+#include "ui/module_state.h"
 
 namespace zavo::ui {
 

@@ -5,10 +5,10 @@
 
 #include <memory>
 
-#include "app/startup.h"
 #include "imaging/progress.h"
 #include "platform/message_box.h"
 #include "ui/form1.h"
+#include "ui/window_host.h"
 
 namespace zavo::ui {
 

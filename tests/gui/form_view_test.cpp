@@ -26,7 +26,7 @@
 #include "app/startup.h"
 #include "support/fakes.h"
 #include "support/test_support.h"
-#include "ui/fltk_view.h"
+#include "ui/fltk/view.h"
 
 namespace zavo::ui {
 namespace {

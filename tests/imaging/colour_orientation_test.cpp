@@ -13,10 +13,9 @@
 #include <string>
 #include <vector>
 
-#include "app/module_state.h"
+#include "app/host/host_exchange.h"
 #include "imaging/bmp_codec.h"
 #include "imaging/colour_transform.h"
-#include "imaging/host_exchange.h"
 #include "imaging/imgkit_library.h"
 #include "imaging/jpeg_codec.h"
 #include "imaging/tiff_codec.h"

@@ -7,9 +7,8 @@
 #include <functional>
 #include <vector>
 
-#include "app/module_state.h"
+#include "app/host/host_exchange.h"
 #include "imaging/bmp_codec.h"
-#include "imaging/host_exchange.h"
 #include "imaging/imgkit_library.h"
 #include "support/fakes.h"
 #include "support/test_support.h"

@@ -10,8 +10,8 @@
 #include <functional>
 #include <string>
 
+#include "app/host/host_exchange.h"
 #include "imaging/bmp_codec.h"
-#include "imaging/host_exchange.h"
 #include "imaging/imgkit_library.h"
 #include "imaging/jpeg_codec.h"
 #include "imaging/tiff_codec.h"

@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "app/startup.h"
 #include "imaging/imgkit.h"
 #include "platform/message_box.h"
+#include "ui/window_host.h"
 
 namespace zavo::testing {
 

@@ -2,7 +2,7 @@
 // every user action they forward, and whenever the model asks for a repaint,
 // everything the model holds (geometry, captions, values, enabled, stacking)
 // is copied back onto them. No rule of the window lives here.
-#include "ui/fltk_view.h"
+#include "ui/fltk/view.h"
 
 #include <FL/Fl.H>
 #include <FL/Fl_Box.H>
@@ -18,7 +18,7 @@
 #include <optional>
 #include <vector>
 
-#include "ui/fltk_widgets.h"
+#include "ui/fltk/widgets.h"
 
 namespace zavo::ui {
 namespace {

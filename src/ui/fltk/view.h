@@ -5,7 +5,6 @@
 #include <memory>
 #include <string>
 
-#include "app/startup.h"
 #include "platform/message_box.h"
 #include "ui/form1.h"
 #include "ui/window_module.h"

@@ -18,8 +18,8 @@
 #include <string>
 #include <thread>
 
-#include "ui/fltk_view.h"
-#include "ui/fltk_widgets.h"
+#include "ui/fltk/view.h"
+#include "ui/fltk/widgets.h"
 
 namespace zavo::ui {
 

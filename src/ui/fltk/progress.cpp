@@ -1,11 +1,11 @@
-#include "ui/fltk_progress.h"
+#include "ui/fltk/progress.h"
 
 #include <FL/Fl.H>
 #include <FL/Fl_Box.H>
 #include <FL/Fl_Progress.H>
 #include <FL/Fl_Window.H>
 
-#include "ui/fltk_widgets.h"
+#include "ui/fltk/widgets.h"
 
 namespace zavo::ui {
 namespace {

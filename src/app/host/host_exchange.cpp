@@ -1,8 +1,6 @@
-#include "imaging/host_exchange.h"
+#include "app/host/host_exchange.h"
 
 #include <sys/stat.h>
-
-#include "app/module_state.h"
 
 namespace zavo {
 namespace {

@@ -21,9 +21,4 @@ struct ModuleState {
   bool SavesOnUnload = false;
 };
 
-// FormatCode values.
-inline constexpr int16_t kFormatGif = 1;
-inline constexpr int16_t kFormatJpeg = 2;
-inline constexpr int16_t kFormatTiff = 3;
-
 }  // namespace zavo

@@ -1,7 +1,8 @@
 // The entry of zavo_window.so: the FLTK realisation behind WindowModule.
-#include "ui/fltk_progress.h"
-#include "ui/fltk_view.h"
 #include "ui/window_module.h"
+
+#include "ui/fltk/progress.h"
+#include "ui/fltk/view.h"
 
 namespace zavo::ui {
 namespace {

@@ -25,8 +25,11 @@ from pathlib import Path
 
 TOP = Path(__file__).resolve().parent.parent
 # Code that only the display tests can see, and texts, are left out.
-EXCLUDED = re.compile(r"(^|/)fltk[_/]|/main\.cpp$|/help\.cpp$")
+EXCLUDED = re.compile(r"^src/ui/fltk/|/main\.cpp$|/help\.cpp$")
 UNIT_TEST_FOLDERS = ("app", "imaging", "platform", "settings", "ui")
+# Source folders whose tests live in another test folder: the host's runs are
+# tested over the real codecs, beside the imaging tests.
+TEST_FOLDER_OF = {"src/app/host/": "imaging"}
 
 # (name, pattern on code with strings and comments blanked, replacement)
 RELATIONS = {" < ": " >= ", " >= ": " < ", " > ": " <= ", " <= ": " > ",
@@ -211,7 +214,8 @@ def main():
             if not ok:
                 verdict = "stillborn"
             else:
-                layer = mutant[0].split("/")[1]
+                layer = next((folder for prefix, folder in TEST_FOLDER_OF.items()
+                              if mutant[0].startswith(prefix)), mutant[0].split("/")[1])
                 verdict = run_tests(unit_tests(build_dir, layer), timeouts)
                 verdict = "survived" if verdict == "passed" else verdict
         finally:

@@ -15,7 +15,8 @@
 namespace zavo {
 namespace {
 
-// The same cap libtiff applies to one strip or tile.
+// The largest strip or tile buffer we allocate; a header asking for more is
+// refused rather than trusted.
 constexpr uint64_t kMaxBandBytes = uint64_t{1} << 30;
 
 unsigned ColourChannels(TIFF* tif, uint16_t photometric) {

@@ -16,7 +16,6 @@ class ByteReader {
 
   bool ok() const { return ok_; }
   size_t position() const { return position_; }
-  size_t remaining() const { return ok_ ? data_.size() - position_ : 0; }
 
   uint8_t U8() { return static_cast<uint8_t>(Read(1)); }
   uint16_t U16() { return static_cast<uint16_t>(Read(2)); }

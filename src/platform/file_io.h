@@ -112,7 +112,6 @@ class AtomicFile {
 
   int fd() const { return fd_; }
   const std::string& target() const { return target_; }
-  const std::string& scratch() const { return scratch_; }
 
   Result<void> Write(const void* data, size_t size);
   Result<void> Commit(Durability durability);

@@ -109,13 +109,6 @@ void Form1::ConnectHandlers() {
   for (int16_t i = 0; i < 3; ++i) Command2[i]->on_click = [this, i] { Command2_Click(i); };
 }
 
-Control* Form1::Find(const std::string& name) const {
-  for (Control* control : controls_) {
-    if (control->name() == name) return control;
-  }
-  return nullptr;
-}
-
 void Form1::BringToFront(int panel) {
   std::erase(panel_stack_, panel);
   panel_stack_.push_back(panel);

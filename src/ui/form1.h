@@ -37,7 +37,7 @@ struct FrameExtents {
 
 class Form1 : public SettingsTarget {
  public:
-  // `close_window` takes the window off the screen once it is unloaded.
+  // The view takes the window off the screen through `on_unloaded`.
   Form1(ModuleState& state, ImgKit& imgkit, MessageBoxes& boxes);
 
   // --- window ---
@@ -88,7 +88,6 @@ class Form1 : public SettingsTarget {
 
   // Every control in creation order: containers before their contents.
   const std::vector<Control*>& controls() const { return controls_; }
-  Control* Find(const std::string& name) const;
 
   // Panel indexes from back to front.
   const std::vector<int>& panel_stack() const { return panel_stack_; }

@@ -57,6 +57,7 @@ class DecoderHandle {
 // `use_source` points the decoder at the data, which is `bytes` long.
 template <typename UseSource>
 void ReadHeader(JpegDecoder* d, uint64_t bytes, const UseSource& use_source) {
+  d->err.step = "header";
   jpeg_create_decompress(&d->cinfo);
   LimitJpegDecoder(&d->cinfo, &d->budget, bytes);
   use_source(d);
@@ -162,6 +163,7 @@ JDIMENSION ReadProfiledCmykRows(j_decompress_ptr cinfo, JSAMPARRAY buffer,
 
 void ReadPixels(JpegDecoder* d, Image* image, const ColourTransform* colours, Progress* progress) {
   j_decompress_ptr cinfo = &d->cinfo;
+  d->err.step = "scan";
   jpeg_start_decompress(cinfo);
   JSAMPARRAY cmyk = nullptr;
   const bool profiled_cmyk = colours != nullptr && cinfo->out_color_space == JCS_CMYK;
@@ -180,6 +182,7 @@ void ReadPixels(JpegDecoder* d, Image* image, const ColourTransform* colours, Pr
     if (read == 0) break;
     ReportProgress(progress, cinfo->output_scanline, cinfo->output_height);
   }
+  d->err.step = "finish";
   jpeg_finish_decompress(cinfo);
 }
 
@@ -315,6 +318,7 @@ bool ReadPixelsInBands(JpegDecoder* d, uint64_t bytes, const UseSource& use_sour
   j_decompress_ptr cinfo = &d->cinfo;
   const long warnings_before = d->err.pub.num_warnings;
   const bool ran = RunJpegStep(&d->err, [&] {
+    d->err.step = "scan";
     jpeg_start_decompress(cinfo);
     ReadBand(cinfo, bands[0], image, stop, progress);
   });
@@ -449,6 +453,7 @@ JDIMENSION WriteRows(j_compress_ptr cinfo, const Image& image) {
 
 void Compress(JpegEncoder* e, const Image& image, int quality, bool grayscale, Progress* progress) {
   j_compress_ptr cinfo = &e->cinfo;
+  e->err.step = "write";
   jpeg_create_compress(cinfo);
   cinfo->dest = &e->dest.pub;
   SetParameters(cinfo, image, quality, grayscale);

@@ -1,11 +1,10 @@
 #include "imaging/imgkit_library.h"
 
-#include <cstdio>
-
 #include "imaging/bmp_codec.h"
 #include "imaging/jpeg_codec.h"
 #include "imaging/orientation.h"
 #include "imaging/tiff_codec.h"
+#include "platform/diagnostics.h"
 
 namespace zavo {
 namespace {
@@ -170,7 +169,7 @@ void LibraryImgKit::ReportError(const Error& error, const std::string& caption,
 
 void LibraryImgKit::PrintWarnings(const Warnings& warnings) {
   for (const std::string& warning : warnings) {
-    std::fprintf(stderr, "zavo: warning: %s\n", warning.c_str());
+    CurrentDiagnostics().Warning(warning);
   }
 }
 

@@ -48,9 +48,8 @@ class RowPagesProgress : public Progress {
 Result<void> SaveUpright(const Image& image, Progress* shown,
                          const std::function<Result<void>(const Image&, Progress*)>& save) {
   if (image.orientation != kUpright) {
-    Result<Image> upright = UprightCopy(image);
-    if (!upright) return upright.error();
-    return save(*upright, shown);
+    ZAVO_TRY_ASSIGN(const Image upright, UprightCopy(image));
+    return save(upright, shown);
   }
   RowPagesProgress pages(image, shown);
   return save(image, &pages);

@@ -14,17 +14,22 @@ namespace {
 class Target : public zavo::SettingsTarget {
  public:
   int16_t JpegQuality() const override { return quality_; }
-  void SetJpegQuality(int16_t value) override {
-    if (value < 0 || value > 100) throw zavo::Error(zavo::ErrorKind::InvalidValue, "quality");
+  zavo::Result<void> SetJpegQuality(int16_t value) override {
+    if (value < 0 || value > 100) return zavo::Error(zavo::ErrorKind::InvalidValue, "quality");
     quality_ = value;
+    return {};
   }
   int16_t JpegGrayscale() const override { return grayscale_; }
-  void SetJpegGrayscale(int16_t value) override {
-    if (value < 0 || value > 2) throw zavo::Error(zavo::ErrorKind::InvalidValue, "grayscale");
+  zavo::Result<void> SetJpegGrayscale(int16_t value) override {
+    if (value < 0 || value > 2) return zavo::Error(zavo::ErrorKind::InvalidValue, "grayscale");
     grayscale_ = value;
+    return {};
   }
   int16_t TiffCompressionFlag() const override { return tiff_; }
-  void SetTiffCompressionFlag(int16_t value) override { tiff_ = value; }
+  zavo::Result<void> SetTiffCompressionFlag(int16_t value) override {
+    tiff_ = value;
+    return {};
+  }
 
  private:
   int16_t quality_ = 50;

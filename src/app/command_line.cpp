@@ -17,9 +17,9 @@ bool Store(CommandLineTokens& tokens, std::string token) {
 
 }  // namespace
 
-const std::string& CommandLineTokens::Token(int index) const {
+Result<std::string> CommandLineTokens::Token(int index) const {
   if (index < 0 || index > kMaxTokens) {
-    throw Error(ErrorKind::InvalidValue, "token index " + std::to_string(index) + " out of range");
+    return Error(ErrorKind::InvalidValue, "token index " + std::to_string(index) + " out of range");
   }
   return TokenList[index];
 }

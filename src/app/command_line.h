@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/error.h"
+
 namespace zavo {
 
 inline constexpr int kMaxTokens = 10;
@@ -17,7 +19,7 @@ struct CommandLineTokens {
   int16_t TokenCount = 0;
 
   // Slot `index`, checked against 0..10 (Error InvalidValue outside).
-  const std::string& Token(int index) const;
+  Result<std::string> Token(int index) const;
 };
 
 // Splits one raw command-line text: trims it, ends it with "/", and cuts it

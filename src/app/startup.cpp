@@ -1,10 +1,10 @@
 #include "app/startup.h"
 
-#include <cstdio>
-
 #include "app/command_line.h"
 #include "app/host/host_exchange.h"
+#include "platform/diagnostics.h"
 #include "platform/file_io.h"
+#include "platform/runtime_error.h"
 #include "settings/settings.h"
 
 namespace zavo {
@@ -13,8 +13,7 @@ const char* const kHostWarningText =
     "このADD_INはPlumioのからのみご利用になれます。\r\r"
     "Plumioからの場合、SETUPにてADD_INの設定を行ってからにしてください";
 const char* const kGifReadMessage = "GIFは今回よりサポート外といたしました";
-const char* const kNoFormatLine =
-    "zavo: read mode: no format was given (/JPG or /TIF); nothing was imported";
+const char* const kNoFormatFailure = "no format was given (/JPG or /TIF); nothing was imported";
 
 namespace {
 
@@ -55,6 +54,16 @@ void InterpretToken(const std::string& token, LaunchRequest& request, ModuleStat
   }
 }
 
+// Every read of a token slot is checked, as the host's protocol asks.
+Result<LaunchRequest> InterpretTokens(const CommandLineTokens& tokens, ModuleState& state) {
+  LaunchRequest request;
+  for (int index = 0; index < tokens.TokenCount; ++index) {
+    ZAVO_TRY_ASSIGN(const std::string token, tokens.Token(index));
+    InterpretToken(token, request, state);
+  }
+  return request;
+}
+
 StartupOutcome RunReadMode(const LaunchRequest& request, ModuleState& state, ui::Form1& form,
                            MessageBoxes& boxes, ImgKit& imgkit) {
   // Nothing imported is a failure to the host, which would otherwise take
@@ -64,7 +73,7 @@ StartupOutcome RunReadMode(const LaunchRequest& request, ModuleState& state, ui:
     return {false, kExitImportFailed};
   }
   if (request.FormatCode != kFormatJpeg && request.FormatCode != kFormatTiff) {
-    std::fprintf(stderr, "%s\n", kNoFormatLine);
+    CurrentDiagnostics().Failure("read mode", kNoFormatFailure);
     return {false, kExitImportFailed};
   }
   const bool imported =
@@ -107,12 +116,13 @@ StartupOutcome Form_Load(ui::Form1& form, ModuleState& state, WindowHost& window
   state.Settings = LocateSettings(state.AppFolder);
   LoadSettings(state.Settings, form);
   window.Show();
-  const CommandLineTokens tokens = TokenizeArguments(arguments);
-  LaunchRequest request;
-  for (int index = 0; index < tokens.TokenCount; ++index) {
-    InterpretToken(tokens.Token(index), request, state);
-  }
+  const Result<LaunchRequest> interpreted = InterpretTokens(TokenizeArguments(arguments), state);
   form.Repaint();
+  if (!interpreted) {
+    ReportFailure(boxes, RuntimeErrorReport(interpreted.error()), kMbCritical, kAppTitle);
+    return {false, kExitRuntimeError};
+  }
+  const LaunchRequest& request = interpreted.value();
   if (request.HostLaunch == 0) boxes.Show(kHostWarningText, kMbExclamation, kHostWarningTitle);
   switch (request.LaunchMode) {
     case kModeRead:

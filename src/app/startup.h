@@ -27,8 +27,9 @@ struct StartupOutcome {
 inline constexpr const char* kHostWarningTitle = "Plumio TWAIN(32Bit) ADD_IN";
 extern const char* const kHostWarningText;
 extern const char* const kGifReadMessage;
-// The stderr line of read mode without a format; no box shows it.
-extern const char* const kNoFormatLine;
+// Read mode without a format fails with only the line
+// "zavo: read mode: <this>"; no box shows it.
+extern const char* const kNoFormatFailure;
 
 // `executable_folder` is the folder of the running program.
 StartupOutcome Form_Load(ui::Form1& form, ModuleState& state, WindowHost& window,

@@ -2,8 +2,10 @@
 
 #include <dlfcn.h>
 
-#include <cstdio>
 #include <cstdlib>
+#include <string>
+
+#include "platform/diagnostics.h"
 
 namespace zavo {
 
@@ -14,9 +16,10 @@ ui::WindowModule* LoadWindowModule(const std::string& program_folder) {
   void* module = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
   void* entry = module != nullptr ? ::dlsym(module, ui::kWindowModuleEntry) : nullptr;
   if (entry == nullptr) {
-    std::fprintf(stderr,
-                 "zavo: warning: cannot load the window module (%s); going on without a display\n",
-                 ::dlerror());
+    const char* reason = ::dlerror();
+    CurrentDiagnostics().Warning("cannot load the window module (" +
+                                 std::string(reason != nullptr ? reason : "") +
+                                 "); going on without a display");
     return nullptr;
   }
   return reinterpret_cast<ui::WindowModuleEntry>(entry)();

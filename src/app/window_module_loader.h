@@ -8,7 +8,7 @@
 namespace zavo {
 
 // The module's entry, or null when DISPLAY names no display (nothing is
-// loaded then) or the module cannot be loaded (said on stderr).
+// loaded then) or the module cannot be loaded (said as a warning).
 ui::WindowModule* LoadWindowModule(const std::string& program_folder);
 
 }  // namespace zavo

@@ -142,9 +142,8 @@ Image ViewInPlace(std::shared_ptr<MappedFile> file, const bmp::Header& header, P
 
 Result<Image> DecodeBmp(std::span<const uint8_t> data, const std::string& name,
                         Warnings* warnings) {
-  const auto header = bmp::ReadBmpHeader(data, data.size(), name);
-  if (!header) return header.error();
-  return DecodePixels(data, header.value(), name, warnings, {});
+  ZAVO_TRY_ASSIGN(const bmp::Header header, bmp::ReadBmpHeader(data, data.size(), name));
+  return DecodePixels(data, header, name, warnings, {});
 }
 
 // Only the picture's part of the file is mapped. A picture in the Image's own
@@ -183,22 +182,21 @@ Result<void> SaveBmpFile(const std::string& path, const Image& image, Progress* 
     return Error(ErrorKind::Internal, "BMP: no picture to write: " + path);
   }
   const std::vector<uint8_t> headers = HeadersFor(image);
-  auto file = AtomicFile::Create(path);
-  if (!file) return file.error();
-  ZAVO_TRY(file->Write(headers.data(), headers.size()));
+  ZAVO_TRY_ASSIGN(AtomicFile file, AtomicFile::Create(path));
+  ZAVO_TRY(file.Write(headers.data(), headers.size()));
   if (SaneOrientation(image.orientation) != kUpright) {
-    ZAVO_TRY(WriteTurnedPixels(&*file, image, progress));
-    return file->Commit(Durability::Renamed);
+    ZAVO_TRY(WriteTurnedPixels(&file, image, progress));
+    return file.Commit(Durability::Renamed);
   }
   // The pixels are already in file order; large pieces keep the system calls
   // few while a progress display still sees the rows go out.
   const size_t rows_per_piece = std::max<size_t>(1, (size_t{16} << 20) / image.stride());
   for (size_t row = 0; row < image.height(); row += rows_per_piece) {
     const size_t rows = std::min<size_t>(rows_per_piece, image.height() - row);
-    ZAVO_TRY(file->Write(image.data() + row * image.stride(), rows * image.stride()));
+    ZAVO_TRY(file.Write(image.data() + row * image.stride(), rows * image.stride()));
     ReportProgress(progress, row + rows, image.height());
   }
-  return file->Commit(Durability::Renamed);
+  return file.Commit(Durability::Renamed);
 }
 
 }  // namespace zavo

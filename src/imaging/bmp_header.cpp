@@ -331,9 +331,7 @@ Result<void> CheckPicture(const InfoFields& info, Header& header, const std::str
     return BmpError(ErrorKind::Malformed,
                     "plane count is " + std::to_string(info.planes) + ", not 1", name);
   }
-  const auto compression = CheckCompression(info, name);
-  if (!compression) return compression.error();
-  header.compression = compression.value();
+  ZAVO_TRY_ASSIGN(header.compression, CheckCompression(info, name));
   const bool run_length =
       header.compression == Compression::Rle8 || header.compression == Compression::Rle4;
   if (run_length && header.top_down) {
@@ -352,19 +350,17 @@ Error BmpError(ErrorKind kind, const std::string& defect, const std::string& nam
 
 Result<Header> ReadBmpHeader(std::span<const uint8_t> file, uint64_t file_size,
                              const std::string& name) {
-  const auto info = ReadHeaders(file, file_size, name);
-  if (!info) return info.error();
+  ZAVO_TRY_ASSIGN(const auto info, ReadHeaders(file, file_size, name));
   Header header;
-  header.pixel_offset = info.value().pixel_offset;
-  ZAVO_TRY(CheckPicture(info.value(), header, name));
-  const auto mask_bytes = ReadMasks(file, info.value(), header, name);
-  if (!mask_bytes) return mask_bytes.error();
-  const size_t palette_start = kFileHeaderSize + info.value().header_size + mask_bytes.value();
-  ZAVO_TRY(ReadPalette(file, info.value(), palette_start, header, name));
-  ZAVO_TRY(CheckSizeField(file_size, info.value(), header, name));
+  header.pixel_offset = info.pixel_offset;
+  ZAVO_TRY(CheckPicture(info, header, name));
+  ZAVO_TRY_ASSIGN(const auto mask_bytes, ReadMasks(file, info, header, name));
+  const size_t palette_start = kFileHeaderSize + info.header_size + mask_bytes;
+  ZAVO_TRY(ReadPalette(file, info, palette_start, header, name));
+  ZAVO_TRY(CheckSizeField(file_size, info, header, name));
   ZAVO_TRY(CheckPixelBytes(file, header, name));
-  header.x_pixels_per_metre = static_cast<uint32_t>(std::max(info.value().x_pixels_per_metre, 0));
-  header.y_pixels_per_metre = static_cast<uint32_t>(std::max(info.value().y_pixels_per_metre, 0));
+  header.x_pixels_per_metre = static_cast<uint32_t>(std::max(info.x_pixels_per_metre, 0));
+  header.y_pixels_per_metre = static_cast<uint32_t>(std::max(info.y_pixels_per_metre, 0));
   return header;
 }
 

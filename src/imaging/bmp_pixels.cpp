@@ -158,9 +158,8 @@ Result<Image> DecodeIndexed(std::span<const uint8_t> file, const Header& header,
                             const std::string& name, Warnings* warnings,
                             const ReleaseBytes& release) {
   bool complete = true;
-  const auto used = UsedEntries(file, header, name, release, &complete);
-  if (!used) return used.error();
-  const bool gray = AllGray(header, used.value());
+  ZAVO_TRY_ASSIGN(const auto used, UsedEntries(file, header, name, release, &complete));
+  const bool gray = AllGray(header, used);
   auto image = Image::Create(header.width, header.height,
                              gray ? PixelFormat::Gray8 : PixelFormat::Bgr24, "BMP: " + name);
   if (!image) return image;

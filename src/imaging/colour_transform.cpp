@@ -20,9 +20,15 @@ struct LcmsLog {
   std::string first_error;
 };
 
-void OnLcmsError(cmsContext context, cmsUInt32Number /*code*/, const char* text) {
+// Called from inside LittleCMS (C): no exception may leave it. A text that
+// cannot be kept leaves the caller's own description of the problem.
+void OnLcmsError(cmsContext context, cmsUInt32Number /*code*/, const char* text) noexcept {
   auto* log = static_cast<LcmsLog*>(cmsGetContextUserData(context));
-  if (log != nullptr && log->first_error.empty() && text != nullptr) log->first_error = text;
+  if (log == nullptr || !log->first_error.empty() || text == nullptr) return;
+  try {
+    log->first_error = text;
+  } catch (...) {
+  }
 }
 
 struct ProfileCloser {

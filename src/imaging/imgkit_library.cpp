@@ -1,11 +1,10 @@
 #include "imaging/imgkit_library.h"
 
-#include <cstdio>
-
 #include "imaging/bmp_codec.h"
 #include "imaging/jpeg_codec.h"
 #include "imaging/orientation.h"
 #include "imaging/tiff_codec.h"
+#include "platform/diagnostics.h"
 
 namespace zavo {
 namespace {
@@ -49,9 +48,8 @@ class RowPagesProgress : public Progress {
 Result<void> SaveUpright(const Image& image, Progress* shown,
                          const std::function<Result<void>(const Image&, Progress*)>& save) {
   if (image.orientation != kUpright) {
-    Result<Image> upright = UprightCopy(image);
-    if (!upright) return upright.error();
-    return save(*upright, shown);
+    ZAVO_TRY_ASSIGN(const Image upright, UprightCopy(image));
+    return save(upright, shown);
   }
   RowPagesProgress pages(image, shown);
   return save(image, &pages);
@@ -170,7 +168,7 @@ void LibraryImgKit::ReportError(const Error& error, const std::string& caption,
 
 void LibraryImgKit::PrintWarnings(const Warnings& warnings) {
   for (const std::string& warning : warnings) {
-    std::fprintf(stderr, "zavo: warning: %s\n", warning.c_str());
+    CurrentDiagnostics().Warning(warning);
   }
 }
 

@@ -19,7 +19,7 @@ namespace zavo {
 class LibraryImgKit : public ImgKit {
  public:
   // Failures are reported through `boxes` (a box where there is a display,
-  // one stderr line always); `progress` may be null.
+  // one diagnostics line always); `progress` may be null.
   explicit LibraryImgKit(MessageBoxes& boxes, ProgressDisplay* progress = nullptr);
 
   ImageHandle ImgKitFileLoad(const std::string& path, const std::string& caption,

@@ -57,6 +57,7 @@ class DecoderHandle {
 // `use_source` points the decoder at the data, which is `bytes` long.
 template <typename UseSource>
 void ReadHeader(JpegDecoder* d, uint64_t bytes, const UseSource& use_source) {
+  d->err.step = "header";
   jpeg_create_decompress(&d->cinfo);
   LimitJpegDecoder(&d->cinfo, &d->budget, bytes);
   use_source(d);
@@ -162,6 +163,7 @@ JDIMENSION ReadProfiledCmykRows(j_decompress_ptr cinfo, JSAMPARRAY buffer,
 
 void ReadPixels(JpegDecoder* d, Image* image, const ColourTransform* colours, Progress* progress) {
   j_decompress_ptr cinfo = &d->cinfo;
+  d->err.step = "scan";
   jpeg_start_decompress(cinfo);
   JSAMPARRAY cmyk = nullptr;
   const bool profiled_cmyk = colours != nullptr && cinfo->out_color_space == JCS_CMYK;
@@ -180,6 +182,7 @@ void ReadPixels(JpegDecoder* d, Image* image, const ColourTransform* colours, Pr
     if (read == 0) break;
     ReportProgress(progress, cinfo->output_scanline, cinfo->output_height);
   }
+  d->err.step = "finish";
   jpeg_finish_decompress(cinfo);
 }
 
@@ -315,6 +318,7 @@ bool ReadPixelsInBands(JpegDecoder* d, uint64_t bytes, const UseSource& use_sour
   j_decompress_ptr cinfo = &d->cinfo;
   const long warnings_before = d->err.pub.num_warnings;
   const bool ran = RunJpegStep(&d->err, [&] {
+    d->err.step = "scan";
     jpeg_start_decompress(cinfo);
     ReadBand(cinfo, bands[0], image, stop, progress);
   });
@@ -449,6 +453,7 @@ JDIMENSION WriteRows(j_compress_ptr cinfo, const Image& image) {
 
 void Compress(JpegEncoder* e, const Image& image, int quality, bool grayscale, Progress* progress) {
   j_compress_ptr cinfo = &e->cinfo;
+  e->err.step = "write";
   jpeg_create_compress(cinfo);
   cinfo->dest = &e->dest.pub;
   SetParameters(cinfo, image, quality, grayscale);
@@ -476,34 +481,32 @@ DecodeOutcome Decode(JpegDecoder* d, uint64_t bytes, const UseSource& use_source
   if (!RunJpegStep(&d->err, [&] { ReadHeader(d, bytes, use_source); })) {
     return JpegError(d->err, name);
   }
-  Result<PixelFormat> format = ChooseOutputColours(&d->cinfo, name);
-  if (!format) return format.error();
+  ZAVO_TRY_ASSIGN(const PixelFormat format, ChooseOutputColours(&d->cinfo, name));
   const JpegMetadata metadata = ReadJpegMetadata(d->cinfo, seen);
   // Checked before jpeg_start_decompress allocates libjpeg's own buffers.
   ZAVO_TRY(CheckImageSize(d->cinfo.image_width, d->cinfo.image_height, "JPEG: " + name));
   ZAVO_TRY(CheckDataCanHoldThePicture(d->cinfo, bytes, name));
   ZAVO_TRY(ChargeJpegOutput(&d->cinfo, &d->budget, name));
-  Result<Image> image =
-      Image::Create(d->cinfo.image_width, d->cinfo.image_height, *format, "JPEG: " + name);
-  if (!image) return image.error();
+  ZAVO_TRY_ASSIGN(Image image, Image::Create(d->cinfo.image_width, d->cinfo.image_height, format,
+                                             "JPEG: " + name));
   const unsigned band_count = BandCount(d->cinfo, threads);
   const std::vector<Band> bands =
       band_count > 1 ? SplitRows(d->cinfo, band_count) : std::vector<Band>{};
   const ColourTransform* colours = metadata.colours.get();
   if (bands.size() > 1 && ChargeJpegSkippedRows(&d->cinfo, &d->budget, SkippedRows(bands))) {
-    if (!ReadPixelsInBands(d, bytes, use_source, bands, &*image, progress)) return std::nullopt;
-  } else if (!RunJpegStep(&d->err, [&] { ReadPixels(d, &*image, colours, progress); })) {
+    if (!ReadPixelsInBands(d, bytes, use_source, bands, &image, progress)) return std::nullopt;
+  } else if (!RunJpegStep(&d->err, [&] { ReadPixels(d, &image, colours, progress); })) {
     return JpegError(d->err, name);
   }
   if (bands_used != nullptr) *bands_used = std::max<unsigned>(1, bands.size());
   if (colours != nullptr && colours->input() != DevicePixels::Cmyk8 &&
       colours->input() != DevicePixels::InvertedCmyk8) {
-    colours->ConvertPicture(&*image);
+    colours->ConvertPicture(&image);
   }
-  image->orientation = metadata.orientation;
-  image->x_pixels_per_metre = PixelsPerMetre(d->cinfo.density_unit, d->cinfo.X_density);
-  image->y_pixels_per_metre = PixelsPerMetre(d->cinfo.density_unit, d->cinfo.Y_density);
-  return image;
+  image.orientation = metadata.orientation;
+  image.x_pixels_per_metre = PixelsPerMetre(d->cinfo.density_unit, d->cinfo.X_density);
+  image.y_pixels_per_metre = PixelsPerMetre(d->cinfo.density_unit, d->cinfo.Y_density);
+  return Result<Image>(std::move(image));
 }
 
 // Closes the descriptor of an OpenedFile when the load ends.
@@ -547,17 +550,16 @@ Result<Image> LoadJpegFile(const std::string& path, Warnings* warnings, Progress
 // read, and a file cut short under us is an error, not a signal.
 Result<Image> LoadJpegFileInBands(const std::string& path, unsigned threads, Warnings* warnings,
                                   Progress* progress, unsigned* bands_used) {
-  Result<OpenedFile> file = OpenForReading(path);
-  if (!file) return file.error();
-  const ClosingFile closing(file->fd);
+  ZAVO_TRY_ASSIGN(const OpenedFile file, OpenForReading(path));
+  const ClosingFile closing(file.fd);
   const auto use_file = [&](JpegDecoder* d) {
-    UseJpegFileSource(&d->cinfo, &d->file, file->fd, file->size);
+    UseJpegFileSource(&d->cinfo, &d->file, file.fd, file.size);
   };
   const auto decode = [&](unsigned count) -> DecodeOutcome {
     Warnings seen;
     DecoderHandle handle(&seen);
     JpegDecoder* d = handle.get();
-    DecodeOutcome image = Decode(d, file->size, use_file, path, &seen, progress, count, bands_used);
+    DecodeOutcome image = Decode(d, file.size, use_file, path, &seen, progress, count, bands_used);
     if (image && !*image) {
       std::optional<Error> failure = JpegFileSourceFailure(d->file, path);
       if (failure) return Result<Image>(*failure);
@@ -572,16 +574,15 @@ Result<Image> LoadJpegFileInBands(const std::string& path, unsigned threads, War
 
 Result<void> SaveJpegFile(const std::string& path, const Image& image, int quality, bool grayscale,
                           Progress* progress) {
-  Result<AtomicFile> file = AtomicFile::Create(path);
-  if (!file) return file.error();
+  ZAVO_TRY_ASSIGN(AtomicFile file, AtomicFile::Create(path));
   Result<void> write_result;
-  EncoderHandle handle(&*file, &write_result);
+  EncoderHandle handle(&file, &write_result);
   JpegEncoder* e = handle.get();
   if (!RunJpegStep(&e->err, [&] { Compress(e, image, quality, grayscale, progress); })) {
     // Returning destroys the AtomicFile, which removes the scratch file.
     return write_result ? JpegError(e->err, path) : write_result.error();
   }
-  return file->Commit(Durability::Flushed);
+  return file.Commit(Durability::Flushed);
 }
 
 }  // namespace zavo

@@ -116,6 +116,7 @@ jpeg_error_mgr* InitJpegErrors(JpegErrorManager* err, Warnings* warnings) {
   err->code = 0;
   err->message[0] = '\0';
   err->saw_premature_end = false;
+  err->step = "header";
   err->warnings = warnings;
   return &err->pub;
 }
@@ -128,7 +129,8 @@ void FailJpeg(j_common_ptr cinfo, int code, const char* message) {
 }
 
 Error JpegError(const JpegErrorManager& err, const std::string& file) {
-  return Error(KindOf(err), "JPEG: " + DescriptionOf(err) + ": " + file);
+  return Error(KindOf(err),
+               "JPEG: " + std::string(err.step) + ": " + DescriptionOf(err) + ": " + file);
 }
 
 }  // namespace zavo

@@ -26,6 +26,7 @@ struct JpegErrorManager {
   char message[JMSG_LENGTH_MAX];  // libjpeg's text of the fatal error
   int code;                       // its msg_code, or kJpegTooManyScans
   bool saw_premature_end;         // "Premature end of JPEG file" came before it
+  const char* step;               // the step under way: "header", "scan", "finish", "write"
   Warnings* warnings;             // distinct warning texts, or null to drop them
 };
 
@@ -41,7 +42,8 @@ jpeg_error_mgr* InitJpegErrors(JpegErrorManager* err, Warnings* warnings);
 // error_exit does with libjpeg's.
 [[noreturn]] void FailJpeg(j_common_ptr cinfo, int code, const char* message);
 
-// The Error for the fatal error recorded in `err`, naming `file`.
+// The Error for the fatal error recorded in `err`, naming the step and
+// `file`: "JPEG: <step>: <what went wrong>: <file>".
 Error JpegError(const JpegErrorManager& err, const std::string& file);
 
 // Arms the error exit and runs `step`; false when libjpeg failed, with the

@@ -172,17 +172,15 @@ Result<Image> DecodeOpened(TiffRoute route, TIFF* tif, TiffMessages* messages, u
       photometric == PHOTOMETRIC_YCBCR) {
     TIFFSetField(tif, TIFFTAG_JPEGCOLORMODE, JPEGCOLORMODE_RGB);
   }
-  auto layout = ReadLayout(tif, *messages);
-  if (!layout) return layout.error();
-  ZAVO_TRY(CheckClaimedSize(tif, *layout, file_size, *messages));
-  const TiffColours colours = ReadTiffColours(tif, *layout, messages);
-  auto image =
-      DecodeThrough(route, TiffSource{tif, messages, *layout, progress, colours.samples.get()});
-  if (!image) return image.error();
+  ZAVO_TRY_ASSIGN(const auto layout, ReadLayout(tif, *messages));
+  ZAVO_TRY(CheckClaimedSize(tif, layout, file_size, *messages));
+  const TiffColours colours = ReadTiffColours(tif, layout, messages);
+  ZAVO_TRY_ASSIGN(Image image, DecodeThrough(route, TiffSource{tif, messages, layout, progress,
+                                                               colours.samples.get()}));
   if (messages->failed()) return messages->Failure("cannot decode the picture");
-  if (colours.picture) colours.picture->ConvertPicture(&image.value());
-  image->orientation = SaneOrientation(layout->orientation);
-  ReadResolution(tif, &image.value());
+  if (colours.picture) colours.picture->ConvertPicture(&image);
+  image.orientation = SaneOrientation(layout.orientation);
+  ReadResolution(tif, &image);
   return image;
 }
 
@@ -376,11 +374,10 @@ Result<Image> DecodeTiff(std::span<const uint8_t> data, const std::string& name,
 }
 
 Result<Image> LoadTiffFile(const std::string& path, Warnings* warnings, Progress* progress) {
-  auto file = MappedFile::Open(path, /*populate=*/false);
-  if (!file) return file.error();
+  ZAVO_TRY_ASSIGN(const MappedFile file, MappedFile::Open(path, /*populate=*/false));
   Result<Image> image =
-      DecodeMemory(TiffRoute::Best, TiffMemory{file->bytes(), 0, true}, path, warnings, progress);
-  ZAVO_TRY(file->Intact(path));
+      DecodeMemory(TiffRoute::Best, TiffMemory{file.bytes(), 0, true}, path, warnings, progress);
+  ZAVO_TRY(file.Intact(path));
   return image;
 }
 
@@ -389,10 +386,9 @@ Result<void> SaveTiffFile(const std::string& path, const Image& image, bool pack
   if (image.width() == 0 || image.height() == 0) {
     return Error(ErrorKind::InvalidValue, "TIFF: the picture has no pixels to save: " + path);
   }
-  auto file = AtomicFile::Create(path);
-  if (!file) return file.error();
-  ZAVO_TRY(WriteTiff(*file, image, packbits, progress));
-  return file->Commit(Durability::Flushed);
+  ZAVO_TRY_ASSIGN(AtomicFile file, AtomicFile::Create(path));
+  ZAVO_TRY(WriteTiff(file, image, packbits, progress));
+  return file.Commit(Durability::Flushed);
 }
 
 }  // namespace zavo

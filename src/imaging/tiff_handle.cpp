@@ -126,23 +126,33 @@ void TiffMessages::MoveWarningsTo(Warnings* warnings) {
 
 // Returning 1 tells libtiff the message is handled, so the process-wide
 // handler (which prints on stderr) stays silent.
-int TiffMessages::OnError(TIFF*, void* self, const char*, const char* format, va_list args) {
+int TiffMessages::OnError(TIFF*, void* self, const char*, const char* format,
+                          va_list args) noexcept {
   auto* messages = static_cast<TiffMessages*>(self);
   ++messages->said_;
-  if (messages->first_error_.empty()) {
+  if (!messages->first_error_.empty()) return 1;
+  try {
     messages->first_error_ = Format(format, args);
     if (messages->first_error_.empty()) messages->first_error_ = "unknown libtiff error";
+  } catch (...) {
+    // Without room for the text the failure still counts; the caller's own
+    // description of the action stands in for it.
+    messages->error_lost_ = true;
   }
   return 1;
 }
 
-int TiffMessages::OnWarning(TIFF*, void* self, const char*, const char* format, va_list args) {
+int TiffMessages::OnWarning(TIFF*, void* self, const char*, const char* format,
+                            va_list args) noexcept {
   auto* messages = static_cast<TiffMessages*>(self);
   ++messages->said_;
-  std::string text = Format(format, args);
   auto& list = messages->warnings_;
-  if (list.size() < kMaxWarnings && std::find(list.begin(), list.end(), text) == list.end()) {
-    list.push_back(std::move(text));
+  if (list.size() >= kMaxWarnings) return 1;
+  try {
+    std::string text = Format(format, args);
+    if (std::find(list.begin(), list.end(), text) == list.end()) list.push_back(std::move(text));
+  } catch (...) {
+    // A warning that cannot be kept is dropped, as those past the cap are.
   }
   return 1;
 }

@@ -22,7 +22,7 @@ class TiffMessages {
   explicit TiffMessages(std::string name) : name_(std::move(name)) {}
 
   const std::string& name() const { return name_; }
-  bool failed() const { return !first_error_.empty(); }
+  bool failed() const { return !first_error_.empty() || error_lost_; }
   const std::string& first_error() const { return first_error_; }
   // How many errors and warnings libtiff has sent, kept or not.
   uint64_t said() const { return said_; }
@@ -37,14 +37,18 @@ class TiffMessages {
   // A warning of our own, passed on like libtiff's (but never capped).
   void Warn(const std::string& text);
 
-  static int OnError(TIFF*, void* self, const char* module, const char* format, va_list args);
-  static int OnWarning(TIFF*, void* self, const char* module, const char* format, va_list args);
+  // Called from inside libtiff (C): no exception may leave them.
+  static int OnError(TIFF*, void* self, const char* module, const char* format,
+                     va_list args) noexcept;
+  static int OnWarning(TIFF*, void* self, const char* module, const char* format,
+                       va_list args) noexcept;
 
  private:
   std::string name_;
   std::string first_error_;
   std::vector<std::string> warnings_;
   uint64_t said_ = 0;
+  bool error_lost_ = false;  // an error came but its text could not be kept
 };
 
 struct TiffCloser {

@@ -79,4 +79,16 @@ class [[nodiscard]] Result<void> {
     if (!zavo_try_result_) return zavo_try_result_.error(); \
   } while (0)
 
+// Propagates the error of an expression that yields a Result<T>, or moves
+// its value into `target`, a declaration such as `Image image`:
+//   ZAVO_TRY_ASSIGN(Image image, Image::Create(w, h, format, name));
+#define ZAVO_TRY_ASSIGN(target, expr) \
+  ZAVO_TRY_ASSIGN_WITH(ZAVO_TRY_JOIN(zavo_try_value_, __LINE__), target, expr)
+#define ZAVO_TRY_ASSIGN_WITH(result, target, expr) \
+  auto result = (expr);                            \
+  if (!result) return result.error();              \
+  target = std::move(result).value()
+#define ZAVO_TRY_JOIN(a, b) ZAVO_TRY_JOIN_AGAIN(a, b)
+#define ZAVO_TRY_JOIN_AGAIN(a, b) a##b
+
 }  // namespace zavo

@@ -197,9 +197,8 @@ Result<MappedFile> MappedFile::Map(int fd, uint64_t file_size, uint64_t length, 
 }
 
 Result<MappedFile> MappedFile::Open(const std::string& path, bool populate) {
-  Result<OpenedFile> opened = OpenForReading(path);
-  if (!opened) return opened.error();
-  return Map(opened->fd, opened->size, opened->size, populate, path);
+  ZAVO_TRY_ASSIGN(const OpenedFile opened, OpenForReading(path));
+  return Map(opened.fd, opened.size, opened.size, populate, path);
 }
 
 Result<MappedFile> MappedFile::OpenFront(const std::string& path, const NeededBytes& needed) {
@@ -298,14 +297,13 @@ void AtomicFile::Discard() {
 }
 
 Result<AtomicFile> AtomicFile::Create(const std::string& target) {
-  Result<std::string> destination = FollowLinks(target);
-  if (!destination) return destination.error();
-  ZAVO_TRY(CheckTargetIsReplaceable(target, *destination));
-  std::string pattern = ScratchPattern(*destination);
+  ZAVO_TRY_ASSIGN(const std::string destination, FollowLinks(target));
+  ZAVO_TRY(CheckTargetIsReplaceable(target, destination));
+  std::string pattern = ScratchPattern(destination);
   const int fd = ::mkostemp(pattern.data(), O_CLOEXEC);
   if (fd < 0) return IoError("cannot write a file in the folder of", target, errno);
-  ::fchmod(fd, ModeFor(*destination));
-  return AtomicFile(target, *destination, pattern, fd);
+  ::fchmod(fd, ModeFor(destination));
+  return AtomicFile(target, destination, pattern, fd);
 }
 
 Error AtomicFile::WriteError(int error_number) const {

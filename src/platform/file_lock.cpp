@@ -34,9 +34,8 @@ Result<int> OpenLockFile(const std::string& path) {
 }  // namespace
 
 Result<FileLock> FileLock::Acquire(const std::string& path, std::chrono::milliseconds patience) {
-  auto fd = OpenLockFile(path);
-  if (!fd) return fd.error();
-  FileLock lock(*fd);
+  ZAVO_TRY_ASSIGN(const int fd, OpenLockFile(path));
+  FileLock lock(fd);
   // Polled rather than blocking: a holder that never lets go (anyone who can
   // open the file can lock it) must not hang the caller.
   constexpr auto kPoll = std::chrono::milliseconds(10);

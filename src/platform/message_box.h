@@ -1,5 +1,5 @@
 // Modal message boxes. With a display they are windows; without one each box
-// becomes one line on stderr and is answered as OK.
+// becomes one line of the diagnostics and is answered as OK.
 #pragma once
 
 #include <string>
@@ -19,23 +19,20 @@ class MessageBoxes {
   virtual ~MessageBoxes() = default;
   // Shows the box and waits until the user answers it.
   virtual void Show(const std::string& text, int style, const std::string& title) = 0;
-  // True when boxes appear on a display, false when they go to stderr.
+  // True when boxes appear on a display, false when they become lines.
   virtual bool on_screen() const = 0;
 };
 
-// Writes each box as one line on stderr ("title: text", line breaks folded).
+// Writes each box as one line "title: text" of the process's diagnostics.
 class StderrMessageBoxes : public MessageBoxes {
  public:
   void Show(const std::string& text, int style, const std::string& title) override;
   bool on_screen() const override { return false; }
 };
 
-// A failure the user must hear of: one line on stderr always, and a box too
-// where there is a display.
+// A failure the user must hear of: one line "zavo: title: text" of the
+// process's diagnostics always, and a box too where there is a display.
 void ReportFailure(MessageBoxes& boxes, const std::string& text, int style,
                    const std::string& title);
-
-// The text of a box folded onto one line: CR and LF become " / ".
-std::string FoldToOneLine(const std::string& text);
 
 }  // namespace zavo

@@ -73,10 +73,9 @@ void AppendLine(std::string& text, std::string_view line) {
 }
 
 Result<void> ReplaceFile(const std::string& path, std::string_view bytes) {
-  auto file = AtomicFile::Create(path);
-  if (!file) return file.error();
-  ZAVO_TRY(file->Write(bytes.data(), bytes.size()));
-  return file->Commit(Durability::Flushed);
+  ZAVO_TRY_ASSIGN(AtomicFile file, AtomicFile::Create(path));
+  ZAVO_TRY(file.Write(bytes.data(), bytes.size()));
+  return file.Commit(Durability::Flushed);
 }
 
 }  // namespace zavo

@@ -38,17 +38,17 @@ struct SettingsFiles {
 SettingsFiles LocateSettings(const std::string& app_folder);
 
 // Where the three settings live: the quality scroll bar, the grayscale check
-// box and the TIFF compression flag. The setters throw Error (InvalidValue)
-// for a value the control refuses, keeping the old value.
+// box and the TIFF compression flag. The setters refuse a value the control
+// refuses with Error (InvalidValue), keeping the old value.
 class SettingsTarget {
  public:
   virtual ~SettingsTarget() = default;
   virtual int16_t JpegQuality() const = 0;  // JPEG_Q_SC, 0..100
-  virtual void SetJpegQuality(int16_t value) = 0;
+  virtual Result<void> SetJpegQuality(int16_t value) = 0;
   virtual int16_t JpegGrayscale() const = 0;  // JPEG_BW, 0, 1 or 2
-  virtual void SetJpegGrayscale(int16_t value) = 0;
+  virtual Result<void> SetJpegGrayscale(int16_t value) = 0;
   virtual int16_t TiffCompressionFlag() const = 0;  // TiffCompression, any value
-  virtual void SetTiffCompressionFlag(int16_t value) = 0;
+  virtual Result<void> SetTiffCompressionFlag(int16_t value) = 0;
 };
 
 // Applies the settings file to `target`. A missing one is first made as a

@@ -1,8 +1,8 @@
 #include "settings/settings_format.h"
 
 #include <algorithm>
-#include <cstdio>
 
+#include "platform/diagnostics.h"
 #include "platform/runtime_text.h"
 
 namespace zavo::settings_format {
@@ -31,13 +31,6 @@ std::string Quote(std::string_view text) {
   return std::string(shown) + (shown.size() < text.size() ? "..." : "");
 }
 
-void Warn(const std::string& message) {
-  // One line per warning, whatever line ends the file's text or path held.
-  std::string line = message;
-  std::replace_if(
-      line.begin(), line.end(), [](char c) { return c == '\r' || c == '\n'; }, ' ');
-  std::fprintf(stderr, "zavo: warning: %s\n", line.c_str());
-  std::fflush(stderr);
-}
+void Warn(const std::string& message) { CurrentDiagnostics().Warning(message); }
 
 }  // namespace zavo::settings_format

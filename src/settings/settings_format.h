@@ -33,7 +33,7 @@ struct SettingKey {
   // Why the target refuses a value, for the warning; empty when it takes any.
   std::string_view refusal;
   int16_t (SettingsTarget::*get)() const;
-  void (SettingsTarget::*set)(int16_t);
+  Result<void> (SettingsTarget::*set)(int16_t);
 };
 
 inline constexpr std::array<SettingKey, 3> kSettingKeys{{
@@ -55,8 +55,8 @@ inline constexpr std::chrono::milliseconds kLockPatience{5000};
 // then "...", so a huge line cannot flood the terminal or a log.
 std::string Quote(std::string_view text);
 
-// One line "zavo: warning: <message>" on stderr (line ends in `message`
-// become blanks): the add-in goes on regardless.
+// One line "zavo: warning: <message>" of the process's diagnostics: the
+// add-in goes on regardless.
 void Warn(const std::string& message);
 
 }  // namespace zavo::settings_format

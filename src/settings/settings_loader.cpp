@@ -82,14 +82,12 @@ std::optional<SettingsSource> ChooseSource(const SettingsFiles& files) {
 
 void ApplyValue(const SettingKey& key, int16_t value, const LinePlace& place,
                 SettingsTarget& target) {
-  try {
-    (target.*key.set)(value);
-  } catch (const Error& error) {
-    if (error.kind() != ErrorKind::InvalidValue) throw;
-    const std::string reason = key.refusal.empty() ? error.message() : std::string(key.refusal);
-    WarnAt(place, std::string(key.name) + " value " + std::to_string(value) + " refused (" +
-                      reason + "); line skipped");
-  }
+  const Result<void> applied = (target.*key.set)(value);
+  if (applied) return;
+  const std::string reason =
+      key.refusal.empty() ? applied.error().message() : std::string(key.refusal);
+  WarnAt(place, std::string(key.name) + " value " + std::to_string(value) + " refused (" + reason +
+                    "); line skipped");
 }
 
 void ApplyKeyLine(std::string_view line, const LinePlace& place, SettingsTarget& target) {

@@ -53,19 +53,25 @@ bool Control::TakesFocus() const {
   }
 }
 
-void ScrollBar::SetValue(int value) {
+Result<void> ScrollBar::SetValue(int value) {
   if (value < min || value > max) {
-    throw Error(ErrorKind::InvalidValue, name() + ": value " + std::to_string(value) + " outside " +
-                                             std::to_string(min) + ".." + std::to_string(max));
+    return Error(ErrorKind::InvalidValue, name() + ": value " + std::to_string(value) +
+                                              " outside " + std::to_string(min) + ".." +
+                                              std::to_string(max));
   }
+  Change(static_cast<int16_t>(value));
+  return {};
+}
+
+void ScrollBar::Change(int16_t value) {
   if (value == value_) return;
-  value_ = static_cast<int16_t>(value);
+  value_ = value;
   if (on_change) on_change();
 }
 
 void ScrollBar::Step(int amount) {
   if (!AcceptsInput()) return;
-  SetValue(std::clamp<int>(value_ + amount, min, max));
+  Change(static_cast<int16_t>(std::clamp<int>(value_ + amount, min, max)));
 }
 
 void ScrollBar::UserArrow(int direction) { Step(direction * small_change); }
@@ -80,7 +86,7 @@ void ScrollBar::UserDrag(int value) {
 void ScrollBar::UserRelease() {
   if (!dragging_) return;
   dragging_ = false;
-  SetValue(drag_value_);
+  Change(drag_value_);
 }
 
 bool ScrollBar::UserKey(Key key) {
@@ -110,12 +116,13 @@ bool ScrollBar::UserKey(Key key) {
   }
 }
 
-void CheckBox::SetValue(int value) {
+Result<void> CheckBox::SetValue(int value) {
   if (value < 0 || value > 2) {
-    throw Error(ErrorKind::InvalidValue,
-                name() + ": value " + std::to_string(value) + " is not 0, 1 or 2");
+    return Error(ErrorKind::InvalidValue,
+                 name() + ": value " + std::to_string(value) + " is not 0, 1 or 2");
   }
   value_ = static_cast<int16_t>(value);
+  return {};
 }
 
 void CheckBox::UserClick() {

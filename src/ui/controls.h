@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/error.h"
+
 namespace zavo::ui {
 
 enum class ControlKind {
@@ -77,8 +79,8 @@ class ScrollBar : public Control {
   std::function<void()> on_change;
 
   int16_t value() const { return value_; }
-  // Throws Error(InvalidValue) outside [min, max]; the value stays.
-  void SetValue(int value);
+  // Error(InvalidValue) outside [min, max]; the value stays.
+  Result<void> SetValue(int value);
   // Sets the creation value without running on_change.
   void InitValue(int16_t value) { value_ = value; }
 
@@ -94,6 +96,8 @@ class ScrollBar : public Control {
 
  private:
   void Step(int amount);
+  // Takes a value within [min, max] and reports a change.
+  void Change(int16_t value);
   int16_t value_ = 0;
   bool dragging_ = false;
   int16_t drag_value_ = 0;
@@ -104,8 +108,8 @@ class CheckBox : public Control {
  public:
   using Control::Control;
   int16_t value() const { return value_; }
-  void SetValue(int value);  // Throws Error(InvalidValue) unless 0, 1 or 2.
-  void UserClick();          // 0 <-> 1; a greyed box becomes 0
+  Result<void> SetValue(int value);  // Error(InvalidValue) unless 0, 1 or 2.
+  void UserClick();                  // 0 <-> 1; a greyed box becomes 0
 
  private:
   int16_t value_ = 0;

@@ -133,11 +133,14 @@ class Form1 : public SettingsTarget {
 
   // --- SettingsTarget ---
   int16_t JpegQuality() const override { return JPEG_Q_SC->value(); }
-  void SetJpegQuality(int16_t value) override { JPEG_Q_SC->SetValue(value); }
+  Result<void> SetJpegQuality(int16_t value) override { return JPEG_Q_SC->SetValue(value); }
   int16_t JpegGrayscale() const override { return JPEG_BW->value(); }
-  void SetJpegGrayscale(int16_t value) override { JPEG_BW->SetValue(value); }
+  Result<void> SetJpegGrayscale(int16_t value) override { return JPEG_BW->SetValue(value); }
   int16_t TiffCompressionFlag() const override { return state_.TiffCompression; }
-  void SetTiffCompressionFlag(int16_t value) override { state_.TiffCompression = value; }
+  Result<void> SetTiffCompressionFlag(int16_t value) override {
+    state_.TiffCompression = value;
+    return {};
+  }
 
  private:
   template <typename T, typename... Args>

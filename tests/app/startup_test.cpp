@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/diagnostics.h"
 #include "support/fakes.h"
 #include "support/test_support.h"
 
@@ -100,9 +101,11 @@ TEST_F(StartupTest, ReadModeGifOnlyTellsItIsNoLongerSupportedAndFails) {
 TEST_F(StartupTest, ReadModeWithoutAFormatFailsWithOneStderrLineAndNoBox) {
   testing::WriteText(folder.File("ZAVO.CNF"), "[EOF]\r\n");  // no settings warning
   for (const char* format : {"/ON=A", "/PNG", "/JP"}) {
-    ::testing::internal::CaptureStderr();
+    RecordingDiagnostics said;
+    const ScopedDiagnostics to(said);
     const StartupOutcome outcome = Start({"/GP", "/R", format, "/FN=B"});
-    EXPECT_EQ(::testing::internal::GetCapturedStderr(), std::string(kNoFormatLine) + "\n");
+    EXPECT_EQ(said.lines,
+              std::vector<std::string>{"zavo: read mode: " + std::string(kNoFormatFailure)});
     EXPECT_EQ(outcome.exit_status, kExitImportFailed);
   }
   EXPECT_TRUE(boxes.shown.empty());
@@ -174,7 +177,7 @@ TEST_F(StartupTest, OnlyAWriteModeWindowStoresTheSettingsWhenItCloses) {
   const std::string settings = "JPGQ , 75\r\n[EOF]\r\n";
   testing::WriteText(folder.File("ZAVO.CNF"), settings);
   imgkit.during_load = [this] {
-    form.JPEG_Q_SC->SetValue(10);
+    ASSERT_TRUE(form.JPEG_Q_SC->SetValue(10));
     form.Unload();
   };
   Start({"/GP", "/R", "/JPG", "/ON=a.jpg", "/FN=b.bmp"});
@@ -184,7 +187,7 @@ TEST_F(StartupTest, OnlyAWriteModeWindowStoresTheSettingsWhenItCloses) {
   ui::Form1 window_form{state, imgkit, boxes};
   Form_Load(window_form, state, window, boxes, imgkit, folder.path().string(),
             {"/GP", "/W", "/JPG", "/ON=a.jpg", "/FN=b.bmp"});
-  window_form.JPEG_Q_SC->SetValue(10);
+  ASSERT_TRUE(window_form.JPEG_Q_SC->SetValue(10));
   window_form.Unload();
   EXPECT_NE(testing::ReadText(folder.File("ZAVO.CNF")).find("JPGQ ,  10 "), std::string::npos);
   EXPECT_TRUE(boxes.shown.empty());

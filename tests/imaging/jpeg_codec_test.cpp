@@ -261,7 +261,7 @@ TEST(JpegDecoder, RefusesTwelveBitAndLosslessFilesAsUnsupported) {
     Result<Image> image = LoadJpegFile(path, nullptr, nullptr);
     ASSERT_FALSE(image.ok());
     EXPECT_EQ(image.error().kind(), ErrorKind::Unsupported);
-    EXPECT_EQ(image.error().message(), "JPEG: " + reason + ": " + path);
+    EXPECT_EQ(image.error().message(), "JPEG: header: " + reason + ": " + path);
   }
 }
 
@@ -351,13 +351,14 @@ TEST(JpegDecoder, RefusesEmptyAndForeignData) {
   Result<Image> empty = DecodeJpeg({}, "empty.jpg", nullptr, nullptr);
   ASSERT_FALSE(empty.ok());
   EXPECT_EQ(empty.error().kind(), ErrorKind::Truncated);
-  EXPECT_EQ(empty.error().message(), "JPEG: Empty input file: empty.jpg");
+  EXPECT_EQ(empty.error().message(), "JPEG: header: Empty input file: empty.jpg");
 
   const std::vector<uint8_t> gif = {'G', 'I', 'F', '8', '9', 'a', 1, 0, 1, 0, 0, 0, 0};
   Result<Image> foreign = DecodeJpeg(gif, "a.gif", nullptr, nullptr);
   ASSERT_FALSE(foreign.ok());
   EXPECT_EQ(foreign.error().kind(), ErrorKind::Malformed);
-  EXPECT_EQ(foreign.error().message(), "JPEG: Not a JPEG file: starts with 0x47 0x49: a.gif");
+  EXPECT_EQ(foreign.error().message(),
+            "JPEG: header: Not a JPEG file: starts with 0x47 0x49: a.gif");
 }
 
 TEST(JpegDecoder, RefusesPicturesBeyondThePixelLimitBeforeAllocating) {
@@ -651,7 +652,7 @@ TEST(JpegEncoder, KeepsTheOldFileWhenLibjpegRefusesThePicture) {
   Result<void> result = SaveJpegFile(path, wide, 75, false, nullptr);
   ASSERT_FALSE(result.ok());
   EXPECT_EQ(result.error().message(),
-            "JPEG: Maximum supported image dimension is 65500 pixels: " + path);
+            "JPEG: write: Maximum supported image dimension is 65500 pixels: " + path);
   ExpectOnlyTheOldFile(temp, path);
 }
 

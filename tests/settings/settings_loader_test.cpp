@@ -19,21 +19,24 @@ using Log = std::vector<std::string>;
 class FakeTarget : public SettingsTarget {
  public:
   int16_t JpegQuality() const override { return quality; }
-  void SetJpegQuality(int16_t value) override {
-    if (value < 0 || value > 100) throw Error(ErrorKind::InvalidValue, "JPEG_Q_SC refused");
+  Result<void> SetJpegQuality(int16_t value) override {
+    if (value < 0 || value > 100) return Error(ErrorKind::InvalidValue, "JPEG_Q_SC refused");
     quality = value;
     log.push_back("JPGQ=" + std::to_string(value));
+    return {};
   }
   int16_t JpegGrayscale() const override { return grayscale; }
-  void SetJpegGrayscale(int16_t value) override {
-    if (value < 0 || value > 2) throw Error(ErrorKind::InvalidValue, "JPEG_BW refused");
+  Result<void> SetJpegGrayscale(int16_t value) override {
+    if (value < 0 || value > 2) return Error(ErrorKind::InvalidValue, "JPEG_BW refused");
     grayscale = value;
     log.push_back("JPGB=" + std::to_string(value));
+    return {};
   }
   int16_t TiffCompressionFlag() const override { return tiff; }
-  void SetTiffCompressionFlag(int16_t value) override {
+  Result<void> SetTiffCompressionFlag(int16_t value) override {
     tiff = value;
     log.push_back("TIFM=" + std::to_string(value));
+    return {};
   }
 
   int16_t quality = 50;  // the values the controls are created with
@@ -188,7 +191,7 @@ TEST(SettingsLoader, WarnsInOneLineWhateverTheValueHolds) {
   std::string warnings;
   EXPECT_EQ(LoadText("TIFM , 9\n99999\r\n[EOF]\r\n", &warnings).log, Log{});
   EXPECT_EQ(std::count(warnings.begin(), warnings.end(), '\n'), 1) << warnings;
-  EXPECT_NE(warnings.find("line 1: TIFM value 9 99999 overflows"), std::string::npos) << warnings;
+  EXPECT_NE(warnings.find("line 1: TIFM value 9 / 99999 overflows"), std::string::npos) << warnings;
 }
 
 TEST(SettingsLoader, KeepsValuesReadBeforeACutOffEnd) {

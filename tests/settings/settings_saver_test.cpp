@@ -21,17 +21,22 @@ class FakeTarget : public SettingsTarget {
  public:
   FakeTarget(int16_t q = 75, int16_t g = 0, int16_t t = 0) : quality(q), grayscale(g), tiff(t) {}
   int16_t JpegQuality() const override { return quality; }
-  void SetJpegQuality(int16_t value) override {
-    if (value < 0 || value > 100) throw Error(ErrorKind::InvalidValue, "JPEG_Q_SC refused");
+  Result<void> SetJpegQuality(int16_t value) override {
+    if (value < 0 || value > 100) return Error(ErrorKind::InvalidValue, "JPEG_Q_SC refused");
     quality = value;
+    return {};
   }
   int16_t JpegGrayscale() const override { return grayscale; }
-  void SetJpegGrayscale(int16_t value) override {
-    if (value < 0 || value > 2) throw Error(ErrorKind::InvalidValue, "JPEG_BW refused");
+  Result<void> SetJpegGrayscale(int16_t value) override {
+    if (value < 0 || value > 2) return Error(ErrorKind::InvalidValue, "JPEG_BW refused");
     grayscale = value;
+    return {};
   }
   int16_t TiffCompressionFlag() const override { return tiff; }
-  void SetTiffCompressionFlag(int16_t value) override { tiff = value; }
+  Result<void> SetTiffCompressionFlag(int16_t value) override {
+    tiff = value;
+    return {};
+  }
 
   int16_t quality;
   int16_t grayscale;

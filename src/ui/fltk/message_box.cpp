@@ -11,13 +11,13 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cstdio>
 #include <cstdlib>
 #include <future>
 #include <memory>
 #include <string>
 #include <thread>
 
+#include "platform/diagnostics.h"
 #include "ui/fltk/view.h"
 #include "ui/fltk/widgets.h"
 
@@ -51,10 +51,9 @@ Display* ConnectWithinLimit() {
   std::thread([connected] { connected->set_value(ConnectToDisplay()); }).detach();
   if (display.wait_for(kDisplayAnswerLimit) == std::future_status::ready) return display.get();
   const char* name = std::getenv("DISPLAY");
-  std::fprintf(stderr,
-               "zavo: warning: the display %s did not answer within %lld seconds; going on "
-               "without a display\n",
-               name != nullptr ? name : "", static_cast<long long>(kDisplayAnswerLimit.count()));
+  CurrentDiagnostics().Warning(
+      "the display " + std::string(name != nullptr ? name : "") + " did not answer within " +
+      std::to_string(kDisplayAnswerLimit.count()) + " seconds; going on without a display");
   return nullptr;
 }
 

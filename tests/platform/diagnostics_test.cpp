@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "platform/message_box.h"
-#include "support/fakes.h"
+#include "support/recording_boxes.h"
 
 namespace zavo {
 namespace {

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "imaging/imgkit.h"
-#include "platform/message_box.h"
+#include "support/recording_boxes.h"
 #include "ui/window_host.h"
 
 namespace zavo::testing {
@@ -40,22 +40,6 @@ class RecordingImgKit : public ImgKit {
  private:
   ImageHandle NextHandle();
   ImageHandle last_handle_ = 0;
-};
-
-struct ShownBox {
-  std::string text;
-  int style;
-  std::string title;
-};
-
-class RecordingMessageBoxes : public MessageBoxes {
- public:
-  std::vector<ShownBox> shown;
-  bool screen = true;
-  void Show(const std::string& text, int style, const std::string& title) override {
-    shown.push_back({text, style, title});
-  }
-  bool on_screen() const override { return screen; }
 };
 
 class FakeWindow : public WindowHost {

@@ -1,0 +1,27 @@
+// Message boxes that remember what they showed instead of showing it.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "platform/message_box.h"
+
+namespace zavo::testing {
+
+struct ShownBox {
+  std::string text;
+  int style;
+  std::string title;
+};
+
+class RecordingMessageBoxes : public MessageBoxes {
+ public:
+  std::vector<ShownBox> shown;
+  bool screen = true;
+  void Show(const std::string& text, int style, const std::string& title) override {
+    shown.push_back({text, style, title});
+  }
+  bool on_screen() const override { return screen; }
+};
+
+}  // namespace zavo::testing

@@ -2,6 +2,8 @@
 
 #include <grp.h>
 #include <pwd.h>
+#include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -58,6 +60,53 @@ std::optional<std::filesystem::path> TestDataDir() {
   if (const char* env = std::getenv("ZAVO_TESTDATA_DIR")) dir = env;
   if (std::filesystem::exists(dir / "expected.tsv")) return dir;
   return std::nullopt;
+}
+
+std::vector<CorpusFile> Corpus(const std::filesystem::path& dir, const std::string& prefix) {
+  std::vector<CorpusFile> files;
+  std::ifstream tsv(dir / "expected.tsv");
+  std::string line;
+  while (std::getline(tsv, line)) {
+    const size_t tab = line.find('\t');
+    const std::string file = line.substr(0, tab);
+    if (tab == std::string::npos || !file.starts_with(prefix)) continue;
+    files.push_back({dir / file, line.substr(tab + 1, line.find('\t', tab + 1) - tab - 1)});
+  }
+  return files;
+}
+
+std::vector<uint8_t> Bytes(const Image& image) {
+  return {image.data(), image.data() + image.size_bytes()};
+}
+
+Image Noise(uint32_t width, uint32_t height, PixelFormat format) {
+  Image image = Image::Create(width, height, format, "test").value();
+  uint32_t state = 12345;
+  for (size_t i = 0; i < image.size_bytes(); ++i) {
+    state = state * 1103515245 + 12345;
+    image.data()[i] = static_cast<uint8_t>(state >> 24);
+  }
+  return image;
+}
+
+size_t EntriesIn(const std::filesystem::path& folder) {
+  return static_cast<size_t>(std::distance(std::filesystem::directory_iterator(folder), {}));
+}
+
+FileSizeLimit::FileSizeLimit(uint64_t bytes) : old_handler_(::signal(SIGXFSZ, SIG_IGN)) {
+  rlimit limit{};
+  ::getrlimit(RLIMIT_FSIZE, &limit);
+  saved_ = limit.rlim_cur;
+  limit.rlim_cur = bytes;
+  ::setrlimit(RLIMIT_FSIZE, &limit);
+}
+
+FileSizeLimit::~FileSizeLimit() {
+  rlimit limit{};
+  ::getrlimit(RLIMIT_FSIZE, &limit);
+  limit.rlim_cur = saved_;
+  ::setrlimit(RLIMIT_FSIZE, &limit);
+  ::signal(SIGXFSZ, old_handler_);
 }
 
 RgbPicture ToRgb(const Image& stored) {

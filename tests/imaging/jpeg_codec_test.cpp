@@ -92,7 +92,6 @@ std::pair<std::string, Warnings> Outcome(const std::string& path, unsigned threa
 // decoded in one piece or in bands.
 TEST(JpegDecoder, TreatsEveryCorpusFileAsItsJudgementSays) {
   ZAVO_REQUIRE_TESTDATA(dir);
-  TempDir temp;
   int decoded = 0;
   for (const testing::CorpusFile& file : testing::Corpus(dir, "jpeg/")) {
     const std::string path = file.path.string();
@@ -107,14 +106,7 @@ TEST(JpegDecoder, TreatsEveryCorpusFileAsItsJudgementSays) {
       EXPECT_EQ(warnings.size(), size_t(std::ranges::count(warned, file.path.filename())));
       // Profiles are applied to these: the colour tests hold them to LittleCMS.
       if (path.ends_with("icc.jpg")) continue;
-      // ImageMagick writes a JPEG's comment into its PPM, which the PPM
-      // reader does not skip; jpegtran drops comments and leaves the pixels be.
-      auto reference = testing::DecodeWithImageMagick(path);
-      if (!reference) {
-        const std::string copy = temp.File("copy.jpg");
-        ASSERT_EQ(testing::RunCommand("jpegtran -copy none -outfile " + copy + " " + path), 0);
-        reference = testing::DecodeWithImageMagick(copy);
-      }
+      const auto reference = testing::DecodeWithImageMagick(path);
       ASSERT_TRUE(reference.has_value());
       EXPECT_EQ(testing::MaxChannelDifference(testing::ToRgb(*image), *reference), 0);
     } else if (file.expected == "decode-or-unsupported" && !image.ok()) {
@@ -285,10 +277,7 @@ TEST(JpegEncoder, RoundTripsColourAndGrayWithTheirDensityAndProgress) {
       EXPECT_EQ(decoded->format(), format);
       EXPECT_EQ(decoded->x_pixels_per_metre, 3780u);
       EXPECT_EQ(decoded->y_pixels_per_metre, 11811u);
-      const auto a = testing::ToRgb(original).rgb, b = testing::ToRgb(*decoded).rgb;
-      double sum = 0;
-      for (size_t i = 0; i < a.size(); ++i) sum += std::pow(a[i] - b[i], 2);
-      EXPECT_GE(10 * std::log10(255.0 * 255.0 * a.size() / std::max(sum, 1e-9)), least_psnr);
+      EXPECT_GE(testing::Psnr(testing::ToRgb(original), testing::ToRgb(*decoded)), least_psnr);
     }
   }
 }

@@ -8,11 +8,12 @@
 #include <unistd.h>
 
 #include <array>
-#include <cctype>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
+#include <limits>
 #include <sstream>
 
 #include "imaging/orientation.h"
@@ -140,53 +141,29 @@ int RunCommand(const std::string& command, std::string* out) {
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-namespace {
-
-// The next header number of a PNM, skipping blanks and "#" comment lines
-// (ImageMagick copies a JPEG's comment into the PPM it writes).
-bool ReadHeaderNumber(std::istringstream& in, uint32_t& number) {
-  while (in) {
-    const int c = in.peek();
-    if (c == '#') {
-      std::string comment;
-      std::getline(in, comment);
-    } else if (std::isspace(c)) {
-      in.get();
-    } else {
-      break;
-    }
-  }
-  return static_cast<bool>(in >> number);
-}
-
-// Parses a binary PPM (P6, maxval 255) as ImageMagick writes it.
-std::optional<RgbPicture> ParsePpm(const std::string& data) {
-  std::istringstream in(data);
-  std::string magic(2, ' ');
-  in.read(magic.data(), 2);
-  uint32_t width = 0, height = 0, maxval = 0;
-  if (magic != "P6" || !ReadHeaderNumber(in, width) || !ReadHeaderNumber(in, height) ||
-      !ReadHeaderNumber(in, maxval) || maxval != 255) {
+// -strip drops the comment ImageMagick would copy from the file into the
+// PPM header, after -auto-orient has used the orientation.
+std::optional<RgbPicture> DecodeWithImageMagick(const std::string& path) {
+  std::string out;
+  if (RunCommand("convert '" + path +
+                     "[0]' -auto-orient -background white -alpha remove -alpha off -depth 8 "
+                     "-strip ppm:- 2>/dev/null",
+                 &out) != 0) {
     return std::nullopt;
   }
-  in.get();
-  RgbPicture picture{width, height, std::vector<uint8_t>(size_t{width} * height * 3)};
+  std::istringstream in(out);
+  std::string magic;
+  RgbPicture picture;
+  unsigned maxval = 0;
+  if (!(in >> magic >> picture.width >> picture.height >> maxval) || magic != "P6" ||
+      maxval != 255 || in.get() == EOF) {
+    return std::nullopt;
+  }
+  picture.rgb.resize(size_t{picture.width} * picture.height * 3);
   in.read(reinterpret_cast<char*>(picture.rgb.data()),
           static_cast<std::streamsize>(picture.rgb.size()));
   if (!in) return std::nullopt;
   return picture;
-}
-
-}  // namespace
-
-std::optional<RgbPicture> DecodeWithImageMagick(const std::string& path) {
-  std::string out;
-  const std::string command =
-      "convert '" + path +
-      "[0]' -auto-orient -background white -alpha remove -alpha off -depth 8 ppm:- "
-      "2>/dev/null";
-  if (RunCommand(command, &out) != 0) return std::nullopt;
-  return ParsePpm(out);
 }
 
 int MaxChannelDifference(const RgbPicture& a, const RgbPicture& b) {
@@ -196,6 +173,14 @@ int MaxChannelDifference(const RgbPicture& a, const RgbPicture& b) {
     worst = std::max(worst, std::abs(int{a.rgb[i]} - int{b.rgb[i]}));
   }
   return worst;
+}
+
+double Psnr(const RgbPicture& a, const RgbPicture& b) {
+  if (a.width != b.width || a.height != b.height || a.rgb.size() != b.rgb.size()) return 0;
+  double sum = 0;
+  for (size_t i = 0; i < a.rgb.size(); ++i) sum += std::pow(a.rgb[i] - b.rgb[i], 2);
+  if (sum == 0) return std::numeric_limits<double>::infinity();
+  return 10 * std::log10(255.0 * 255.0 * double(a.rgb.size()) / sum);
 }
 
 namespace {

@@ -65,17 +65,6 @@ std::vector<uint8_t> CmykPatch(std::array<uint8_t, 4> cmyk, bool adobe_marker) {
                       [adobe_marker](j_compress_ptr c) { c->write_Adobe_marker = adobe_marker; });
 }
 
-// An odd-sized picture with fine detail, as interleaved RGB.
-std::vector<uint8_t> DetailedRgb(int width, int height) {
-  std::vector<uint8_t> rgb(size_t(width) * height * 3);
-  for (size_t i = 0; i < rgb.size(); ++i) {
-    const size_t pixel = i / 3;
-    rgb[i] = static_cast<uint8_t>(pixel % width * (i % 3 + 1) + pixel / width * 2 +
-                                  (pixel * 2654435761u >> 27));
-  }
-  return rgb;
-}
-
 // The pixels or the error message, and the warnings, of a decode in bands.
 std::pair<std::string, Warnings> Outcome(const std::string& path, unsigned threads,
                                          unsigned* bands = nullptr) {
@@ -222,7 +211,8 @@ TEST(JpegDecoder, DecodesATruncatedFileWithAWarningAndProgressToTheLastRow) {
 TEST(JpegDecoder, DecodesTheSamePictureInBandsAsInOnePiece) {
   TempDir temp;
   const std::string path = temp.File("bands.jpg");
-  const std::vector<uint8_t> rgb = DetailedRgb(203, 157);
+  // Odd-sized, so the bands end inside a row of blocks.
+  const std::vector<uint8_t> rgb = Bytes(testing::Noise(203, 157, PixelFormat::Bgr24));
   const std::pair<const char*, void (*)(j_compress_ptr)> layouts[] = {
       {"4:2:0", [](j_compress_ptr) {}},
       {"4:2:2", [](j_compress_ptr c) { c->comp_info[0].v_samp_factor = 1; }},

@@ -509,23 +509,13 @@ TEST(TiffThreads, DecodeTheSamePixelsAsOneThread) {
 
 // --- Encoder ----------------------------------------------------------------
 
-Image Gradient(uint32_t width, uint32_t height, PixelFormat format) {
-  auto image = Image::Create(width, height, format, "test");
-  for (uint32_t y = 0; y < height; ++y) {
-    for (uint32_t x = 0; x < width * BytesPerPixel(format); ++x) {
-      image->row(y)[x] = static_cast<uint8_t>(x * 7 + y * 13 + (x % 3) * 50);
-    }
-  }
-  return std::move(image.value());
-}
-
 // Several strips of 64 KiB, odd widths; a resolution only when there is one.
 TEST(TiffEncoder, RoundTripsBgrAndGrayWithOddWidths) {
   testing::TempDir dir;
   const std::string path = dir.File("out.tif");
   for (PixelFormat format : {PixelFormat::Bgr24, PixelFormat::Gray8}) {
     for (bool packbits : {false, true}) {
-      Image image = Gradient(37, 1500, format);
+      Image image = testing::Noise(37, 1500, format);
       image.x_pixels_per_metre = packbits ? 3780 : 0;
       image.y_pixels_per_metre = packbits ? 2835 : 0;
       ASSERT_TRUE(SaveTiffFile(path, image, packbits, nullptr));
@@ -572,7 +562,7 @@ TEST(TiffEncoder, KeepsTheOldFileAndNoScratchWhenWritingFails) {
   Result<void> saved;
   {
     testing::FileSizeLimit limit(20000);
-    saved = SaveTiffFile(path, Gradient(200, 200, PixelFormat::Bgr24), false, nullptr);
+    saved = SaveTiffFile(path, testing::Noise(200, 200, PixelFormat::Bgr24), false, nullptr);
   }
   testing::ExpectFailure(saved, ErrorKind::Io, "", ": " + path);
   testing::ExpectFailure(SaveTiffFile(path, Image(), false, nullptr), ErrorKind::InvalidValue, "",

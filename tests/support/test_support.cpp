@@ -83,9 +83,11 @@ std::vector<uint8_t> Bytes(const Image& image) {
 Image Noise(uint32_t width, uint32_t height, PixelFormat format) {
   Image image = Image::Create(width, height, format, "test").value();
   uint32_t state = 12345;
-  for (size_t i = 0; i < image.size_bytes(); ++i) {
-    state = state * 1103515245 + 12345;
-    image.data()[i] = static_cast<uint8_t>(state >> 24);
+  for (uint32_t y = 0; y < height; ++y) {
+    for (size_t x = 0; x < size_t{width} * BytesPerPixel(format); ++x) {
+      state = state * 1103515245 + 12345;
+      image.row(y)[x] = static_cast<uint8_t>(state >> 24);
+    }
   }
   return image;
 }

@@ -63,7 +63,8 @@ std::vector<CorpusFile> Corpus(const std::filesystem::path& dir, const std::stri
 // The pixel bytes of an image, to compare whole pictures.
 std::vector<uint8_t> Bytes(const Image& image);
 
-// A picture no codec finds easy, the same each time for the same size.
+// A picture no codec finds easy, the same each time for the same size; the
+// rows' padding stays zero, as a decoder leaves it.
 Image Noise(uint32_t width, uint32_t height, PixelFormat format);
 
 // The entries of a folder: a failed write must leave no scratch file behind.

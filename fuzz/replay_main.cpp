@@ -9,27 +9,19 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size);
 
-namespace {
-
-void Replay(const std::filesystem::path& file) {
-  std::ifstream in(file, std::ios::binary);
-  const std::vector<uint8_t> bytes{std::istreambuf_iterator<char>(in),
-                                   std::istreambuf_iterator<char>()};
-  LLVMFuzzerTestOneInput(bytes.data(), bytes.size());
-}
-
-}  // namespace
-
 int main(int argc, char** argv) {
   int replayed = 0;
+  const auto replay = [&replayed](const std::filesystem::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    const std::vector<uint8_t> bytes{std::istreambuf_iterator<char>(in), {}};
+    LLVMFuzzerTestOneInput(bytes.data(), bytes.size());
+    ++replayed;
+  };
   for (int i = 1; i < argc; ++i) {
-    const std::filesystem::path path = argv[i];
-    if (std::filesystem::is_directory(path)) {
-      for (const auto& entry : std::filesystem::recursive_directory_iterator(path)) {
-        if (entry.is_regular_file()) Replay(entry.path()), ++replayed;
-      }
-    } else {
-      Replay(path), ++replayed;
+    if (!std::filesystem::is_directory(argv[i])) replay(argv[i]);
+    if (!std::filesystem::is_directory(argv[i])) continue;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(argv[i])) {
+      if (entry.is_regular_file()) replay(entry.path());
     }
   }
   std::printf("replayed %d inputs\n", replayed);

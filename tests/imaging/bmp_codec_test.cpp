@@ -1,16 +1,9 @@
 #include "imaging/bmp_codec.h"
 
-#include <gtest/gtest.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <array>
-#include <filesystem>
-#include <fstream>
 #include <map>
 #include <optional>
-#include <sstream>
-#include <vector>
 
 #include "support/test_support.h"
 
@@ -93,37 +86,6 @@ std::vector<uint32_t> Pixels(const Image& image) {
   return out;
 }
 
-void ExpectError(const Result<Image>& result, ErrorKind kind, const std::string& words) {
-  ASSERT_FALSE(result.ok());
-  EXPECT_EQ(result.error().kind(), kind) << result.error().message();
-  EXPECT_NE(result.error().message().find(words), std::string::npos) << result.error().message();
-  EXPECT_EQ(result.error().message().rfind("BMP: ", 0), 0u) << result.error().message();
-}
-
-// ---------------------------------------------------------------------------
-// The shared test images
-
-std::map<std::string, std::string> ExpectedOutcomes(const fs::path& dir) {
-  std::map<std::string, std::string> expected;
-  std::ifstream in(dir / "expected.tsv");
-  std::string line;
-  while (std::getline(in, line)) {
-    std::istringstream fields(line);
-    std::string file, outcome;
-    if (std::getline(fields, file, '\t') && std::getline(fields, outcome, '\t')) {
-      expected[file] = outcome;
-    }
-  }
-  return expected;
-}
-
-std::vector<fs::path> BmpFiles(const fs::path& dir) {
-  std::vector<fs::path> files;
-  for (const auto& entry : fs::directory_iterator(dir)) files.push_back(entry.path());
-  std::sort(files.begin(), files.end());
-  return files;
-}
-
 // Renderings the suite shares between files; every other file is drawn in
 // reference/<its name>.png, when the suite has a rendering of it at all.
 // Skipped run-length pixels count as transparent, so the transparent
@@ -155,133 +117,148 @@ std::optional<fs::path> Reference(const fs::path& dir, const fs::path& file) {
   return fs::exists(own) ? std::optional(own) : std::nullopt;
 }
 
-// The good files without a rendering (the libjpeg-turbo and Pillow samples)
-// are compared with what ImageMagick makes of them. Exact, except that
-// ImageMagick truncates where it lays alpha over white (pil_rgb32bf-rgba) and
-// we round: 1 level apart.
-TEST(BmpSuite, GoodFilesMatchTheirRenderings) {
+// Each file as expected.tsv judges it. Good files match their renderings
+// exactly, except that ImageMagick truncates where it lays alpha over white
+// (pil_rgb32bf-rgba) and we round. Where the suite renders a questionable
+// file we match it within 1 level: its renderings truncate channels wider
+// than 8 bits where we round; one without a rendering may be refused
+// (rgb24prof2 swaps red and green and relies on its profile, which is
+// ignored). `reject` files fail; any failure names the file.
+TEST(BmpSuite, TreatsEveryFileAsItsJudgementSays) {
   ZAVO_REQUIRE_TESTDATA(dir);
-  for (const fs::path& path : BmpFiles(dir / "bmp/good")) {
-    SCOPED_TRACE(path.filename().string());
+  int decoded = 0;
+  for (const testing::CorpusFile& file : testing::Corpus(dir, "bmp/")) {
+    const fs::path& path = file.path;
+    SCOPED_TRACE(path.string());
     Warnings warnings;
     const auto image = LoadBmpFile(path.string(), &warnings, nullptr);
-    ASSERT_TRUE(image.ok()) << image.error().message();
-    EXPECT_TRUE(warnings.empty());
-    const auto expected = DecodeWithImageMagick(Reference(dir, path).value_or(path).string());
-    ASSERT_TRUE(expected.has_value());
-    const int tolerance = path.filename() == "pil_rgb32bf-rgba.bmp" ? 1 : 0;
-    EXPECT_LE(MaxChannelDifference(ToRgb(image.value()), *expected), tolerance);
-  }
-}
-
-// Where the suite renders a questionable file, we decode it and match within
-// 1 level: its renderings truncate channels wider than 8 bits (rgb32-111110,
-// rgb32-7187, rgba32-61754, rgba32-81284) where we round. rgb24prof2 has no
-// rendering of its own: it swaps red and green and relies on its colour
-// profile to swap them back, and profiles are ignored.
-TEST(BmpSuite, QuestionableFilesDecodeOrSayWhy) {
-  ZAVO_REQUIRE_TESTDATA(dir);
-  for (const fs::path& path : BmpFiles(dir / "bmp/questionable")) {
-    SCOPED_TRACE(path.filename().string());
-    const auto image = LoadBmpFile(path.string(), nullptr, nullptr);
+    const bool good = file.expected == "decode";
     const auto reference = Reference(dir, path);
     if (!image.ok()) {
-      EXPECT_NE(image.error().message().find(path.string()), std::string::npos);
-      EXPECT_FALSE(reference.has_value()) << image.error().message();
-    } else if (reference) {
-      const auto expected = DecodeWithImageMagick(reference->string());
-      ASSERT_TRUE(expected.has_value());
-      EXPECT_LE(MaxChannelDifference(ToRgb(image.value()), *expected), 1);
+      testing::ExpectFailure(image, image.error().kind(), "BMP: ", path.string());
+      EXPECT_FALSE(good || (reference && path.parent_path().filename() == "questionable"));
+      continue;
     }
+    EXPECT_NE(file.expected, "reject");
+    if (!good && !reference) continue;
+    ++decoded;
+    EXPECT_TRUE(!good || warnings.empty());
+    const auto expected = DecodeWithImageMagick(reference.value_or(path).string());
+    ASSERT_TRUE(expected.has_value());
+    const int tolerance = !good || path.filename() == "pil_rgb32bf-rgba.bmp" ? 1 : 0;
+    EXPECT_LE(MaxChannelDifference(ToRgb(image.value()), *expected), tolerance);
   }
-}
-
-// `reject` files must fail with a message naming the file; `either` files may
-// do anything but crash or overrun (the ASan build checks that).
-TEST(BmpSuite, BadFilesAreRefusedUnlessEitherOutcomeIsAllowed) {
-  ZAVO_REQUIRE_TESTDATA(dir);
-  const auto expected = ExpectedOutcomes(dir);
-  for (const fs::path& path : BmpFiles(dir / "bmp/bad")) {
-    const std::string key = "bmp/bad/" + path.filename().string();
-    SCOPED_TRACE(key);
-    ASSERT_EQ(expected.count(key), 1u);
-    const auto image = LoadBmpFile(path.string(), nullptr, nullptr);
-    if (expected.at(key) == "reject") {
-      ASSERT_FALSE(image.ok());
-    }
-    if (!image.ok()) {
-      EXPECT_NE(image.error().message().find(path.string()), std::string::npos);
-    }
-  }
+  EXPECT_GE(decoded, 35 + 30);
 }
 
 // ---------------------------------------------------------------------------
-// Header versions and pixel formats
+// Hand-made files
 
-TEST(BmpReader, ReadsOs2CoreHeaderWithThreeBytePaletteEntries) {
-  // clang-format off
-  const std::vector<uint8_t> file = {
-      'B', 'M', 36, 0, 0, 0, 0, 0, 0, 0, 32, 0, 0, 0,  // file header: 36 bytes, pixels at 32
-      12, 0, 0, 0, 2, 0, 1, 0, 1, 0, 1, 0,             // 12-byte header: 2 x 1, 1 plane, 1 bit
-      0x00, 0x00, 0xFF, 0xFF, 0x00, 0x00,              // palette (BGR): red, blue
-      0x40, 0, 0, 0,                                   // indices 0, 1 from the top bit; padding
-  };
-  // clang-format on
-  const auto image = Decode(file);
-  ASSERT_TRUE(image.ok()) << image.error().message();
-  EXPECT_EQ(Pixels(image.value()), (std::vector<uint32_t>{0xFF0000, 0x0000FF}));
-}
+// clang-format off
+const std::vector<uint8_t> kOs2Core = {
+    'B', 'M', 36, 0, 0, 0, 0, 0, 0, 0, 32, 0, 0, 0,  // file header: 36 bytes, pixels at 32
+    12, 0, 0, 0, 2, 0, 1, 0, 1, 0, 1, 0,             // 12-byte header: 2 x 1, 1 plane, 1 bit
+    0x00, 0x00, 0xFF, 0xFF, 0x00, 0x00,              // palette (BGR): red, blue
+    0x40, 0, 0, 0,                                   // indices 0, 1 from the top bit; padding
+};
+// clang-format on
 
-TEST(BmpReader, LaysV5AlphaOverWhite) {
+const std::vector<uint8_t> kRlePalette = Palette({0x000000, 0xFF0000, 0x00FF00});
+
+Info V5Alpha() {
   Info info{.header_size = 124, .width = 3, .bits = 32, .compression = 3};
   info.masks = {0x00FF0000, 0x0000FF00, 0x000000FF, 0xFF000000};
-  const auto image = Decode(MakeBmp(info, {},
-                                    {
-                                        0x00, 0x00, 0xFF, 0xFF,  // opaque red
-                                        0x00, 0x00, 0x00, 0x80,  // half-transparent black
-                                        0x00, 0xFF, 0x00, 0x00,  // transparent green
-                                    }));
-  ASSERT_TRUE(image.ok()) << image.error().message();
-  EXPECT_EQ(Pixels(image.value()), (std::vector<uint32_t>{0xFF0000, 0x7F7F7F, 0xFFFFFF}));
+  return info;
 }
 
-TEST(BmpReader, ScalesBitfieldsOfOddWidthsToFullRange) {
-  // 16 bits: red 2 bits, green 3 bits, blue 1 bit (masks after the 40-byte header).
-  Info info{.width = 3, .bits = 16, .compression = 3};
-  auto image = Decode(
-      MakeBmp(info, Palette({0xC000, 0x3800, 0x0400}), {0x00, 0xFC, 0x00, 0x40, 0x00, 0x10, 0, 0}));
-  ASSERT_TRUE(image.ok()) << image.error().message();
-  // all set -> white; red 1 of 3 -> 85; green 2 of 7 -> 72.9 rounds to 73
-  EXPECT_EQ(Pixels(image.value()), (std::vector<uint32_t>{0xFFFFFF, 0x550000, 0x004900}));
-
-  // 32 bits, BI_ALPHABITFIELDS: 10-bit colours, 2-bit alpha, four masks.
-  info = {.width = 1, .bits = 32, .compression = 6};
-  image = Decode(MakeBmp(info, Palette({0x3FF00000, 0x000FFC00, 0x000003FF, 0xC0000000}),
-                         {0x00, 0x00, 0x00, 0xE0}));  // alpha 3 (opaque), red 512 of 1023
-  ASSERT_TRUE(image.ok()) << image.error().message();
-  EXPECT_EQ(Pixels(image.value()), std::vector<uint32_t>{0x800000});
-}
-
-TEST(BmpReader, DefaultMasksIgnoreTheUnusedBits) {
-  // 16 bits default to 5-5-5 with the top bit unused; 32 bits to 8-8-8 with
-  // the fourth byte unused, as Windows reads them.
-  auto image = Decode(MakeBmp({.width = 2, .bits = 16}, {}, {0xFF, 0xFF, 0x00, 0xFC}));
-  ASSERT_TRUE(image.ok()) << image.error().message();
-  EXPECT_EQ(Pixels(image.value()), (std::vector<uint32_t>{0xFFFFFF, 0xFF0000}));
-  image = Decode(
-      MakeBmp({.width = 2, .bits = 32}, {}, {0x10, 0x20, 0x30, 0x00, 0x10, 0x20, 0x30, 0x80}));
-  ASSERT_TRUE(image.ok()) << image.error().message();
-  EXPECT_EQ(Pixels(image.value()), (std::vector<uint32_t>{0x302010, 0x302010}));
-}
-
-TEST(BmpReader, ReadsNegativeHeightAsTopDown) {
-  const auto image = Decode(MakeBmp({.height = -2}, {},
-                                    {
-                                        0xFF, 0, 0, 0,  // first row: blue
-                                        0, 0, 0xFF, 0,  // second row: red
-                                    }));
-  ASSERT_TRUE(image.ok()) << image.error().message();
-  EXPECT_EQ(Pixels(image.value()), (std::vector<uint32_t>{0x0000FF, 0xFF0000}));
+// Every pixel layout, top row first. Run-length data may skip pixels, which
+// count as transparent: white, like alpha.
+TEST(BmpReader, DecodesEveryPixelLayout) {
+  constexpr uint32_t W = 0xFFFFFF, R = 0xFF0000, G = 0x00FF00, B = 0x0000FF, K = 0, M = 0x808080;
+  const auto gray = Palette({0x000000, 0xFFFFFF, 0x808080});
+  struct Case {
+    std::string what;
+    std::vector<uint8_t> file;
+    std::vector<uint32_t> pixels;
+    PixelFormat format = PixelFormat::Bgr24;
+  };
+  const Case cases[] = {
+      {"OS/2 core header, three-byte palette entries", kOs2Core, {R, B}},
+      {"V5 alpha over white: opaque red, half black, clear green",
+       MakeBmp(V5Alpha(), {}, {0, 0, 0xFF, 0xFF, 0, 0, 0, 0x80, 0, 0xFF, 0, 0}),
+       {R, 0x7F7F7F, W}},
+      // red 2 bits, green 3, blue 1: red 1 of 3 is 85, green 2 of 7 is 72.9, rounded
+      {"16-bit bitfields of odd widths",
+       MakeBmp({.width = 3, .bits = 16, .compression = 3}, Palette({0xC000, 0x3800, 0x0400}),
+               {0x00, 0xFC, 0x00, 0x40, 0x00, 0x10, 0, 0}),
+       {W, 0x550000, 0x004900}},
+      {"alpha bitfields: 10-bit colours, alpha 3 of 3, red 512 of 1023",
+       MakeBmp({.bits = 32, .compression = 6},
+               Palette({0x3FF00000, 0x000FFC00, 0x000003FF, 0xC0000000}), {0, 0, 0, 0xE0}),
+       {0x800000}},
+      // As Windows reads them: 5-5-5 with the top bit unused, 8-8-8 with the fourth byte.
+      {"16-bit default masks",
+       MakeBmp({.width = 2, .bits = 16}, {}, {0xFF, 0xFF, 0x00, 0xFC}),
+       {W, R}},
+      {"32-bit default masks",
+       MakeBmp({.width = 2, .bits = 32}, {}, {0x10, 0x20, 0x30, 0, 0x10, 0x20, 0x30, 0x80}),
+       {0x302010, 0x302010}},
+      {"negative height: top-down",
+       MakeBmp({.height = -2}, {}, {0xFF, 0, 0, 0, 0, 0, 0xFF, 0}),
+       {B, R}},
+      {"gray palette, the red entry unused",
+       MakeBmp({.bits = 8, .colours_used = 2}, Palette({0x808080, 0xFF0000}), {0, 0, 0, 0}),
+       {M},
+       PixelFormat::Gray8},
+      {"gray palette, the red entry used",
+       MakeBmp({.bits = 8, .colours_used = 2}, Palette({0x808080, 0xFF0000}), {1, 0, 0, 0}),
+       {R}},
+      {"short palette",
+       MakeBmp({.width = 2, .bits = 4, .colours_used = 2}, Palette({0, 0xFF}), {0x10, 0, 0, 0}),
+       {B, K}},
+      {"RLE8 runs, a delta, an absolute run padded to even",
+       MakeBmp({.width = 4, .height = 3, .bits = 8, .compression = 1}, kRlePalette,
+               {
+                   0x02, 0x01,                    // bottom row: two of colour 1
+                   0x00, 0x02, 0x01, 0x01,        // delta: one right, one up, to (3, 1)
+                   0x01, 0x02,                    // one of colour 2
+                   0x00, 0x00,                    // end of line: to (0, 2)
+                   0x00, 0x03, 0x02, 0x01, 0x02,  // absolute run of 3: 2, 1, 2 ...
+                   0x00,                          // ... padded to an even length
+                   0x00, 0x01,                    // end of bitmap
+               }),
+       {G, R, G, W, W, W, W, G, R, R, W, W}},
+      {"RLE4 ending without its end mark",
+       MakeBmp({.width = 3, .height = 3, .bits = 4, .compression = 2}, gray,
+               {
+                   0x03, 0x12,              // run of 3 alternating nibbles: 1, 2, 1
+                   0x00, 0x00,              // end of line
+                   0x00, 0x03, 0x21, 0x20,  // absolute run of 3 nibbles: 2, 1, 2
+               }),
+       {W, W, W, M, W, M, W, M, W},
+       PixelFormat::Gray8},
+      {"RLE runs past the row's end dropped, not wrapped",
+       MakeBmp({.width = 2, .height = 2, .bits = 8, .compression = 1}, kRlePalette,
+               {
+                   0xFF, 0x01,              // 255 pixels into a row of 2
+                   0x00, 0x02, 0xFF, 0x00,  // delta far right
+                   0x00, 0x00, 0x01, 0x02,  // next row: one of colour 2
+                   0x00, 0x02, 0x00, 0xFF,  // delta far above the picture
+                   0x01, 0x01,              // never drawn
+               }),
+       {G, W, R, R}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Warnings warnings;
+    const auto image = Decode(c.file, &warnings);
+    ASSERT_TRUE(image.ok()) << image.error().message();
+    EXPECT_EQ(image.value().format(), c.format);
+    EXPECT_EQ(Pixels(image.value()), c.pixels);
+    const bool cut = c.what.starts_with("RLE4");
+    EXPECT_EQ(warnings.size(), cut ? 1u : 0u);
+    EXPECT_TRUE(!cut || warnings.at(0).find("ends early") != std::string::npos);
+  }
 }
 
 TEST(BmpReader, CopiesResolutionAndZeroesNegativeValues) {
@@ -291,149 +268,71 @@ TEST(BmpReader, CopiesResolutionAndZeroesNegativeValues) {
   EXPECT_EQ(image.value().y_pixels_per_metre, 0u);
 }
 
-// ---------------------------------------------------------------------------
-// Palettes
-
-TEST(BmpReader, ReturnsGrayOnlyWhenEveryUsedEntryIsGray) {
-  const auto palette = Palette({0x808080, 0xFF0000});  // gray, red
-  auto image = Decode(MakeBmp({.bits = 8, .colours_used = 2}, palette, {0, 0, 0, 0}));
-  ASSERT_TRUE(image.ok()) << image.error().message();
-  EXPECT_EQ(image.value().format(), PixelFormat::Gray8);  // the red entry is never used
-  EXPECT_EQ(image.value().data()[0], 0x80);
-  image = Decode(MakeBmp({.bits = 8, .colours_used = 2}, palette, {1, 0, 0, 0}));
-  ASSERT_TRUE(image.ok()) << image.error().message();
-  EXPECT_EQ(image.value().format(), PixelFormat::Bgr24);
-  EXPECT_EQ(Pixels(image.value()), std::vector<uint32_t>{0xFF0000});
-}
-
-TEST(BmpReader, AcceptsShortPaletteButRefusesIndicesBeyondIt) {
-  const auto palette = Palette({0x000000, 0x0000FF});  // 2 entries for 4-bit pixels
-  auto image =
-      Decode(MakeBmp({.width = 2, .bits = 4, .colours_used = 2}, palette, {0x10, 0, 0, 0}));
-  ASSERT_TRUE(image.ok()) << image.error().message();
-  EXPECT_EQ(Pixels(image.value()), (std::vector<uint32_t>{0x0000FF, 0x000000}));
-  image = Decode(MakeBmp({.width = 2, .bits = 4, .colours_used = 2}, palette, {0x12, 0, 0, 0}));
-  ExpectError(image, ErrorKind::Malformed, "palette entry 2 but the palette has 2 entries");
-}
-
-// ---------------------------------------------------------------------------
-// Run-length data. Skipped pixels count as transparent: white, like alpha.
-
-const std::vector<uint8_t> kRlePalette = Palette({0x000000, 0xFF0000, 0x00FF00});
-
-TEST(BmpReader, DecodesRle8RunsDeltasAndAbsoluteRuns) {
-  const std::vector<uint8_t> rle = {
-      0x02, 0x01,                    // bottom row: two of colour 1
-      0x00, 0x02, 0x01, 0x01,        // delta: one right, one up, to (3, 1)
-      0x01, 0x02,                    // one of colour 2
-      0x00, 0x00,                    // end of line: to (0, 2)
-      0x00, 0x03, 0x02, 0x01, 0x02,  // absolute run of 3: 2, 1, 2 ...
-      0x00,                          // ... padded to an even length
-      0x00, 0x01,                    // end of bitmap
+// The file header's size field is unreliable (OS/2 writers put the headers'
+// size there, others 0); one beyond the file or inside the pixels is refused.
+TEST(BmpReader, JudgesTheFileSizeField) {
+  const std::pair<int, std::string> cases[] = {
+      {0, ""},    // the file's size: 2 bytes more than the pixels
+      {-2, ""},   // where the pixels end: what follows is not the picture's
+      {-60, ""},  // 0
+      {-6, ""},   // the headers' size
+      {+1, "cut short"}, {-4, "4 bytes after the end"},
   };
-  const auto image =
-      Decode(MakeBmp({.width = 4, .height = 3, .bits = 8, .compression = 1}, kRlePalette, rle));
-  ASSERT_TRUE(image.ok()) << image.error().message();
-  constexpr uint32_t W = 0xFFFFFF, R = 0xFF0000, G = 0x00FF00;
-  EXPECT_EQ(Pixels(image.value()), (std::vector<uint32_t>{G, R, G, W,  //
-                                                          W, W, W, G,  //
-                                                          R, R, W, W}));
-}
-
-TEST(BmpReader, DecodesRle4AndWarnsWhenTheDataEndsEarly) {
-  const auto gray = Palette({0x000000, 0xFFFFFF, 0x808080});
-  const std::vector<uint8_t> rle = {
-      0x03, 0x12,              // run of 3 alternating nibbles: 1, 2, 1
-      0x00, 0x00,              // end of line
-      0x00, 0x03, 0x21, 0x20,  // absolute run of 3 nibbles: 2, 1, 2
-  };                           // no end-of-bitmap mark: the data simply stops
-  Warnings warnings;
-  const auto image =
-      Decode(MakeBmp({.width = 3, .height = 3, .bits = 4, .compression = 2}, gray, rle), &warnings);
-  ASSERT_TRUE(image.ok()) << image.error().message();
-  EXPECT_EQ(image.value().format(), PixelFormat::Gray8);
-  EXPECT_EQ(Pixels(image.value()), (std::vector<uint32_t>{0xFFFFFF, 0xFFFFFF, 0xFFFFFF,  //
-                                                          0x808080, 0xFFFFFF, 0x808080,  //
-                                                          0xFFFFFF, 0x808080, 0xFFFFFF}));
-  ASSERT_EQ(warnings.size(), 1u);
-  EXPECT_NE(warnings[0].find("ends early"), std::string::npos);
-}
-
-TEST(BmpReader, DropsRunsPastTheRowEndInsteadOfWrapping) {
-  const std::vector<uint8_t> rle = {
-      0xFF, 0x01,              // 255 pixels into a row of 2
-      0x00, 0x02, 0xFF, 0x00,  // delta far right
-      0x00, 0x00, 0x01, 0x02,  // next row: one of colour 2
-      0x00, 0x02, 0x00, 0xFF,  // delta far above the picture
-      0x01, 0x01,              // never drawn
-  };
-  const auto image =
-      Decode(MakeBmp({.width = 2, .height = 2, .bits = 8, .compression = 1}, kRlePalette, rle));
-  ASSERT_TRUE(image.ok()) << image.error().message();
-  EXPECT_EQ(Pixels(image.value()), (std::vector<uint32_t>{0x00FF00, 0xFFFFFF,  //
-                                                          0xFF0000, 0xFF0000}));
-}
-
-TEST(BmpReader, SurvivesEveryCutOfARunLengthFile) {
-  auto file = MakeBmp({.width = 4, .height = 3, .bits = 8, .compression = 1}, kRlePalette,
-                      {0x02, 0x01, 0x00, 0x02, 0x01, 0x01, 0x00, 0x03, 0x02, 0x01, 0x02, 0x00});
-  std::fill(file.begin() + 2, file.begin() + 6, 0);  // no file size, so cuts are not caught early
-  for (size_t size = 0; size < file.size(); ++size) {
-    const std::vector<uint8_t> cut(file.begin(), file.begin() + static_cast<ptrdiff_t>(size));
-    const auto image = Decode(cut);
-    if (!image.ok()) {
-      EXPECT_FALSE(image.error().message().empty());
+  for (const auto& [change, words] : cases) {
+    SCOPED_TRACE(change);
+    auto file = MakeBmp({}, {}, {0, 0, 0, 0, 9, 9});  // 60 bytes
+    file[2] = static_cast<uint8_t>(60 + change);
+    const auto image = Decode(file);
+    if (words.empty()) {
+      EXPECT_TRUE(image.ok()) << image.error().message();
+    } else {
+      testing::ExpectFailure(image, change > 0 ? ErrorKind::Truncated : ErrorKind::Malformed,
+                             "BMP: ", words);
     }
   }
 }
 
-// ---------------------------------------------------------------------------
-// Refusals: each names the format, the defect and the file
-
-TEST(BmpReader, RefusesEmbeddedJpegPngAndOtherVariantsItDoesNotRead) {
-  ExpectError(Decode(MakeBmp({.header_size = 124, .bits = 0, .compression = 4}, {}, {0xFF, 0xD8})),
-              ErrorKind::Unsupported, "embedded JPEG");
-  ExpectError(Decode(MakeBmp({.header_size = 124, .bits = 0, .compression = 5}, {}, {0x89, 'P'})),
-              ErrorKind::Unsupported, "embedded PNG");
-  ExpectError(Decode(MakeBmp({.bits = 64}, {}, std::vector<uint8_t>(8))), ErrorKind::Unsupported,
-              "64 bits per pixel");
-  // In a 64-byte OS/2 header, codes 3 and 4 mean Huffman 1D and RLE24.
-  ExpectError(Decode(MakeBmp({.header_size = 64, .bits = 1, .compression = 3}, {}, {0, 0, 0, 0})),
-              ErrorKind::Unsupported, "Huffman");
-  ExpectError(Decode(MakeBmp({.header_size = 64, .compression = 4}, {}, {0, 0, 0, 0})),
-              ErrorKind::Unsupported, "RLE24");
+// Each refusal names the format, the defect and the file.
+TEST(BmpReader, RefusesWhatItCannotOrMustNotDecode) {
   auto array = MakeBmp({}, {}, {0, 0, 0, 0});
   array[1] = 'A';  // an OS/2 bitmap array
-  ExpectError(Decode(array), ErrorKind::Unsupported, "bitmap array");
-}
-
-TEST(BmpReader, RefusesHugeDimensionsBeforeAllocating) {
-  const auto image = Decode(MakeBmp({.width = 70000, .height = 70000}, {}, {}));
-  ASSERT_FALSE(image.ok());
-  EXPECT_EQ(image.error().kind(), ErrorKind::TooLarge);
-  EXPECT_EQ(image.error().message(),
-            "BMP: header claims 70000 x 70000 pixels (limit 1048576 per side, 268435456 in all): "
-            "t.bmp");
-  // Within the limits, but the file holds none of the 805 MB the header implies.
-  ExpectError(Decode(MakeBmp({.width = 16384, .height = 16384}, {}, {})), ErrorKind::Truncated,
-              "pixel data needs 805306368 bytes but the file has 0");
-}
-
-TEST(BmpReader, RefusesInt32MinHeight) {
-  ExpectError(Decode(MakeBmp({.height = INT32_MIN}, {}, {0, 0, 0, 0})), ErrorKind::Malformed,
-              "height -2147483648");
-}
-
-TEST(BmpReader, RefusesHeaderClaimingMoreBytesThanTheFileHas) {
-  ExpectError(Decode(MakeBmp({.width = 4, .height = 4}, {}, std::vector<uint8_t>(12))),
-              ErrorKind::Truncated, "pixel data needs 48 bytes but the file has 12");
-  auto file = MakeBmp({}, {}, {0, 0, 0, 0});
-  file[2] += 1;  // the file header says one byte more than there is
-  ExpectError(Decode(file), ErrorKind::Truncated, "cut short");
-}
-
-TEST(BmpReader, RefusesBrokenHeaderFields) {
-  const std::pair<const char*, Info> cases[] = {
+  auto inside = MakeBmp({}, {}, {0, 0, 0, 0});
+  inside[10] = 20;  // pixel data offset inside the headers
+  const std::vector<uint8_t> masks_after = std::vector<uint8_t>(12);
+  struct Case {
+    std::string words;
+    std::vector<uint8_t> file;
+    ErrorKind kind = ErrorKind::Malformed;
+  };
+  std::vector<Case> cases = {
+      {"embedded JPEG",
+       MakeBmp({.header_size = 124, .bits = 0, .compression = 4}, {}, {0xFF, 0xD8}),
+       ErrorKind::Unsupported},
+      {"embedded PNG", MakeBmp({.header_size = 124, .bits = 0, .compression = 5}, {}, {0x89, 'P'}),
+       ErrorKind::Unsupported},
+      {"64 bits per pixel", MakeBmp({.bits = 64}, {}, std::vector<uint8_t>(8)),
+       ErrorKind::Unsupported},
+      // In a 64-byte OS/2 header, codes 3 and 4 mean Huffman 1D and RLE24.
+      {"Huffman", MakeBmp({.header_size = 64, .bits = 1, .compression = 3}, {}, {0, 0, 0, 0}),
+       ErrorKind::Unsupported},
+      {"RLE24", MakeBmp({.header_size = 64, .compression = 4}, {}, {0, 0, 0, 0}),
+       ErrorKind::Unsupported},
+      {"bitmap array", array, ErrorKind::Unsupported},
+      {"header claims 70000 x 70000 pixels (limit 1048576 per side, 268435456 in all): t.bmp",
+       MakeBmp({.width = 70000, .height = 70000}, {}, {}), ErrorKind::TooLarge},
+      // Within the limits, but the file holds none of the 805 MB the header implies.
+      {"pixel data needs 805306368 bytes but the file has 0",
+       MakeBmp({.width = 16384, .height = 16384}, {}, {}), ErrorKind::Truncated},
+      {"pixel data needs 48 bytes but the file has 12",
+       MakeBmp({.width = 4, .height = 4}, {}, std::vector<uint8_t>(12)), ErrorKind::Truncated},
+      {"height -2147483648", MakeBmp({.height = INT32_MIN}, {}, {0, 0, 0, 0})},
+      {"palette entry 2 but the palette has 2 entries",
+       MakeBmp({.width = 2, .bits = 4, .colours_used = 2}, Palette({0, 0xFF}), {0x12, 0, 0, 0})},
+      {"too short", {'B', 'M', 0}, ErrorKind::Truncated},
+      {"not a BMP file", std::vector<uint8_t>(64, 'x')},
+      {"offset 20 lies outside", inside},
+  };
+  const std::pair<const char*, Info> broken[] = {
       {"plane count is 0", {.planes = 0}},
       {"width 0", {.width = 0}},
       {"width -1", {.width = -1}},
@@ -447,101 +346,53 @@ TEST(BmpReader, RefusesBrokenHeaderFields) {
       {"0x00000101 is not one run",
        {.header_size = 56, .bits = 32, .compression = 3, .masks = {0x101, 0, 0, 0}}},
   };
-  for (const auto& [what, info] : cases) {
-    SCOPED_TRACE(what);
-    ExpectError(Decode(MakeBmp(info, std::vector<uint8_t>(12), std::vector<uint8_t>(4))),
-                ErrorKind::Malformed, what);
+  for (const auto& [what, info] : broken) {
+    cases.push_back({what, MakeBmp(info, masks_after, std::vector<uint8_t>(4))});
   }
-  ExpectError(Decode({'B', 'M', 0}), ErrorKind::Truncated, "too short");
-  ExpectError(Decode(std::vector<uint8_t>(64, 'x')), ErrorKind::Malformed, "not a BMP file");
-  auto file = MakeBmp({}, {}, {0, 0, 0, 0});
-  file[10] = 20;  // pixel data offset inside the headers
-  ExpectError(Decode(file), ErrorKind::Malformed, "offset 20 lies outside");
-  file = MakeBmp({}, {}, {0, 0, 0, 0});
-  file[2] -= 2;  // the file header ends inside the pixel data
-  ExpectError(Decode(file), ErrorKind::Malformed, "2 bytes after the end");
-  file = MakeBmp({}, {}, {0, 0, 0, 0, 9, 9});
-  file[2] -= 2;  // ends where the pixels do: the two bytes after are not the picture's
-  EXPECT_TRUE(Decode(file).ok());
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.words);
+    testing::ExpectFailure(Decode(c.file), c.kind, "BMP: ", c.words);
+    EXPECT_TRUE(Decode(c.file).error().message().ends_with(": t.bmp"));
+  }
 }
 
 // ---------------------------------------------------------------------------
 // Files
 
-class CountingProgress : public Progress {
- public:
-  void Advance(uint64_t done, uint64_t total) override { last = {done, total}; }
-  std::pair<uint64_t, uint64_t> last{0, 0};
-};
-
-Image PatternImage(uint32_t width, uint32_t height, PixelFormat format) {
-  auto image = Image::Create(width, height, format, "test").value();
-  for (uint32_t y = 0; y < height; ++y) {
-    for (size_t i = 0; i < width * BytesPerPixel(format); ++i) {
-      image.row(y)[i] = static_cast<uint8_t>(y * 31 + i * 7);
-    }
-  }
-  image.x_pixels_per_metre = 3780;
-  image.y_pixels_per_metre = 1890;
-  return image;
-}
-
-void ExpectRoundTrip(PixelFormat format, uint32_t width, uint64_t expected_size) {
+// Gray goes through a gray palette; rows are padded to 4 bytes.
+TEST(BmpWriter, RoundTripsBgrAndGrayWithResolutionAndProgress) {
   testing::TempDir dir;
-  const Image image = PatternImage(width, 3, format);
-  CountingProgress progress;
-  ASSERT_TRUE(SaveBmpFile(dir.File("out.bmp"), image, &progress).ok());
-  EXPECT_EQ(progress.last, (std::pair<uint64_t, uint64_t>{3, 3}));
-  EXPECT_EQ(fs::file_size(dir.File("out.bmp")), expected_size);
-  const auto back = LoadBmpFile(dir.File("out.bmp"), nullptr, &progress);
-  ASSERT_TRUE(back.ok()) << back.error().message();
-  EXPECT_EQ(back.value().format(), format);
-  EXPECT_EQ(
-      std::vector<uint8_t>(back.value().data(), back.value().data() + back.value().size_bytes()),
-      std::vector<uint8_t>(image.data(), image.data() + image.size_bytes()));
-  EXPECT_EQ(back.value().x_pixels_per_metre, 3780u);
-  EXPECT_EQ(back.value().y_pixels_per_metre, 1890u);
-  EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 1);
+  const std::string path = dir.File("out.bmp");
+  for (const auto& [format, width, size] :
+       {std::tuple{PixelFormat::Bgr24, 5u, 54 + 16 * 3},
+        std::tuple{PixelFormat::Gray8, 3u, 54 + 1024 + 4 * 3}}) {
+    Image image = testing::Noise(width, 3, format);
+    image.x_pixels_per_metre = 3780;
+    image.y_pixels_per_metre = 1890;
+    testing::RecordingProgress progress;
+    ASSERT_TRUE(SaveBmpFile(path, image, &progress).ok());
+    EXPECT_EQ(progress.reports.back(), (std::pair<uint64_t, uint64_t>{3, 3}));
+    EXPECT_EQ(fs::file_size(path), size_t(size));
+    const auto back = LoadBmpFile(path, nullptr, nullptr);
+    ASSERT_TRUE(back.ok()) << back.error().message();
+    EXPECT_EQ(back.value().format(), format);
+    EXPECT_EQ(ToRgb(back.value()).rgb, ToRgb(image).rgb);
+    EXPECT_EQ(back.value().x_pixels_per_metre, 3780u);
+    EXPECT_EQ(back.value().y_pixels_per_metre, 1890u);
+    EXPECT_EQ(testing::EntriesIn(dir.path()), 1u);
+  }
 }
 
-TEST(BmpWriter, RoundTripsBgr24WithPaddedRows) {
-  ExpectRoundTrip(PixelFormat::Bgr24, 5, 54 + 16 * 3);  // 15 bytes a row, padded to 16
-}
-
-TEST(BmpWriter, RoundTripsGray8ThroughAGrayPalette) {
-  ExpectRoundTrip(PixelFormat::Gray8, 3, 54 + 1024 + 4 * 3);  // 3 bytes a row, padded to 4
-}
-
-TEST(BmpWriter, LeavesNoScratchFileWhenTheTargetIsAFolder) {
+TEST(BmpWriter, FailsWithoutLeavingAScratchFile) {
   testing::TempDir dir;
   fs::create_directory(dir.path() / "out.bmp");
-  const auto result =
-      SaveBmpFile(dir.File("out.bmp"), PatternImage(2, 2, PixelFormat::Bgr24), nullptr);
-  ASSERT_FALSE(result.ok());
-  EXPECT_EQ(result.error().kind(), ErrorKind::Io);
-  EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 1);
-}
-
-TEST(BmpWriter, LeavesNoScratchFileWhenTheFolderIsUnwritable) {
-  testing::TempDir dir;
-  const Image image = PatternImage(2, 2, PixelFormat::Gray8);
-  EXPECT_FALSE(SaveBmpFile(dir.File("missing/out.bmp"), image, nullptr).ok());
-  fs::permissions(dir.path(), fs::perms::owner_read | fs::perms::owner_exec);
-  if (::access(dir.path().c_str(), W_OK) == 0) {
-    GTEST_SKIP() << "running as root: the folder stays writable";
+  const Image image = testing::Noise(2, 2, PixelFormat::Bgr24);
+  for (const std::string& path : {dir.File("out.bmp"), dir.File("missing/out.bmp")}) {
+    testing::ExpectFailure(SaveBmpFile(path, image, nullptr), ErrorKind::Io, "", "");
+    EXPECT_EQ(testing::EntriesIn(dir.path()), 1u);
   }
-  const auto result = SaveBmpFile(dir.File("out.bmp"), image, nullptr);
-  ASSERT_FALSE(result.ok());
-  EXPECT_EQ(result.error().kind(), ErrorKind::Io);
-  EXPECT_TRUE(fs::is_empty(dir.path()));
-}
-
-TEST(BmpReader, ReportsAMissingFileByName) {
-  testing::TempDir dir;
-  const auto image = LoadBmpFile(dir.File("none.bmp"), nullptr, nullptr);
-  ASSERT_FALSE(image.ok());
-  EXPECT_EQ(image.error().kind(), ErrorKind::Io);
-  EXPECT_NE(image.error().message().find("none.bmp"), std::string::npos);
+  testing::ExpectFailure(LoadBmpFile(dir.File("none.bmp"), nullptr, nullptr), ErrorKind::Io, "",
+                         "none.bmp");
 }
 
 }  // namespace

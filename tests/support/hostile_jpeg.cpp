@@ -1,5 +1,6 @@
 #include "hostile_jpeg.h"
 
+#include <algorithm>
 #include <cstdlib>
 
 // jpeglib.h needs size_t and FILE declared first.
@@ -12,42 +13,6 @@
 namespace zavo::testing {
 namespace {
 
-enum Coding : unsigned {
-  kBaseline = 0,
-  kProgressive = 1,
-  kArithmetic = 2,
-  kFullChroma = 4,  // 4:4:4 instead of 4:2:0
-};
-
-std::vector<uint8_t> FlatJpeg(unsigned coding) {
-  constexpr int kSide = 16;
-  jpeg_compress_struct cinfo{};
-  jpeg_error_mgr err{};
-  cinfo.err = jpeg_std_error(&err);
-  jpeg_create_compress(&cinfo);
-  unsigned char* out = nullptr;
-  unsigned long size = 0;
-  jpeg_mem_dest(&cinfo, &out, &size);
-  cinfo.image_width = cinfo.image_height = kSide;
-  cinfo.input_components = 3;
-  cinfo.in_color_space = JCS_RGB;
-  jpeg_set_defaults(&cinfo);
-  cinfo.arith_code = (coding & kArithmetic) != 0;
-  if (coding & kFullChroma) cinfo.comp_info[0].h_samp_factor = cinfo.comp_info[0].v_samp_factor = 1;
-  if (coding & kProgressive) jpeg_simple_progression(&cinfo);
-  jpeg_start_compress(&cinfo, TRUE);
-  const std::vector<uint8_t> row(kSide * 3, 128);
-  while (cinfo.next_scanline < cinfo.image_height) {
-    JSAMPROW rows[1] = {const_cast<JSAMPROW>(row.data())};
-    jpeg_write_scanlines(&cinfo, rows, 1);
-  }
-  jpeg_finish_compress(&cinfo);
-  jpeg_destroy_compress(&cinfo);
-  std::vector<uint8_t> bytes(out, out + size);
-  std::free(out);
-  return bytes;
-}
-
 size_t FindLastMarker(const std::vector<uint8_t>& bytes, uint8_t code) {
   for (size_t i = bytes.size() - 1; i > 0; --i) {
     if (bytes[i - 1] == 0xFF && bytes[i] == code) return i - 1;
@@ -55,18 +20,17 @@ size_t FindLastMarker(const std::vector<uint8_t>& bytes, uint8_t code) {
   return 0;
 }
 
-// Rewrites the frame header's height and width (big-endian, after the
-// marker, its length and the precision).
-void ClaimSize(std::vector<uint8_t>& jpeg, uint16_t width, uint16_t height) {
-  for (uint8_t sof : {0xC0, 0xC1, 0xC2, 0xC9, 0xCA}) {
-    const size_t at = FindLastMarker(jpeg, sof);
-    if (at == 0) continue;
-    jpeg[at + 5] = static_cast<uint8_t>(height >> 8);
-    jpeg[at + 6] = static_cast<uint8_t>(height);
-    jpeg[at + 7] = static_cast<uint8_t>(width >> 8);
-    jpeg[at + 8] = static_cast<uint8_t>(width);
-    return;
-  }
+enum Coding : unsigned { kBaseline = 0, kProgressive = 1, kArithmetic = 2, kFullChroma = 4 };
+
+std::vector<uint8_t> FlatJpeg(unsigned coding) {
+  return CompressJpeg(std::vector<uint8_t>(16 * 16 * 3, 128), 16, 16, 3,
+                      [coding](j_compress_ptr c) {
+                        jpeg_set_quality(c, 75, TRUE);
+                        c->arith_code = (coding & kArithmetic) != 0;
+                        if (coding & kFullChroma)
+                          c->comp_info[0].h_samp_factor = c->comp_info[0].v_samp_factor = 1;
+                        if (coding & kProgressive) jpeg_simple_progression(c);
+                      });
 }
 
 // Comment markers right after SOI until the file is `size` bytes.
@@ -80,13 +44,56 @@ void PadTo(std::vector<uint8_t>& jpeg, size_t size) {
   }
 }
 
-// Repeats the last scan, from its SOS marker to the EOI marker.
+}  // namespace
+
+std::vector<uint8_t> CompressJpeg(const std::vector<uint8_t>& pixels, int width, int height,
+                                  int components,
+                                  const std::function<void(jpeg_compress_struct*)>& setup) {
+  static constexpr J_COLOR_SPACE kSpaces[] = {JCS_GRAYSCALE, JCS_UNKNOWN, JCS_RGB, JCS_CMYK};
+  jpeg_compress_struct cinfo{};
+  jpeg_error_mgr err{};
+  cinfo.err = jpeg_std_error(&err);
+  jpeg_create_compress(&cinfo);
+  unsigned char* out = nullptr;
+  unsigned long size = 0;
+  jpeg_mem_dest(&cinfo, &out, &size);
+  cinfo.image_width = width;
+  cinfo.image_height = height;
+  cinfo.input_components = components;
+  cinfo.in_color_space = kSpaces[components - 1];
+  jpeg_set_defaults(&cinfo);
+  jpeg_set_quality(&cinfo, 100, TRUE);
+  if (setup) setup(&cinfo);
+  jpeg_start_compress(&cinfo, TRUE);
+  while (cinfo.next_scanline < cinfo.image_height) {
+    JSAMPROW row = const_cast<JSAMPROW>(&pixels[size_t{cinfo.next_scanline} * width * components]);
+    jpeg_write_scanlines(&cinfo, &row, 1);
+  }
+  jpeg_finish_compress(&cinfo);
+  jpeg_destroy_compress(&cinfo);
+  std::vector<uint8_t> bytes(out, out + size);
+  std::free(out);
+  return bytes;
+}
+
+// The frame header holds, after its marker, length and precision, the
+// height and width, big-endian.
+void ClaimSize(std::vector<uint8_t>& jpeg, uint16_t width, uint16_t height) {
+  for (uint8_t sof : {0xC0, 0xC1, 0xC2, 0xC9, 0xCA}) {
+    const size_t at = FindLastMarker(jpeg, sof);
+    if (at == 0) continue;
+    jpeg[at + 5] = static_cast<uint8_t>(height >> 8);
+    jpeg[at + 6] = static_cast<uint8_t>(height);
+    jpeg[at + 7] = static_cast<uint8_t>(width >> 8);
+    jpeg[at + 8] = static_cast<uint8_t>(width);
+    return;
+  }
+}
+
 void RepeatLastScan(std::vector<uint8_t>& jpeg, int times) {
   const std::vector<uint8_t> scan(jpeg.begin() + FindLastMarker(jpeg, 0xDA), jpeg.end() - 2);
   for (int i = 0; i < times; ++i) jpeg.insert(jpeg.end() - 2, scan.begin(), scan.end());
 }
-
-}  // namespace
 
 std::vector<uint8_t> PaddedProgressiveJpeg(uint16_t claimed, size_t size) {
   std::vector<uint8_t> jpeg = FlatJpeg(kProgressive | kFullChroma);

@@ -1,14 +1,30 @@
-// Decompression bombs, made at test time from a tiny flat picture by byte
-// surgery: each is a small file whose header claims a picture far beyond what
-// its bytes can hold, or which makes the decoder pass over the picture again
-// and again.
+// JPEG files the program never writes, made at test time with libjpeg itself:
+// CMYK, progressive, restart markers, and decompression bombs made by byte
+// surgery on a tiny flat picture (each a small file whose header claims a
+// picture far beyond what its bytes can hold, or which makes the decoder
+// pass over the picture again and again).
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
+struct jpeg_compress_struct;
+
 namespace zavo::testing {
+
+// Interleaved 8-bit pixels of 1 (gray), 2, 3 (RGB) or 4 (CMYK) components
+// compressed at quality 100, after `setup` has changed the defaults.
+std::vector<uint8_t> CompressJpeg(const std::vector<uint8_t>& pixels, int width, int height,
+                                  int components,
+                                  const std::function<void(jpeg_compress_struct*)>& setup = {});
+
+// Rewrites the frame header's height and width.
+void ClaimSize(std::vector<uint8_t>& jpeg, uint16_t width, uint16_t height);
+
+// Repeats the last scan, from its SOS marker to the EOI marker.
+void RepeatLastScan(std::vector<uint8_t>& jpeg, int times);
 
 struct HostileJpeg {
   std::string name;  // what makes it hostile
@@ -19,9 +35,9 @@ struct HostileJpeg {
 // Every one of them is 100 KB or less.
 std::vector<HostileJpeg> DecompressionBombs();
 
-// A flat gray picture, `width` x `height`, progressive Huffman-coded 4:4:4
-// with its header claiming `claimed` x `claimed` pixels, grown with comment
-// markers to `size` bytes: the bytes buy it the decoder's trust.
+// A flat gray picture, progressive Huffman-coded 4:4:4 with its header
+// claiming `claimed` x `claimed` pixels, grown with comment markers to
+// `size` bytes: the bytes buy it the decoder's trust.
 std::vector<uint8_t> PaddedProgressiveJpeg(uint16_t claimed, size_t size);
 
 }  // namespace zavo::testing

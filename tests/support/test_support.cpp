@@ -2,15 +2,18 @@
 
 #include <grp.h>
 #include <pwd.h>
+#include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <array>
-#include <cctype>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
+#include <limits>
 #include <sstream>
 
 #include "imaging/orientation.h"
@@ -60,6 +63,55 @@ std::optional<std::filesystem::path> TestDataDir() {
   return std::nullopt;
 }
 
+std::vector<CorpusFile> Corpus(const std::filesystem::path& dir, const std::string& prefix) {
+  std::vector<CorpusFile> files;
+  std::ifstream tsv(dir / "expected.tsv");
+  std::string line;
+  while (std::getline(tsv, line)) {
+    const size_t tab = line.find('\t');
+    const std::string file = line.substr(0, tab);
+    if (tab == std::string::npos || !file.starts_with(prefix)) continue;
+    files.push_back({dir / file, line.substr(tab + 1, line.find('\t', tab + 1) - tab - 1)});
+  }
+  return files;
+}
+
+std::vector<uint8_t> Bytes(const Image& image) {
+  return {image.data(), image.data() + image.size_bytes()};
+}
+
+Image Noise(uint32_t width, uint32_t height, PixelFormat format) {
+  Image image = Image::Create(width, height, format, "test").value();
+  uint32_t state = 12345;
+  for (uint32_t y = 0; y < height; ++y) {
+    for (size_t x = 0; x < size_t{width} * BytesPerPixel(format); ++x) {
+      state = state * 1103515245 + 12345;
+      image.row(y)[x] = static_cast<uint8_t>(state >> 24);
+    }
+  }
+  return image;
+}
+
+size_t EntriesIn(const std::filesystem::path& folder) {
+  return static_cast<size_t>(std::distance(std::filesystem::directory_iterator(folder), {}));
+}
+
+FileSizeLimit::FileSizeLimit(uint64_t bytes) : old_handler_(::signal(SIGXFSZ, SIG_IGN)) {
+  rlimit limit{};
+  ::getrlimit(RLIMIT_FSIZE, &limit);
+  saved_ = limit.rlim_cur;
+  limit.rlim_cur = bytes;
+  ::setrlimit(RLIMIT_FSIZE, &limit);
+}
+
+FileSizeLimit::~FileSizeLimit() {
+  rlimit limit{};
+  ::getrlimit(RLIMIT_FSIZE, &limit);
+  limit.rlim_cur = saved_;
+  ::setrlimit(RLIMIT_FSIZE, &limit);
+  ::signal(SIGXFSZ, old_handler_);
+}
+
 RgbPicture ToRgb(const Image& stored) {
   Image upright;
   if (stored.orientation != 1) upright = UprightCopy(stored).value();
@@ -91,53 +143,29 @@ int RunCommand(const std::string& command, std::string* out) {
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-namespace {
-
-// The next header number of a PNM, skipping blanks and "#" comment lines
-// (ImageMagick copies a JPEG's comment into the PPM it writes).
-bool ReadHeaderNumber(std::istringstream& in, uint32_t& number) {
-  while (in) {
-    const int c = in.peek();
-    if (c == '#') {
-      std::string comment;
-      std::getline(in, comment);
-    } else if (std::isspace(c)) {
-      in.get();
-    } else {
-      break;
-    }
-  }
-  return static_cast<bool>(in >> number);
-}
-
-// Parses a binary PPM (P6, maxval 255) as ImageMagick writes it.
-std::optional<RgbPicture> ParsePpm(const std::string& data) {
-  std::istringstream in(data);
-  std::string magic(2, ' ');
-  in.read(magic.data(), 2);
-  uint32_t width = 0, height = 0, maxval = 0;
-  if (magic != "P6" || !ReadHeaderNumber(in, width) || !ReadHeaderNumber(in, height) ||
-      !ReadHeaderNumber(in, maxval) || maxval != 255) {
+// -strip drops the comment ImageMagick would copy from the file into the
+// PPM header, after -auto-orient has used the orientation.
+std::optional<RgbPicture> DecodeWithImageMagick(const std::string& path) {
+  std::string out;
+  if (RunCommand("convert '" + path +
+                     "[0]' -auto-orient -background white -alpha remove -alpha off -depth 8 "
+                     "-strip ppm:- 2>/dev/null",
+                 &out) != 0) {
     return std::nullopt;
   }
-  in.get();
-  RgbPicture picture{width, height, std::vector<uint8_t>(size_t{width} * height * 3)};
+  std::istringstream in(out);
+  std::string magic;
+  RgbPicture picture;
+  unsigned maxval = 0;
+  if (!(in >> magic >> picture.width >> picture.height >> maxval) || magic != "P6" ||
+      maxval != 255 || in.get() == EOF) {
+    return std::nullopt;
+  }
+  picture.rgb.resize(size_t{picture.width} * picture.height * 3);
   in.read(reinterpret_cast<char*>(picture.rgb.data()),
           static_cast<std::streamsize>(picture.rgb.size()));
   if (!in) return std::nullopt;
   return picture;
-}
-
-}  // namespace
-
-std::optional<RgbPicture> DecodeWithImageMagick(const std::string& path) {
-  std::string out;
-  const std::string command =
-      "convert '" + path +
-      "[0]' -auto-orient -background white -alpha remove -alpha off -depth 8 ppm:- "
-      "2>/dev/null";
-  if (RunCommand(command, &out) != 0) return std::nullopt;
-  return ParsePpm(out);
 }
 
 int MaxChannelDifference(const RgbPicture& a, const RgbPicture& b) {
@@ -147,6 +175,14 @@ int MaxChannelDifference(const RgbPicture& a, const RgbPicture& b) {
     worst = std::max(worst, std::abs(int{a.rgb[i]} - int{b.rgb[i]}));
   }
   return worst;
+}
+
+double Psnr(const RgbPicture& a, const RgbPicture& b) {
+  if (a.width != b.width || a.height != b.height || a.rgb.size() != b.rgb.size()) return 0;
+  double sum = 0;
+  for (size_t i = 0; i < a.rgb.size(); ++i) sum += std::pow(a.rgb[i] - b.rgb[i], 2);
+  if (sum == 0) return std::numeric_limits<double>::infinity();
+  return 10 * std::log10(255.0 * 255.0 * double(a.rgb.size()) / sum);
 }
 
 namespace {

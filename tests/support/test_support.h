@@ -12,6 +12,8 @@
 #include <vector>
 
 #include "imaging/image.h"
+#include "imaging/progress.h"
+#include "platform/error.h"
 
 namespace zavo::testing {
 
@@ -39,10 +41,65 @@ std::string ReadText(const std::string& path);
 // The shared third-party images, or nullopt when the folder is absent.
 std::optional<std::filesystem::path> TestDataDir();
 
-#define ZAVO_REQUIRE_TESTDATA(var)                                               \
-  const auto var##_opt = ::zavo::testing::TestDataDir();                         \
-  if (!var##_opt) GTEST_SKIP() << "third-party test images are absent; skipped"; \
+// A test that needs the third-party images fails without them: a machine
+// that lacks them would otherwise pass while testing little.
+#define ZAVO_REQUIRE_TESTDATA(var)                                                      \
+  const auto var##_opt = ::zavo::testing::TestDataDir();                                \
+  if (!var##_opt)                                                                       \
+    FAIL() << "the third-party test images are missing: expected in " ZAVO_TESTDATA_DIR \
+              " (with expected.tsv), or in $ZAVO_TESTDATA_DIR";                         \
   const std::filesystem::path var = *var##_opt
+
+// A file of the third-party images and its judgement in expected.tsv:
+// decode, decode-or-unsupported, either or reject.
+struct CorpusFile {
+  std::filesystem::path path;
+  std::string expected;
+};
+
+// The files listed in expected.tsv whose names start with `prefix`.
+std::vector<CorpusFile> Corpus(const std::filesystem::path& dir, const std::string& prefix);
+
+// The pixel bytes of an image, to compare whole pictures.
+std::vector<uint8_t> Bytes(const Image& image);
+
+// A picture no codec finds easy, the same each time for the same size; the
+// rows' padding stays zero, as a decoder leaves it.
+Image Noise(uint32_t width, uint32_t height, PixelFormat format);
+
+// The entries of a folder: a failed write must leave no scratch file behind.
+size_t EntriesIn(const std::filesystem::path& folder);
+
+// Every report a decoder or encoder makes.
+class RecordingProgress : public Progress {
+ public:
+  void Advance(uint64_t done, uint64_t total) override { reports.emplace_back(done, total); }
+  std::vector<std::pair<uint64_t, uint64_t>> reports;
+};
+
+// Lets this process write files of at most `bytes`, as a full disk would:
+// a longer write fails with EFBIG.
+class FileSizeLimit {
+ public:
+  explicit FileSizeLimit(uint64_t bytes);
+  ~FileSizeLimit();
+  FileSizeLimit(const FileSizeLimit&) = delete;
+  FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+
+ private:
+  uint64_t saved_;
+  void (*old_handler_)(int);
+};
+
+// A failure of `kind` whose message starts with `prefix` and holds `words`.
+template <typename T>
+void ExpectFailure(const Result<T>& result, ErrorKind kind, const std::string& prefix,
+                   const std::string& words) {
+  ASSERT_FALSE(result.ok());
+  EXPECT_EQ(result.error().kind(), kind) << result.error().message();
+  EXPECT_TRUE(result.error().message().starts_with(prefix)) << result.error().message();
+  EXPECT_NE(result.error().message().find(words), std::string::npos) << result.error().message();
+}
 
 // A picture as 8-bit RGB rows, top row first: what tests compare.
 struct RgbPicture {
@@ -60,6 +117,9 @@ std::optional<RgbPicture> DecodeWithImageMagick(const std::string& path);
 
 // The largest difference of any channel of any pixel (255 for a size mismatch).
 int MaxChannelDifference(const RgbPicture& a, const RgbPicture& b);
+
+// Peak signal-to-noise ratio in dB: infinite for equal pictures, 0 for a size mismatch.
+double Psnr(const RgbPicture& a, const RgbPicture& b);
 
 // Runs a command through the shell; returns its exit status, output in *out.
 int RunCommand(const std::string& command, std::string* out = nullptr);

@@ -1,5 +1,6 @@
 // Test doubles for the outside: a recording imaging library, message boxes
-// that remember what they showed, and a window with a fixed screen.
+// that remember what they showed, a window with a fixed screen, and the
+// controls the settings are loaded into.
 #pragma once
 
 #include <functional>
@@ -8,7 +9,9 @@
 
 #include "app/startup.h"
 #include "imaging/imgkit.h"
+#include "platform/error.h"
 #include "platform/message_box.h"
+#include "settings/settings.h"
 
 namespace zavo::testing {
 
@@ -38,7 +41,8 @@ class RecordingImgKit : public ImgKit {
   int32_t ImgKitMemFree(ImageHandle image) override;
 
  private:
-  ImageHandle NextHandle();
+  ImageHandle Load(const std::string& call);
+  int32_t Save(const std::string& call);
   ImageHandle last_handle_ = 0;
 };
 
@@ -66,6 +70,33 @@ class FakeWindow : public WindowHost {
   int ScreenWidthTwips() const override { return 1024 * 15; }
   int ScreenHeightTwips() const override { return 768 * 15; }
   void Show() override { ++shows; }
+};
+
+// Holds the three values, refuses what the real controls refuse and logs
+// what it accepted, e.g. "JPGQ=60".
+class FakeTarget : public SettingsTarget {
+ public:
+  FakeTarget(int16_t q = 50, int16_t g = 0, int16_t t = 0) : quality(q), grayscale(g), tiff(t) {}
+  int16_t JpegQuality() const override { return quality; }
+  void SetJpegQuality(int16_t value) override { quality = Checked("JPGQ", value, 100); }
+  int16_t JpegGrayscale() const override { return grayscale; }
+  void SetJpegGrayscale(int16_t value) override { grayscale = Checked("JPGB", value, 2); }
+  int16_t TiffCompressionFlag() const override { return tiff; }
+  void SetTiffCompressionFlag(int16_t value) override { tiff = Logged("TIFM", value); }
+
+  int16_t quality, grayscale, tiff;
+  std::vector<std::string> log;
+
+ private:
+  int16_t Checked(const char* key, int16_t value, int16_t most) {
+    if (value < 0 || value > most)
+      throw Error(ErrorKind::InvalidValue, std::string(key) + " refused");
+    return Logged(key, value);
+  }
+  int16_t Logged(const char* key, int16_t value) {
+    log.push_back(std::string(key) + "=" + std::to_string(value));
+    return value;
+  }
 };
 
 }  // namespace zavo::testing

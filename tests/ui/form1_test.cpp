@@ -2,12 +2,12 @@
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
 #include <string>
 #include <vector>
 
 #include "support/fakes.h"
 #include "support/test_support.h"
+#include "ui/display_scale.h"
 
 namespace zavo::ui {
 namespace {
@@ -23,12 +23,13 @@ class Form1Test : public ::testing::Test {
   }
 
   // What start-up does in write mode.
-  void PrepareWriteMode(int16_t format) {
-    form.StackPanels();
-    form.ShowFormatPanel(format);
-    form.FitHeight();
+  void PrepareWriteMode(int16_t format, Form1& shown) {
+    shown.StackPanels();
+    shown.ShowFormatPanel(format);
+    shown.FitHeight();
     state.SavesOnUnload = true;
   }
+  void PrepareWriteMode(int16_t format) { PrepareWriteMode(format, form); }
 
   testing::TempDir folder;
   ModuleState state;
@@ -37,88 +38,66 @@ class Form1Test : public ::testing::Test {
   Form1 form{state, imgkit, boxes};
 };
 
-TEST_F(Form1Test, StartsWithTheCreationSettings) {
-  EXPECT_EQ(form.caption, "Plumio File Option ADDIN");
-  EXPECT_EQ(form.JPEG_Q_SC->value(), 50);
-  EXPECT_EQ(form.JPEG_Q_DISP->caption, "50");
-  EXPECT_EQ(form.JPEG_BW->value(), 0);
-  EXPECT_TRUE(form.Option1->selected());
-  EXPECT_FALSE(form.Option2->selected());
-  EXPECT_EQ(form.Label4.caption, "");
-  EXPECT_EQ(form.Picture1[1]->left, 4080);
-  EXPECT_EQ(form.Picture1[2]->top, 2880);
-  EXPECT_EQ(form.F_PARA_BASE[2]->left, 0);
-  EXPECT_EQ(form.F_PARA_BASE[0]->left, 30);
-  EXPECT_EQ(form.Option2->container(), form.TIF_TYPE.get());
-  EXPECT_EQ(form.Line1->x1, 3840);
-  EXPECT_EQ(form.Line1->y2, 120);
-}
-
-TEST_F(Form1Test, StackPanelsPilesAllThreeOnPanelZeroAndDisablesThem) {
-  form.StackPanels();
-  for (const auto& panel : form.Picture1) {
-    EXPECT_EQ(panel->left, 0);
-    EXPECT_EQ(panel->top, 1080);
-    EXPECT_FALSE(panel->enabled);
+TEST_F(Form1Test, ShowsTheFormatsPanelInFrontAndOnlyItTakesInput) {
+  const struct {
+    int16_t format, flag_before;
+    int front;  // -1: none enabled
+    bool packbits;
+    int16_t flag_after;
+    size_t boxes;
+  } cases[] = {{kFormatJpeg, 5, kJpegPanel, false, 5, 0},  // a stored 5 stays in JPEG mode
+               {kFormatTiff, 0, kTiffPanel, false, 0, 0},
+               {kFormatTiff, 5, kTiffPanel, true, 1, 0},  // any other flag means PackBits
+               {kFormatGif, 0, -1, false, 0, 1},
+               {0, 0, -1, false, 0, 0}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.format);
+    state.TiffCompression = c.flag_before;
+    testing::RecordingMessageBoxes shown_boxes;
+    Form1 shown{state, imgkit, shown_boxes};
+    const float top = shown.top;
+    const int creation_height = shown.client_height;
+    PrepareWriteMode(c.format, shown);
+    for (int panel : {kJpegPanel, kGifPanel, kTiffPanel}) {
+      EXPECT_EQ(shown.Picture1[panel]->enabled, panel == c.front) << panel;
+      EXPECT_EQ(shown.Picture1[panel]->top, shown.Picture1[kJpegPanel]->top);
+      EXPECT_EQ(shown.Picture1[panel]->left, shown.Picture1[kJpegPanel]->left);
+    }
+    EXPECT_EQ(shown.FrontPanel(), c.front >= 0 ? c.front : kJpegPanel);
+    EXPECT_EQ(shown.Label4.caption, c.front >= 0 ? "/out/target" : "");
+    EXPECT_EQ(shown.Option2->selected(), c.packbits);
+    EXPECT_NE(shown.Option1->selected(), c.packbits);
+    EXPECT_EQ(state.TiffCompression, c.flag_after);
+    ASSERT_EQ(shown_boxes.shown.size(), c.boxes);
+    // The window grows downward to show the panel, whatever the format.
+    const Control& frame = *shown.F_PARA_BASE[kJpegPanel];
+    EXPECT_GE(shown.client_height, frame.window_top() + frame.height);
+    EXPECT_GT(shown.client_height, creation_height);
+    EXPECT_EQ(shown.top, top);
   }
+  EXPECT_EQ(form.caption, "Plumio File Option ADDIN");
 }
 
-TEST_F(Form1Test, JpegPanelComesToTheFrontEnabledWithTheTargetPath) {
-  const float top_before = form.top;
-  PrepareWriteMode(kFormatJpeg);
-  EXPECT_EQ(form.FrontPanel(), kJpegPanel);
-  EXPECT_TRUE(form.Picture1[kJpegPanel]->enabled);
-  EXPECT_FALSE(form.Picture1[kTiffPanel]->enabled);
-  EXPECT_EQ(form.Label4.caption, "/out/target");
-  EXPECT_EQ(form.client_height, 2715);
-  EXPECT_EQ(form.top, top_before);
-}
-
-TEST_F(Form1Test, TiffPanelSelectsTheOptionFromTheFlag) {
-  state.TiffCompression = 0;
-  PrepareWriteMode(kFormatTiff);
-  EXPECT_TRUE(form.Option1->selected());
-  EXPECT_FALSE(form.Option2->selected());
-  EXPECT_EQ(form.FrontPanel(), kTiffPanel);
-  EXPECT_TRUE(form.Picture1[kTiffPanel]->enabled);
-}
-
-TEST_F(Form1Test, ALoadedFiveSelectsPackBitsAndBecomesOne) {
-  state.TiffCompression = 5;
-  PrepareWriteMode(kFormatTiff);
-  EXPECT_FALSE(form.Option1->selected());
-  EXPECT_TRUE(form.Option2->selected());
-  EXPECT_EQ(state.TiffCompression, 1);
-}
-
-TEST_F(Form1Test, JpegModeLeavesALoadedFiveAlone) {
-  state.TiffCompression = 5;
-  PrepareWriteMode(kFormatJpeg);
-  EXPECT_EQ(state.TiffCompression, 5);
-}
-
-TEST_F(Form1Test, GifTellsItIsNotSupportedAndEnablesNothing) {
+TEST_F(Form1Test, GifTellsItIsNotSupported) {
   PrepareWriteMode(kFormatGif);
   ASSERT_EQ(boxes.shown.size(), 1u);
   EXPECT_EQ(boxes.shown[0].text, "今回よりサポート外といたしました");
   EXPECT_EQ(boxes.shown[0].style, 0);
   EXPECT_EQ(boxes.shown[0].title, "ZAVO32");
-  EXPECT_EQ(form.Label4.caption, "");
-  for (const auto& panel : form.Picture1) EXPECT_FALSE(panel->enabled);
-  EXPECT_EQ(form.client_height, 2715);
 }
 
-TEST_F(Form1Test, QualityDisplayFollowsEveryRealChange) {
-  form.JPEG_Q_SC->SetValue(50);
-  EXPECT_EQ(form.JPEG_Q_DISP->caption, "50");  // the same value is no change
-  form.JPEG_Q_SC->SetValue(65);
-  EXPECT_EQ(form.JPEG_Q_DISP->caption, " 65");
-  form.JPEG_Q_SC->SetValue(0);
-  EXPECT_EQ(form.JPEG_Q_DISP->caption, " 0");
-}
-
-TEST_F(Form1Test, ThumbDragChangesTheDisplayOnlyOnRelease) {
+// The display shows every real change, and a dragged thumb only once it is
+// let go; values out of range are refused and the old ones kept.
+TEST_F(Form1Test, QualityDisplayFollowsTheScrollBar) {
   PrepareWriteMode(kFormatJpeg);
+  EXPECT_EQ(form.JPEG_Q_DISP->caption, "50");  // the creation caption
+  form.JPEG_Q_SC->SetValue(50);
+  EXPECT_EQ(form.JPEG_Q_DISP->caption, "50");  // no change, no new caption
+  EXPECT_THROW(form.JPEG_Q_SC->SetValue(101), Error);
+  EXPECT_THROW(form.JPEG_Q_SC->SetValue(-1), Error);
+  EXPECT_THROW(form.JPEG_BW->SetValue(3), Error);
+  EXPECT_EQ(form.JPEG_Q_SC->value(), 50);
+  EXPECT_EQ(form.JPEG_BW->value(), 0);
   form.JPEG_Q_SC->UserDrag(70);
   form.JPEG_Q_SC->UserDrag(80);
   EXPECT_EQ(form.JPEG_Q_DISP->caption, "50");
@@ -129,149 +108,138 @@ TEST_F(Form1Test, ThumbDragChangesTheDisplayOnlyOnRelease) {
   form.JPEG_Q_SC->UserTrough(-1);
   form.JPEG_Q_SC->UserTrough(-1);
   EXPECT_EQ(form.JPEG_Q_DISP->caption, " 79");
-}
-
-TEST_F(Form1Test, ScrollBarStopsAtItsEnds) {
-  PrepareWriteMode(kFormatJpeg);
   form.JPEG_Q_SC->SetValue(100);
   form.JPEG_Q_SC->UserArrow(+1);
   EXPECT_EQ(form.JPEG_Q_SC->value(), 100);
   form.JPEG_Q_SC->UserDrag(-40);
   form.JPEG_Q_SC->UserRelease();
-  EXPECT_EQ(form.JPEG_Q_SC->value(), 0);
+  EXPECT_EQ(form.JPEG_Q_DISP->caption, " 0");
 }
 
-TEST_F(Form1Test, RefusesInvalidValuesAndKeepsTheOldOnes) {
-  EXPECT_THROW(form.JPEG_Q_SC->SetValue(101), Error);
-  EXPECT_THROW(form.JPEG_Q_SC->SetValue(-1), Error);
-  EXPECT_THROW(form.JPEG_BW->SetValue(3), Error);
-  EXPECT_EQ(form.JPEG_Q_SC->value(), 50);
-  EXPECT_EQ(form.JPEG_Q_DISP->caption, "50");
-  EXPECT_EQ(form.JPEG_BW->value(), 0);
-}
-
-TEST_F(Form1Test, CheckBoxClicksToggleAndClearAGreyedBox) {
-  PrepareWriteMode(kFormatJpeg);
-  form.JPEG_BW->UserClick();
-  EXPECT_EQ(form.JPEG_BW->value(), 1);
-  form.JPEG_BW->UserClick();
-  EXPECT_EQ(form.JPEG_BW->value(), 0);
-  form.JPEG_BW->SetValue(2);
-  form.JPEG_BW->UserClick();
-  EXPECT_EQ(form.JPEG_BW->value(), 0);
-}
-
-TEST_F(Form1Test, OptionClicksSetTheFlagAndStayExclusive) {
+// A click on a greyed box clears it; options are exclusive and set the flag.
+TEST_F(Form1Test, ClicksToggleTheBoxAndSelectOneOption) {
   PrepareWriteMode(kFormatTiff);
+  form.JPEG_BW->SetValue(2);
+  form.JPEG_BW->UserClick();  // on the panel behind: no input
+  form.Command1->UserClick();
+  form.JPEG_Q_SC->UserArrow(+1);
+  EXPECT_EQ(form.JPEG_BW->value(), 2);
+  EXPECT_EQ(form.JPEG_Q_SC->value(), 50);
   form.Option2->UserClick();
   EXPECT_EQ(state.TiffCompression, 1);
   EXPECT_FALSE(form.Option1->selected());
   form.Option1->UserClick();
   EXPECT_EQ(state.TiffCompression, 0);
   EXPECT_FALSE(form.Option2->selected());
-}
-
-TEST_F(Form1Test, DisabledPanelsPassNoInput) {
-  PrepareWriteMode(kFormatTiff);
-  form.Command1->UserClick();
-  form.JPEG_BW->UserClick();
-  form.JPEG_Q_SC->UserArrow(+1);
+  PrepareWriteMode(kFormatJpeg);
+  for (int expected : {0, 1, 0}) {
+    form.JPEG_BW->UserClick();
+    EXPECT_EQ(form.JPEG_BW->value(), expected);
+  }
   EXPECT_TRUE(imgkit.calls.empty());
-  EXPECT_EQ(form.JPEG_BW->value(), 0);
-  EXPECT_EQ(form.JPEG_Q_SC->value(), 50);
 }
 
-TEST_F(Form1Test, JpegSaveSendsQualityAndGrayscaleOfTheMoment) {
+TEST_F(Form1Test, SaveButtonsExportWithTheValuesOfTheMoment) {
   PrepareWriteMode(kFormatJpeg);
   form.JPEG_Q_SC->SetValue(75);
   form.JPEG_BW->SetValue(2);
   form.Command1->UserClick();
-  EXPECT_EQ(imgkit.calls, (Calls{"FileLoad(/tmp/transfer.bmp, Plumio File ADD_In, 読み込み中) -> 1",
-                                 "JpegFileSave(/out/target, 1, , , 75, 1)", "MemFree(1)"}));
-  EXPECT_FALSE(form.unloaded());
-}
-
-TEST_F(Form1Test, TiffSaveSendsPackBitsOrNone) {
+  imgkit.loads_fail = true;
+  form.Command1->UserClick();
+  imgkit.loads_fail = false;
   PrepareWriteMode(kFormatTiff);
   form.Option2->UserClick();
   form.Command4->UserClick();
   form.Option1->UserClick();
   form.Command4->UserClick();
-  EXPECT_EQ(imgkit.calls[1], "TiffFileSave(/out/target, 1, , 圧縮保存中, 5)");
-  EXPECT_EQ(imgkit.calls[4], "TiffFileSave(/out/target, 2, , 保存中, 0)");
+  const std::string load = "FileLoad(/tmp/transfer.bmp, Plumio File ADD_In, 読み込み中) -> ";
+  EXPECT_EQ(
+      imgkit.calls,
+      (Calls{load + "1", "JpegFileSave(/out/target, 1, , , 75, 1)", "MemFree(1)", load + "0",
+             "MemFree(0)", load + "2", "TiffFileSave(/out/target, 2, , 圧縮保存中, 5)",
+             "MemFree(2)", load + "3", "TiffFileSave(/out/target, 3, , 保存中, 0)", "MemFree(3)"}));
+  EXPECT_FALSE(form.unloaded());
 }
 
-TEST_F(Form1Test, AFailedLoadSavesNothingAndFreesZero) {
-  imgkit.loads_fail = true;
-  PrepareWriteMode(kFormatJpeg);
-  form.Command1->UserClick();
-  EXPECT_EQ(imgkit.calls.size(), 2u);
-  EXPECT_EQ(imgkit.calls[1], "MemFree(0)");
-}
-
-TEST_F(Form1Test, FocusMovesInTabOrderOverEnabledControls) {
-  PrepareWriteMode(kFormatJpeg);
-  std::vector<std::string> order;
-  for (int i = 0; i < 6; ++i) {
-    form.FocusNext();
-    order.push_back(form.focus()->name());
+// Tab goes round the enabled controls in tab index order, both ways; Shift
+// Tab from the first reaches the last.
+TEST_F(Form1Test, FocusGoesRoundTheEnabledControlsBothWays) {
+  const Calls jpeg{"Command2(0)", "Command1", "JPEG_BW", "JPEG_Q_SC"};
+  const Calls tiff{"Command2(2)", "Command4", "Option1"};  // only the selected option
+  const std::pair<int16_t, Calls> cases[] = {{kFormatJpeg, jpeg}, {kFormatTiff, tiff}};
+  for (const auto& [format, stops] : cases) {
+    Form1 shown{state, imgkit, boxes};
+    PrepareWriteMode(format, shown);
+    for (bool backwards : {false, true}) {
+      shown.SetFocus(nullptr);
+      Calls order;
+      for (size_t i = 0; i < 2 * stops.size(); ++i) {
+        shown.FocusNext(backwards);
+        order.push_back(shown.focus()->name());
+      }
+      Calls expected;
+      for (size_t i = 0; i < 2 * stops.size(); ++i) {
+        expected.push_back(backwards ? stops[stops.size() - 1 - i % stops.size()]
+                                     : stops[i % stops.size()]);
+      }
+      EXPECT_EQ(order, expected) << backwards;
+    }
   }
-  EXPECT_EQ(order, (std::vector<std::string>{"Command2(0)", "Command1", "JPEG_BW", "JPEG_Q_SC",
-                                             "Command2(0)", "Command1"}));
+  Form1 none{state, imgkit, boxes};
+  PrepareWriteMode(kFormatGif, none);
+  none.FocusNext(true);
+  EXPECT_EQ(none.focus(), nullptr);
 }
 
-TEST_F(Form1Test, ArrowsInTheOptionGroupSelectTheNeighbourAndTakeTheFocus) {
+TEST_F(Form1Test, KeysWorkTheFocusedControlOnly) {
   PrepareWriteMode(kFormatTiff);
   form.SetFocus(form.Option1.get());
   const struct {
     Key key;
     OptionButton* selected;
     int16_t flag;
-  } steps[] = {{Key::Right, form.Option2.get(), 1},
-               {Key::Down, form.Option1.get(), 0},  // round the end
-               {Key::Up, form.Option2.get(), 1},
-               {Key::Left, form.Option1.get(), 0}};
-  for (const auto& step : steps) {
+  } option_steps[] = {{Key::Right, form.Option2.get(), 1},
+                      {Key::Down, form.Option1.get(), 0},  // round the end
+                      {Key::Up, form.Option2.get(), 1},
+                      {Key::Left, form.Option1.get(), 0},
+                      {Key::Space, form.Option1.get(), 0}};
+  for (const auto& step : option_steps) {
     EXPECT_TRUE(form.UserKey(step.key));
     EXPECT_EQ(form.focus(), step.selected);
     EXPECT_TRUE(step.selected->selected());
     EXPECT_EQ(state.TiffCompression, step.flag);
   }
   EXPECT_FALSE(form.Option2->selected());
-}
+  EXPECT_FALSE(form.UserKey(Key::Enter));
+  form.SetFocus(form.Command1.get());  // on the JPEG panel, behind
+  EXPECT_FALSE(form.UserKey(Key::Enter));
+  EXPECT_TRUE(imgkit.calls.empty());
 
-TEST_F(Form1Test, FocusedScrollBarStepsByArrowsPagesAndToItsEnds) {
   PrepareWriteMode(kFormatJpeg);
   form.SetFocus(form.JPEG_Q_SC.get());
   form.JPEG_Q_SC->large_change = 10;
-  const struct {
-    Key key;
-    int value;
-  } steps[] = {{Key::Left, 49},     {Key::Up, 48},     {Key::Right, 49}, {Key::Down, 50},
-               {Key::PageDown, 60}, {Key::PageUp, 50}, {Key::End, 100},  {Key::Home, 0}};
-  for (const auto& step : steps) {
-    EXPECT_TRUE(form.UserKey(step.key));
-    EXPECT_EQ(form.JPEG_Q_SC->value(), step.value);
+  const std::pair<Key, int> bar_steps[] = {{Key::Left, 49}, {Key::Up, 48},       {Key::Right, 49},
+                                           {Key::Down, 50}, {Key::PageDown, 60}, {Key::PageUp, 50},
+                                           {Key::End, 100}, {Key::Home, 0}};
+  for (const auto& [key, value] : bar_steps) {
+    EXPECT_TRUE(form.UserKey(key));
+    EXPECT_EQ(form.JPEG_Q_SC->value(), value);
   }
   EXPECT_EQ(form.JPEG_Q_DISP->caption, " 0");
   EXPECT_FALSE(form.UserKey(Key::Enter));
-}
-
-TEST_F(Form1Test, SpaceTicksTheBoxAndEnterPressesTheFocusedButtonOnly) {
-  PrepareWriteMode(kFormatJpeg);
   form.SetFocus(form.JPEG_BW.get());
   EXPECT_TRUE(form.UserKey(Key::Space));
   EXPECT_EQ(form.JPEG_BW->value(), 1);
   EXPECT_FALSE(form.UserKey(Key::Enter));
   EXPECT_FALSE(form.UserKey(Key::Right));
   form.SetFocus(form.Command1.get());
+  EXPECT_FALSE(form.UserKey(Key::Left));
   EXPECT_TRUE(form.UserKey(Key::Enter));
-  EXPECT_EQ(imgkit.calls.size(), 3u);
-  form.SetFocus(form.Command4.get());  // on the TIFF panel, behind
-  EXPECT_FALSE(form.UserKey(Key::Enter));
   EXPECT_EQ(imgkit.calls.size(), 3u);
 }
 
+// The one place the window's pixels are pinned: the creation size centred
+// on 1024 x 768, grown to show a panel, at 96 and at 192 dpi.
 TEST_F(Form1Test, GeometryFollowsTheDisplayResolution) {
   const struct {
     double dpi;
@@ -283,28 +251,38 @@ TEST_F(Form1Test, GeometryFollowsTheDisplayResolution) {
     Form1 scaled{state, imgkit, boxes};
     scaled.scale = DisplayScale(c.dpi);
     scaled.CenterOnScreen(scaled.scale.Twips(1024), scaled.scale.Twips(768));
-    scaled.StackPanels();
-    scaled.ShowFormatPanel(kFormatJpeg);
-    scaled.FitHeight();
+    PrepareWriteMode(kFormatJpeg, scaled);
     EXPECT_EQ(scaled.ClientPixels(), c.client) << c.dpi;
     EXPECT_EQ(scaled.PixelsOf(scaled.Label1), c.label1) << c.dpi;
     EXPECT_EQ(scaled.PixelsOf(*scaled.JPEG_Q_DISP), c.quality_display) << c.dpi;
     EXPECT_EQ(scaled.FontPixelsOf(scaled.Label1), c.title_font) << c.dpi;
     EXPECT_EQ(scaled.FontPixelsOf(*scaled.Label3), c.text_font) << c.dpi;
   }
-}
-
-TEST_F(Form1Test, AReportedFrameKeepsTheWindowCentredByItsOuterSize) {
+  // A reported frame (2, 10, 24 and 4 pixels) keeps it centred by its outer size.
   form.CenterOnScreen(1024 * 15, 768 * 15);
   PrepareWriteMode(kFormatJpeg);
-  form.AdoptFrame({30, 150, 360, 60});  // 2, 10, 24 and 4 pixels
-  EXPECT_EQ(form.width(), 3960 + 180);
-  // The outer 276 x 76 pixels of the creation size centred on 1024 x 768;
-  // the client area 2 pixels right and 24 down of its corner.
+  form.AdoptFrame({30, 150, 360, 60});
   EXPECT_EQ(form.ClientPixels(), (PixelRect{374 + 2, 346 + 24, 264, 181}));
 }
 
-TEST_F(Form1Test, BackUnloadsOnceSavingTheSettings) {
+TEST(DisplayScale, TakesXftDpiWhenItIsAResolutionAnd96Otherwise) {
+  const std::pair<const char*, double> cases[] = {
+      {nullptr, 15}, {"96", 15},     {"192", 7.5}, {"144.0", 10}, {" 120 ", 12}, {"", 15},
+      {"abc", 15},   {"192dpi", 15}, {"0", 15},    {"-192", 15},  {"1e9", 15},   {"nan", 15}};
+  for (const auto& [resource, twips_per_pixel] : cases) {
+    EXPECT_DOUBLE_EQ(DisplayScale::FromXftDpi(resource).twips_per_pixel(), twips_per_pixel)
+        << (resource != nullptr ? resource : "(unset)");
+  }
+  const DisplayScale at96, at192(192);
+  EXPECT_EQ(at96.Pixels(7), 0);
+  EXPECT_EQ(at96.Pixels(8), 1);
+  EXPECT_EQ(at192.Twips(5), 38);  // 37.5 rounds away from zero
+  EXPECT_EQ(at192.Scaled(12), 24);
+}
+
+// The back button and the frame's close unload once and store the
+// settings; a failed store is reported and the window still closes.
+TEST_F(Form1Test, UnloadsOnceSavingTheSettings) {
   testing::WriteText(folder.File("DEF_ZAVO.CNF"), "JPGQ , 75\r\nJPGB , 0\r\nTIFM , 0\r\n[EOF]\r\n");
   int unloads = 0;
   form.on_unloaded = [&] { ++unloads; };
@@ -314,15 +292,12 @@ TEST_F(Form1Test, BackUnloadsOnceSavingTheSettings) {
   form.Unload();
   EXPECT_EQ(unloads, 1);
   EXPECT_NE(testing::ReadText(folder.File("ZAVO.CNF")).find("JPGQ ,  60 \r\n"), std::string::npos);
-}
 
-TEST_F(Form1Test, AFailedSaveIsReportedAndTheWindowStillCloses) {
+  Form1 failing{state, imgkit, boxes};
   state.Settings = SettingsFiles::InFolder(folder.File("missing-folder") + "/");
-  state.SavesOnUnload = true;
-  int unloads = 0;
-  form.on_unloaded = [&] { ++unloads; };
-  form.Unload();
-  EXPECT_EQ(unloads, 1);
+  failing.on_unloaded = [&] { ++unloads; };
+  failing.Unload();
+  EXPECT_EQ(unloads, 2);
   ASSERT_EQ(boxes.shown.size(), 1u);
   EXPECT_NE(boxes.shown[0].text.find("missing-folder"), std::string::npos);
 }

@@ -16,6 +16,7 @@
 // clang-format on
 
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -26,6 +27,7 @@
 #include "app/startup.h"
 #include "support/fakes.h"
 #include "support/test_support.h"
+#include "ui/fltk_progress.h"
 #include "ui/fltk_view.h"
 
 namespace zavo::ui {
@@ -259,6 +261,30 @@ TEST_F(FormViewTest, AReportedFrameMovesTheWindowToStayCentred) {
   ASSERT_TRUE(WaitFor([&] { return window->y() != y; }));
   EXPECT_EQ(window->x(), form.ClientPixels().x);
   EXPECT_EQ(window->y(), y - (24 + 4) / 2 + 24);
+}
+
+// Work that ends within the delay shows nothing; longer work shows its
+// caption and message until it ends.
+TEST(FltkProgressDisplay, OpensOnlyPastItsDelayAndClosesAtTheEnd) {
+  ZAVO_REQUIRE_DISPLAY();
+  const auto visible_windows = [] {
+    std::vector<std::string> titles;
+    for (Fl_Window* w = Fl::first_window(); w != nullptr; w = Fl::next_window(w)) {
+      if (w->visible()) titles.push_back(LabelOf(*w));
+    }
+    return titles;
+  };
+  for (const auto delay : {std::chrono::hours(1), std::chrono::hours(0)}) {
+    const bool past = delay.count() == 0;
+    {
+      FltkProgressDisplay display(delay, std::chrono::milliseconds(0));
+      const auto progress = display.Begin("Plumioへの引き渡し", "読み込み中");
+      progress->Advance(1, 2);
+      EXPECT_EQ(visible_windows(),
+                past ? std::vector<std::string>{"Plumioへの引き渡し"} : std::vector<std::string>{});
+    }
+    EXPECT_EQ(visible_windows(), std::vector<std::string>{});
+  }
 }
 
 void ReadAndAnswerBox(void* seen_box) {

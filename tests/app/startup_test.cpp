@@ -15,15 +15,6 @@ namespace {
 
 using Texts = std::vector<std::string>;
 
-// Each box as "title, style: text".
-Texts Shown(const testing::RecordingMessageBoxes& boxes) {
-  Texts shown;
-  for (const auto& box : boxes.shown) {
-    shown.push_back(box.title + ", " + std::to_string(box.style) + ": " + box.text);
-  }
-  return shown;
-}
-
 class StartupTest : public ::testing::Test {
  protected:
   StartupOutcome Start(const std::vector<std::string>& arguments) {
@@ -80,7 +71,7 @@ TEST_F(StartupTest, TellsTheModesApartAndEndsWithTheirOutcome) {
     const StartupOutcome outcome =
         Form_Load(fresh, fresh_state, window, shown, kit, folder.path().string(), c.tokens);
     ::testing::internal::GetCapturedStderr();
-    EXPECT_EQ(Shown(shown), c.boxes);
+    EXPECT_EQ(shown.Texts(), c.boxes);
     EXPECT_EQ(kit.calls, c.calls);
     EXPECT_EQ(outcome.wait_for_user, c.waits);
     EXPECT_EQ(outcome.exit_status, c.status);

@@ -250,6 +250,11 @@ TEST(SettingsSaver, RebuildsTheTemplateLineByLine) {
   const std::string golden = ZAVO_SOURCE_DIR "/tests/settings/golden/";
   EXPECT_EQ(SaveFrom(testing::ReadText(golden + "template.cnf"), FakeTarget(60, 1, -5)),
             testing::ReadText(golden + "expected.cnf"));
+  ::testing::internal::CaptureStderr();
+  SaveFrom(CrLf({"JPGQ , 1"}), FakeTarget());
+  EXPECT_NE(::testing::internal::GetCapturedStderr().find(
+                "DEF_ZAVO.CNF: no \"[EOF]\" line; missing settings added at the end"),
+            std::string::npos);
 }
 
 TEST(SettingsSaver, GivesBackEveryValueThroughTheInstallationTemplate) {

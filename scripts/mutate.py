@@ -26,10 +26,7 @@ from pathlib import Path
 TOP = Path(__file__).resolve().parent.parent
 # Code that only the display tests can see, and texts, are left out.
 EXCLUDED = re.compile(r"^src/ui/fltk/|/main\.cpp$|/help\.cpp$")
-UNIT_TEST_FOLDERS = ("app", "imaging", "platform", "settings", "ui")
-# Source folders whose tests live in another test folder: the host's runs are
-# tested over the real codecs, beside the imaging tests.
-TEST_FOLDER_OF = {"src/app/host/": "imaging"}
+UNIT_TEST_FOLDERS = ("app", "app/host", "imaging", "platform", "settings", "ui")
 
 # (name, pattern on code with strings and comments blanked, replacement)
 RELATIONS = {" < ": " >= ", " >= ": " < ", " > ": " <= ", " <= ": " > ",
@@ -214,8 +211,7 @@ def main():
             if not ok:
                 verdict = "stillborn"
             else:
-                layer = next((folder for prefix, folder in TEST_FOLDER_OF.items()
-                              if mutant[0].startswith(prefix)), mutant[0].split("/")[1])
+                layer = str(Path(mutant[0]).parent.relative_to("src"))
                 verdict = run_tests(unit_tests(build_dir, layer), timeouts)
                 verdict = "survived" if verdict == "passed" else verdict
         finally:

@@ -1,63 +1,62 @@
 #include "support/fakes.h"
 
 namespace zavo::testing {
+namespace {
 
-ImageHandle RecordingImgKit::NextHandle() {
+std::string Text(int32_t number) { return std::to_string(number); }
+
+}  // namespace
+
+ImageHandle RecordingImgKit::Load(const std::string& call) {
   if (during_load) during_load();
-  return loads_fail ? 0 : ++last_handle_;
+  const ImageHandle handle = loads_fail ? 0 : ++last_handle_;
+  calls.push_back(call + ") -> " + Text(handle));
+  return handle;
+}
+
+int32_t RecordingImgKit::Save(const std::string& call) {
+  calls.push_back(call + ")");
+  return save_status;
 }
 
 ImageHandle RecordingImgKit::ImgKitFileLoad(const std::string& path, const std::string& caption,
                                             const std::string& message) {
-  const ImageHandle handle = NextHandle();
-  calls.push_back("FileLoad(" + path + ", " + caption + ", " + message + ") -> " +
-                  std::to_string(handle));
-  return handle;
+  return Load("FileLoad(" + path + ", " + caption + ", " + message);
 }
 
 ImageHandle RecordingImgKit::ImgKitJpegFileLoad(const std::string& path, const std::string& caption,
                                                 const std::string& message, int32_t reserved) {
-  const ImageHandle handle = NextHandle();
-  calls.push_back("JpegFileLoad(" + path + ", " + caption + ", " + message + ", " +
-                  std::to_string(reserved) + ") -> " + std::to_string(handle));
-  return handle;
+  return Load("JpegFileLoad(" + path + ", " + caption + ", " + message + ", " + Text(reserved));
 }
 
 ImageHandle RecordingImgKit::ImgKitTiffFileLoad(const std::string& path, const std::string& caption,
                                                 const std::string& message, int32_t reserved) {
-  const ImageHandle handle = NextHandle();
-  calls.push_back("TiffFileLoad(" + path + ", " + caption + ", " + message + ", " +
-                  std::to_string(reserved) + ") -> " + std::to_string(handle));
-  return handle;
+  return Load("TiffFileLoad(" + path + ", " + caption + ", " + message + ", " + Text(reserved));
 }
 
 int32_t RecordingImgKit::ImgKitBmpFileSave(const std::string& path, ImageHandle image,
                                            const std::string& caption, const std::string& message,
                                            int32_t reserved) {
-  calls.push_back("BmpFileSave(" + path + ", " + std::to_string(image) + ", " + caption + ", " +
-                  message + ", " + std::to_string(reserved) + ")");
-  return save_status;
+  return Save("BmpFileSave(" + path + ", " + Text(image) + ", " + caption + ", " + message + ", " +
+              Text(reserved));
 }
 
 int32_t RecordingImgKit::ImgKitJpegFileSave(const std::string& path, ImageHandle image,
                                             const std::string& caption, const std::string& message,
                                             int32_t quality, int32_t grayscale) {
-  calls.push_back("JpegFileSave(" + path + ", " + std::to_string(image) + ", " + caption + ", " +
-                  message + ", " + std::to_string(quality) + ", " + std::to_string(grayscale) +
-                  ")");
-  return save_status;
+  return Save("JpegFileSave(" + path + ", " + Text(image) + ", " + caption + ", " + message + ", " +
+              Text(quality) + ", " + Text(grayscale));
 }
 
 int32_t RecordingImgKit::ImgKitTiffFileSave(const std::string& path, ImageHandle image,
                                             const std::string& caption, const std::string& message,
                                             int32_t compression) {
-  calls.push_back("TiffFileSave(" + path + ", " + std::to_string(image) + ", " + caption + ", " +
-                  message + ", " + std::to_string(compression) + ")");
-  return save_status;
+  return Save("TiffFileSave(" + path + ", " + Text(image) + ", " + caption + ", " + message + ", " +
+              Text(compression));
 }
 
 int32_t RecordingImgKit::ImgKitMemFree(ImageHandle image) {
-  calls.push_back("MemFree(" + std::to_string(image) + ")");
+  calls.push_back("MemFree(" + Text(image) + ")");
   return 0;
 }
 

@@ -1,5 +1,6 @@
 // Test doubles for the outside: a recording imaging library, message boxes
-// that remember what they showed, and a window with a fixed screen.
+// that remember what they showed, a window with a fixed screen, and the
+// controls the settings are loaded into.
 #pragma once
 
 #include <functional>
@@ -7,6 +8,7 @@
 #include <vector>
 
 #include "imaging/imgkit.h"
+#include "platform/error.h"
 #include "support/recording_boxes.h"
 #include "ui/window_host.h"
 
@@ -38,7 +40,8 @@ class RecordingImgKit : public ImgKit {
   int32_t ImgKitMemFree(ImageHandle image) override;
 
  private:
-  ImageHandle NextHandle();
+  ImageHandle Load(const std::string& call);
+  int32_t Save(const std::string& call);
   ImageHandle last_handle_ = 0;
 };
 

@@ -22,6 +22,13 @@ class RecordingMessageBoxes : public MessageBoxes {
     shown.push_back({text, style, title});
   }
   bool on_screen() const override { return screen; }
+  // Each box as "title, style: text".
+  std::vector<std::string> Texts() const {
+    std::vector<std::string> texts;
+    for (const auto& box : shown)
+      texts.push_back(box.title + ", " + std::to_string(box.style) + ": " + box.text);
+    return texts;
+  }
 };
 
 }  // namespace zavo::testing

@@ -2,17 +2,17 @@
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
 #include <string>
 #include <vector>
 
 #include "support/fakes.h"
 #include "support/test_support.h"
+#include "ui/display_scale.h"
 
 namespace zavo::ui {
 namespace {
 
-using Calls = std::vector<std::string>;
+using Texts = std::vector<std::string>;
 
 class Form1Test : public ::testing::Test {
  protected:
@@ -21,14 +21,14 @@ class Form1Test : public ::testing::Test {
     state.TargetFile = "/out/target";
     state.TransferFile = "/tmp/transfer.bmp";
   }
-
   // What start-up does in write mode.
-  void PrepareWriteMode(int16_t format) {
-    form.StackPanels();
-    form.ShowFormatPanel(format);
-    form.FitHeight();
+  void PrepareWriteMode(int16_t format, Form1& shown) {
+    shown.StackPanels();
+    shown.ShowFormatPanel(format);
+    shown.FitHeight();
     state.SavesOnUnload = true;
   }
+  void PrepareWriteMode(int16_t format) { PrepareWriteMode(format, form); }
 
   testing::TempDir folder;
   ModuleState state;
@@ -37,241 +37,175 @@ class Form1Test : public ::testing::Test {
   Form1 form{state, imgkit, boxes};
 };
 
-TEST_F(Form1Test, StartsWithTheCreationSettings) {
-  EXPECT_EQ(form.caption, "Plumio File Option ADDIN");
-  EXPECT_EQ(form.JPEG_Q_SC->value(), 50);
-  EXPECT_EQ(form.JPEG_Q_DISP->caption, "50");
-  EXPECT_EQ(form.JPEG_BW->value(), 0);
-  EXPECT_TRUE(form.Option1->selected());
-  EXPECT_FALSE(form.Option2->selected());
-  EXPECT_EQ(form.Label4.caption, "");
-  EXPECT_EQ(form.Picture1[1]->left, 4080);
-  EXPECT_EQ(form.Picture1[2]->top, 2880);
-  EXPECT_EQ(form.F_PARA_BASE[2]->left, 0);
-  EXPECT_EQ(form.F_PARA_BASE[0]->left, 30);
-  EXPECT_EQ(form.Option2->container(), form.TIF_TYPE.get());
-  EXPECT_EQ(form.Line1->x1, 3840);
-  EXPECT_EQ(form.Line1->y2, 120);
-}
-
-TEST_F(Form1Test, StackPanelsPilesAllThreeOnPanelZeroAndDisablesThem) {
-  form.StackPanels();
-  for (const auto& panel : form.Picture1) {
-    EXPECT_EQ(panel->left, 0);
-    EXPECT_EQ(panel->top, 1080);
-    EXPECT_FALSE(panel->enabled);
+// The panels are stacked; the format's comes to the front, alone enabled,
+// and the window grows downward to show it. A stored TIFF flag other than
+// 0 selects PackBits and becomes 1, in TIFF mode only.
+TEST_F(Form1Test, ShowsTheFormatsPanelInFrontAndOnlyItTakesInput) {
+  const struct {
+    int16_t format, flag_before;
+    int front;  // -1: none enabled
+    int16_t flag_after;
+    Texts boxes;
+  } cases[] = {{kFormatJpeg, 5, kJpegPanel, 5, {}},
+               {kFormatTiff, 0, kTiffPanel, 0, {}},
+               {kFormatTiff, 5, kTiffPanel, 1, {}},
+               {kFormatGif, 0, -1, 0, {"ZAVO32, 0: 今回よりサポート外といたしました"}},
+               {0, 0, -1, 0, {}}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.format);
+    state.TiffCompression = c.flag_before;
+    testing::RecordingMessageBoxes shown_boxes;
+    Form1 shown{state, imgkit, shown_boxes};
+    const float top = shown.top;
+    const int creation_height = shown.client_height;
+    PrepareWriteMode(c.format, shown);
+    for (int panel : {kJpegPanel, kGifPanel, kTiffPanel}) {
+      EXPECT_EQ(shown.Picture1[panel]->enabled, panel == c.front) << panel;
+      EXPECT_EQ(shown.Picture1[panel]->top, shown.Picture1[kJpegPanel]->top);
+      EXPECT_EQ(shown.Picture1[panel]->left, shown.Picture1[kJpegPanel]->left);
+    }
+    EXPECT_EQ(shown.FrontPanel(), c.front >= 0 ? c.front : kJpegPanel);
+    EXPECT_EQ(shown.Label4.caption, c.front >= 0 ? "/out/target" : "");
+    EXPECT_EQ(shown.Option2->selected(), c.format == kFormatTiff && c.flag_after == 1);
+    EXPECT_NE(shown.Option1->selected(), shown.Option2->selected());
+    EXPECT_EQ(state.TiffCompression, c.flag_after);
+    EXPECT_EQ(shown_boxes.Texts(), c.boxes);
+    const Control& frame = *shown.F_PARA_BASE[kJpegPanel];
+    EXPECT_GE(shown.client_height, frame.window_top() + frame.height);
+    EXPECT_GT(shown.client_height, creation_height);
+    EXPECT_EQ(shown.top, top);
   }
 }
 
-TEST_F(Form1Test, JpegPanelComesToTheFrontEnabledWithTheTargetPath) {
-  const float top_before = form.top;
+// The display shows every real change, and a dragged thumb only once it is
+// let go; values out of range are refused and the old ones kept.
+TEST_F(Form1Test, QualityDisplayFollowsTheScrollBar) {
   PrepareWriteMode(kFormatJpeg);
-  EXPECT_EQ(form.FrontPanel(), kJpegPanel);
-  EXPECT_TRUE(form.Picture1[kJpegPanel]->enabled);
-  EXPECT_FALSE(form.Picture1[kTiffPanel]->enabled);
-  EXPECT_EQ(form.Label4.caption, "/out/target");
-  EXPECT_EQ(form.client_height, 2715);
-  EXPECT_EQ(form.top, top_before);
-}
-
-TEST_F(Form1Test, TiffPanelSelectsTheOptionFromTheFlag) {
-  state.TiffCompression = 0;
-  PrepareWriteMode(kFormatTiff);
-  EXPECT_TRUE(form.Option1->selected());
-  EXPECT_FALSE(form.Option2->selected());
-  EXPECT_EQ(form.FrontPanel(), kTiffPanel);
-  EXPECT_TRUE(form.Picture1[kTiffPanel]->enabled);
-}
-
-TEST_F(Form1Test, ALoadedFiveSelectsPackBitsAndBecomesOne) {
-  state.TiffCompression = 5;
-  PrepareWriteMode(kFormatTiff);
-  EXPECT_FALSE(form.Option1->selected());
-  EXPECT_TRUE(form.Option2->selected());
-  EXPECT_EQ(state.TiffCompression, 1);
-}
-
-TEST_F(Form1Test, JpegModeLeavesALoadedFiveAlone) {
-  state.TiffCompression = 5;
-  PrepareWriteMode(kFormatJpeg);
-  EXPECT_EQ(state.TiffCompression, 5);
-}
-
-TEST_F(Form1Test, GifTellsItIsNotSupportedAndEnablesNothing) {
-  PrepareWriteMode(kFormatGif);
-  ASSERT_EQ(boxes.shown.size(), 1u);
-  EXPECT_EQ(boxes.shown[0].text, "今回よりサポート外といたしました");
-  EXPECT_EQ(boxes.shown[0].style, 0);
-  EXPECT_EQ(boxes.shown[0].title, "ZAVO32");
-  EXPECT_EQ(form.Label4.caption, "");
-  for (const auto& panel : form.Picture1) EXPECT_FALSE(panel->enabled);
-  EXPECT_EQ(form.client_height, 2715);
-}
-
-TEST_F(Form1Test, QualityDisplayFollowsEveryRealChange) {
   ASSERT_TRUE(form.JPEG_Q_SC->SetValue(50));
-  EXPECT_EQ(form.JPEG_Q_DISP->caption, "50");  // the same value is no change
-  ASSERT_TRUE(form.JPEG_Q_SC->SetValue(65));
-  EXPECT_EQ(form.JPEG_Q_DISP->caption, " 65");
-  ASSERT_TRUE(form.JPEG_Q_SC->SetValue(0));
-  EXPECT_EQ(form.JPEG_Q_DISP->caption, " 0");
-}
-
-TEST_F(Form1Test, ThumbDragChangesTheDisplayOnlyOnRelease) {
-  PrepareWriteMode(kFormatJpeg);
-  form.JPEG_Q_SC->UserDrag(70);
+  EXPECT_EQ(form.JPEG_Q_DISP->caption, "50");  // the creation caption: no change
+  EXPECT_THROW(form.JPEG_Q_SC->SetValue(101), Error);
+  EXPECT_THROW(form.JPEG_Q_SC->SetValue(-1), Error);
+  EXPECT_THROW(form.JPEG_BW->SetValue(3), Error);
+  EXPECT_EQ(form.JPEG_Q_SC->value() + form.JPEG_BW->value(), 50);
   form.JPEG_Q_SC->UserDrag(80);
-  EXPECT_EQ(form.JPEG_Q_DISP->caption, "50");
-  EXPECT_EQ(form.JPEG_Q_SC->value(), 50);
+  EXPECT_EQ(form.JPEG_Q_DISP->caption + std::to_string(form.JPEG_Q_SC->value()), "5050");
   form.JPEG_Q_SC->UserRelease();
   EXPECT_EQ(form.JPEG_Q_DISP->caption, " 80");
   form.JPEG_Q_SC->UserArrow(+1);
   form.JPEG_Q_SC->UserTrough(-1);
   form.JPEG_Q_SC->UserTrough(-1);
   EXPECT_EQ(form.JPEG_Q_DISP->caption, " 79");
-}
-
-TEST_F(Form1Test, ScrollBarStopsAtItsEnds) {
-  PrepareWriteMode(kFormatJpeg);
   ASSERT_TRUE(form.JPEG_Q_SC->SetValue(100));
   form.JPEG_Q_SC->UserArrow(+1);
   EXPECT_EQ(form.JPEG_Q_SC->value(), 100);
   form.JPEG_Q_SC->UserDrag(-40);
   form.JPEG_Q_SC->UserRelease();
-  EXPECT_EQ(form.JPEG_Q_SC->value(), 0);
+  EXPECT_EQ(form.JPEG_Q_DISP->caption, " 0");
 }
 
-TEST_F(Form1Test, RefusesInvalidValuesAndKeepsTheOldOnes) {
-  EXPECT_FALSE(form.JPEG_Q_SC->SetValue(101));
-  EXPECT_FALSE(form.JPEG_Q_SC->SetValue(-1));
-  EXPECT_FALSE(form.JPEG_BW->SetValue(3));
-  EXPECT_EQ(form.JPEG_Q_SC->value(), 50);
-  EXPECT_EQ(form.JPEG_Q_DISP->caption, "50");
-  EXPECT_EQ(form.JPEG_BW->value(), 0);
-}
-
-TEST_F(Form1Test, CheckBoxClicksToggleAndClearAGreyedBox) {
-  PrepareWriteMode(kFormatJpeg);
-  form.JPEG_BW->UserClick();
-  EXPECT_EQ(form.JPEG_BW->value(), 1);
-  form.JPEG_BW->UserClick();
-  EXPECT_EQ(form.JPEG_BW->value(), 0);
+// Panels behind take no input; a click on a greyed box clears it; options
+// are exclusive and set the flag; Save exports with the values of the moment.
+TEST_F(Form1Test, ClicksWorkTheFrontPanelOnly) {
+  PrepareWriteMode(kFormatTiff);
   ASSERT_TRUE(form.JPEG_BW->SetValue(2));
   form.JPEG_BW->UserClick();
-  EXPECT_EQ(form.JPEG_BW->value(), 0);
-}
-
-TEST_F(Form1Test, OptionClicksSetTheFlagAndStayExclusive) {
-  PrepareWriteMode(kFormatTiff);
+  form.Command1->UserClick();
+  form.JPEG_Q_SC->UserArrow(+1);
+  EXPECT_EQ(form.JPEG_BW->value() + form.JPEG_Q_SC->value(), 52);
   form.Option2->UserClick();
-  EXPECT_EQ(state.TiffCompression, 1);
+  form.Command4->UserClick();
   EXPECT_FALSE(form.Option1->selected());
   form.Option1->UserClick();
-  EXPECT_EQ(state.TiffCompression, 0);
+  form.Command4->UserClick();
   EXPECT_FALSE(form.Option2->selected());
-}
-
-TEST_F(Form1Test, DisabledPanelsPassNoInput) {
-  PrepareWriteMode(kFormatTiff);
-  form.Command1->UserClick();
-  form.JPEG_BW->UserClick();
-  form.JPEG_Q_SC->UserArrow(+1);
-  EXPECT_TRUE(imgkit.calls.empty());
-  EXPECT_EQ(form.JPEG_BW->value(), 0);
-  EXPECT_EQ(form.JPEG_Q_SC->value(), 50);
-}
-
-TEST_F(Form1Test, JpegSaveSendsQualityAndGrayscaleOfTheMoment) {
   PrepareWriteMode(kFormatJpeg);
+  for (int expected : {0, 1}) {
+    form.JPEG_BW->UserClick();
+    EXPECT_EQ(form.JPEG_BW->value(), expected);
+  }
   ASSERT_TRUE(form.JPEG_Q_SC->SetValue(75));
-  ASSERT_TRUE(form.JPEG_BW->SetValue(2));
   form.Command1->UserClick();
-  EXPECT_EQ(imgkit.calls, (Calls{"FileLoad(/tmp/transfer.bmp, Plumio File ADD_In, 読み込み中) -> 1",
-                                 "JpegFileSave(/out/target, 1, , , 75, 1)", "MemFree(1)"}));
+  imgkit.loads_fail = true;
+  form.Command1->UserClick();
+  const std::string load = "FileLoad(/tmp/transfer.bmp, Plumio File ADD_In, 読み込み中) -> ";
+  EXPECT_EQ(
+      imgkit.calls,
+      (Texts{load + "1", "TiffFileSave(/out/target, 1, , 圧縮保存中, 5)", "MemFree(1)", load + "2",
+             "TiffFileSave(/out/target, 2, , 保存中, 0)", "MemFree(2)", load + "3",
+             "JpegFileSave(/out/target, 3, , , 75, 1)", "MemFree(3)", load + "0", "MemFree(0)"}));
   EXPECT_FALSE(form.unloaded());
 }
 
-TEST_F(Form1Test, TiffSaveSendsPackBitsOrNone) {
-  PrepareWriteMode(kFormatTiff);
-  form.Option2->UserClick();
-  form.Command4->UserClick();
-  form.Option1->UserClick();
-  form.Command4->UserClick();
-  EXPECT_EQ(imgkit.calls[1], "TiffFileSave(/out/target, 1, , 圧縮保存中, 5)");
-  EXPECT_EQ(imgkit.calls[4], "TiffFileSave(/out/target, 2, , 保存中, 0)");
-}
-
-TEST_F(Form1Test, AFailedLoadSavesNothingAndFreesZero) {
-  imgkit.loads_fail = true;
-  PrepareWriteMode(kFormatJpeg);
-  form.Command1->UserClick();
-  EXPECT_EQ(imgkit.calls.size(), 2u);
-  EXPECT_EQ(imgkit.calls[1], "MemFree(0)");
-}
-
-TEST_F(Form1Test, FocusMovesInTabOrderOverEnabledControls) {
-  PrepareWriteMode(kFormatJpeg);
-  std::vector<std::string> order;
-  for (int i = 0; i < 6; ++i) {
-    form.FocusNext();
-    order.push_back(form.focus()->name());
+// Tab goes round the enabled controls in tab index order, both ways; of the
+// options only the selected one is a stop.
+TEST_F(Form1Test, FocusGoesRoundTheEnabledControlsBothWays) {
+  const std::pair<int16_t, Texts> cases[] = {
+      {kFormatJpeg, {"Command2(0)", "Command1", "JPEG_BW", "JPEG_Q_SC"}},
+      {kFormatTiff, {"Command2(2)", "Command4", "Option1"}},
+      {kFormatGif, {}}};
+  for (const auto& [format, stops] : cases) {
+    Form1 shown{state, imgkit, boxes};
+    PrepareWriteMode(format, shown);
+    for (bool backwards : {false, true}) {
+      shown.SetFocus(nullptr);
+      Texts order, expected;
+      for (size_t i = 0; i < 2 * stops.size(); ++i) {
+        shown.FocusNext(backwards);
+        order.push_back(shown.focus()->name());
+        expected.push_back(
+            stops[backwards ? stops.size() - 1 - i % stops.size() : i % stops.size()]);
+      }
+      EXPECT_EQ(order, expected) << backwards;
+      shown.FocusNext(backwards);
+      EXPECT_EQ(shown.focus() == nullptr, stops.empty());
+    }
   }
-  EXPECT_EQ(order, (std::vector<std::string>{"Command2(0)", "Command1", "JPEG_BW", "JPEG_Q_SC",
-                                             "Command2(0)", "Command1"}));
 }
 
-TEST_F(Form1Test, ArrowsInTheOptionGroupSelectTheNeighbourAndTakeTheFocus) {
+// Arrows in the option group select the neighbour (round the end) and take
+// the focus; the scroll bar steps; Space clicks, Enter only a button.
+TEST_F(Form1Test, KeysWorkTheFocusedControlOnly) {
   PrepareWriteMode(kFormatTiff);
   form.SetFocus(form.Option1.get());
-  const struct {
-    Key key;
-    OptionButton* selected;
-    int16_t flag;
-  } steps[] = {{Key::Right, form.Option2.get(), 1},
-               {Key::Down, form.Option1.get(), 0},  // round the end
-               {Key::Up, form.Option2.get(), 1},
-               {Key::Left, form.Option1.get(), 0}};
-  for (const auto& step : steps) {
-    EXPECT_TRUE(form.UserKey(step.key));
-    EXPECT_EQ(form.focus(), step.selected);
-    EXPECT_TRUE(step.selected->selected());
-    EXPECT_EQ(state.TiffCompression, step.flag);
+  const std::pair<Key, Control*> option_steps[] = {{Key::Right, form.Option2.get()},
+                                                   {Key::Down, form.Option1.get()},
+                                                   {Key::Up, form.Option2.get()},
+                                                   {Key::Left, form.Option1.get()}};
+  for (const auto& [key, selected] : option_steps) {
+    EXPECT_TRUE(form.UserKey(key));
+    EXPECT_EQ(form.focus(), selected);
+    EXPECT_EQ(state.TiffCompression, selected == form.Option2.get() ? 1 : 0);
   }
   EXPECT_FALSE(form.Option2->selected());
-}
+  EXPECT_FALSE(form.UserKey(Key::Enter));
+  form.SetFocus(form.Command1.get());  // on the JPEG panel, behind
+  EXPECT_FALSE(form.UserKey(Key::Enter));
 
-TEST_F(Form1Test, FocusedScrollBarStepsByArrowsPagesAndToItsEnds) {
   PrepareWriteMode(kFormatJpeg);
   form.SetFocus(form.JPEG_Q_SC.get());
   form.JPEG_Q_SC->large_change = 10;
-  const struct {
-    Key key;
-    int value;
-  } steps[] = {{Key::Left, 49},     {Key::Up, 48},     {Key::Right, 49}, {Key::Down, 50},
-               {Key::PageDown, 60}, {Key::PageUp, 50}, {Key::End, 100},  {Key::Home, 0}};
-  for (const auto& step : steps) {
-    EXPECT_TRUE(form.UserKey(step.key));
-    EXPECT_EQ(form.JPEG_Q_SC->value(), step.value);
+  // clang-format off
+  const std::pair<Key, int> bar_steps[] = {{Key::Left, 49}, {Key::Up, 48}, {Key::Right, 49},
+      {Key::Down, 50}, {Key::PageDown, 60}, {Key::PageUp, 50}, {Key::End, 100}, {Key::Home, 0}};
+  // clang-format on
+  for (const auto& [key, value] : bar_steps) {
+    EXPECT_TRUE(form.UserKey(key));
+    EXPECT_EQ(form.JPEG_Q_SC->value(), value);
   }
   EXPECT_EQ(form.JPEG_Q_DISP->caption, " 0");
   EXPECT_FALSE(form.UserKey(Key::Enter));
-}
-
-TEST_F(Form1Test, SpaceTicksTheBoxAndEnterPressesTheFocusedButtonOnly) {
-  PrepareWriteMode(kFormatJpeg);
   form.SetFocus(form.JPEG_BW.get());
   EXPECT_TRUE(form.UserKey(Key::Space));
+  EXPECT_FALSE(form.UserKey(Key::Enter) || form.UserKey(Key::Right));
   EXPECT_EQ(form.JPEG_BW->value(), 1);
-  EXPECT_FALSE(form.UserKey(Key::Enter));
-  EXPECT_FALSE(form.UserKey(Key::Right));
   form.SetFocus(form.Command1.get());
+  EXPECT_FALSE(form.UserKey(Key::Left));
   EXPECT_TRUE(form.UserKey(Key::Enter));
-  EXPECT_EQ(imgkit.calls.size(), 3u);
-  form.SetFocus(form.Command4.get());  // on the TIFF panel, behind
-  EXPECT_FALSE(form.UserKey(Key::Enter));
   EXPECT_EQ(imgkit.calls.size(), 3u);
 }
 
+// The one place the window's pixels are pinned: the creation size centred
+// on 1024 x 768, grown to show a panel, at 96 and at 192 dpi.
 TEST_F(Form1Test, GeometryFollowsTheDisplayResolution) {
   const struct {
     double dpi;
@@ -283,29 +217,36 @@ TEST_F(Form1Test, GeometryFollowsTheDisplayResolution) {
     Form1 scaled{state, imgkit, boxes};
     scaled.scale = DisplayScale(c.dpi);
     scaled.CenterOnScreen(scaled.scale.Twips(1024), scaled.scale.Twips(768));
-    scaled.StackPanels();
-    scaled.ShowFormatPanel(kFormatJpeg);
-    scaled.FitHeight();
+    PrepareWriteMode(kFormatJpeg, scaled);
     EXPECT_EQ(scaled.ClientPixels(), c.client) << c.dpi;
     EXPECT_EQ(scaled.PixelsOf(scaled.Label1), c.label1) << c.dpi;
     EXPECT_EQ(scaled.PixelsOf(*scaled.JPEG_Q_DISP), c.quality_display) << c.dpi;
     EXPECT_EQ(scaled.FontPixelsOf(scaled.Label1), c.title_font) << c.dpi;
     EXPECT_EQ(scaled.FontPixelsOf(*scaled.Label3), c.text_font) << c.dpi;
   }
-}
-
-TEST_F(Form1Test, AReportedFrameKeepsTheWindowCentredByItsOuterSize) {
+  // A reported frame (2, 10, 24 and 4 pixels) keeps it centred by its outer size.
   form.CenterOnScreen(1024 * 15, 768 * 15);
   PrepareWriteMode(kFormatJpeg);
-  form.AdoptFrame({30, 150, 360, 60});  // 2, 10, 24 and 4 pixels
-  EXPECT_EQ(form.width(), 3960 + 180);
-  // The outer 276 x 76 pixels of the creation size centred on 1024 x 768;
-  // the client area 2 pixels right and 24 down of its corner.
+  form.AdoptFrame({30, 150, 360, 60});
   EXPECT_EQ(form.ClientPixels(), (PixelRect{374 + 2, 346 + 24, 264, 181}));
 }
 
-TEST_F(Form1Test, BackUnloadsOnceSavingTheSettings) {
-  testing::WriteText(folder.File("DEF_ZAVO.CNF"), "JPGQ , 75\r\nJPGB , 0\r\nTIFM , 0\r\n[EOF]\r\n");
+TEST(DisplayScale, TakesXftDpiWhenItIsAResolutionAnd96Otherwise) {
+  const std::pair<const char*, double> cases[] = {
+      {nullptr, 15}, {"96", 15},     {"192", 7.5}, {"144.0", 10}, {" 120 ", 12}, {"", 15},
+      {"abc", 15},   {"192dpi", 15}, {"0", 15},    {"-192", 15},  {"1e9", 15},   {"nan", 15}};
+  for (const auto& [resource, twips_per_pixel] : cases) {
+    EXPECT_DOUBLE_EQ(DisplayScale::FromXftDpi(resource).twips_per_pixel(), twips_per_pixel)
+        << (resource != nullptr ? resource : "(unset)");
+  }
+  EXPECT_EQ(DisplayScale().Pixels(7) + DisplayScale().Pixels(8), 1);
+  EXPECT_EQ(DisplayScale(192).Twips(5), 38);  // 37.5 rounds away from zero
+  EXPECT_EQ(DisplayScale(192).Scaled(12), 24);
+}
+
+// The back button and the frame's close unload once and store the
+// settings; a failed store is reported and the window still closes.
+TEST_F(Form1Test, UnloadsOnceSavingTheSettings) {
   int unloads = 0;
   form.on_unloaded = [&] { ++unloads; };
   PrepareWriteMode(kFormatJpeg);
@@ -314,15 +255,11 @@ TEST_F(Form1Test, BackUnloadsOnceSavingTheSettings) {
   form.Unload();
   EXPECT_EQ(unloads, 1);
   EXPECT_NE(testing::ReadText(folder.File("ZAVO.CNF")).find("JPGQ ,  60 \r\n"), std::string::npos);
-}
-
-TEST_F(Form1Test, AFailedSaveIsReportedAndTheWindowStillCloses) {
+  Form1 failing{state, imgkit, boxes};
   state.Settings = SettingsFiles::InFolder(folder.File("missing-folder") + "/");
-  state.SavesOnUnload = true;
-  int unloads = 0;
-  form.on_unloaded = [&] { ++unloads; };
-  form.Unload();
-  EXPECT_EQ(unloads, 1);
+  failing.on_unloaded = [&] { ++unloads; };
+  failing.Unload();
+  EXPECT_EQ(unloads, 2);
   ASSERT_EQ(boxes.shown.size(), 1u);
   EXPECT_NE(boxes.shown[0].text.find("missing-folder"), std::string::npos);
 }

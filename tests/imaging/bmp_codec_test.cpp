@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <array>
-#include <map>
 #include <optional>
 
 #include "support/test_support.h"
@@ -86,35 +85,15 @@ std::vector<uint32_t> Pixels(const Image& image) {
   return out;
 }
 
-// Renderings the suite shares between files; every other file is drawn in
-// reference/<its name>.png, when the suite has a rendering of it at all.
-// Skipped run-length pixels count as transparent, so the transparent
-// renderings (pal4rlecut.png and the like) are the ones to match once laid
-// over white. pal8nonsquare is compared unstretched, as an editor shows it.
-const std::map<std::string, std::vector<std::string>> kSharedRenderings = {
-    {"pal1.png", {"pal1wb"}},
-    {"pal4.png", {"pal4rle"}},
-    {"pal8.png",
-     {"pal8-0", "pal8os2", "pal8rle", "pal8topdown", "pal8v4", "pal8v5", "pal8offs", "pal8os2-hs",
-      "pal8os2-sz", "pal8os2sp", "pal8os2v2", "pal8os2v2-16", "pal8os2v2-40sz", "pal8os2v2-sz"}},
-    {"pal8nonsquare-e.png", {"pal8nonsquare"}},
-    {"rgb16-565.png", {"rgb16-565pal"}},
-    {"rgb16.png", {"rgb16bfdef", "rgb16faketrns"}},
-    {"rgb24.png",
-     {"rgb24pal", "rgb32", "rgb32bf", "rgb32bfdef", "rgb24largepal", "rgb24lprof", "rgb24prof",
-      "rgb32-111110", "rgb32-xbgr", "rgb32fakealpha", "rgb32h52"}},
-    {"rgba32.png", {"rgba32-1", "rgba32-2", "rgba32abf", "rgba32h56"}},
-};
-
+// The rendering of a suite file, where the suite has one (bmp_renderings.tsv
+// names those shared between files).
 std::optional<fs::path> Reference(const fs::path& dir, const fs::path& file) {
+  static const auto shared = testing::Table("imaging/bmp_renderings.tsv");
   const std::string stem = file.stem().string();
-  for (const auto& [rendering, files] : kSharedRenderings) {
-    if (std::find(files.begin(), files.end(), stem) != files.end()) {
-      return dir / "bmp/reference" / rendering;
-    }
-  }
-  const fs::path own = dir / "bmp/reference" / (stem + ".png");
-  return fs::exists(own) ? std::optional(own) : std::nullopt;
+  const auto row = shared.find(stem);
+  const fs::path png =
+      dir / "bmp/reference" / (row == shared.end() ? stem + ".png" : row->second[0]);
+  return fs::exists(png) ? std::optional(png) : std::nullopt;
 }
 
 // Each file as expected.tsv judges it. Good files match their renderings
@@ -261,16 +240,10 @@ TEST(BmpReader, DecodesEveryPixelLayout) {
   }
 }
 
-TEST(BmpReader, CopiesResolutionAndZeroesNegativeValues) {
-  const auto image = Decode(MakeBmp({.x_ppm = 2835, .y_ppm = -5}, {}, {0, 0, 0, 0}));
-  ASSERT_TRUE(image.ok()) << image.error().message();
-  EXPECT_EQ(image.value().x_pixels_per_metre, 2835u);
-  EXPECT_EQ(image.value().y_pixels_per_metre, 0u);
-}
-
 // The file header's size field is unreliable (OS/2 writers put the headers'
 // size there, others 0); one beyond the file or inside the pixels is refused.
-TEST(BmpReader, JudgesTheFileSizeField) {
+// A negative resolution is none.
+TEST(BmpReader, JudgesTheFileSizeFieldAndReadsTheResolution) {
   const std::pair<int, std::string> cases[] = {
       {0, ""},    // the file's size: 2 bytes more than the pixels
       {-2, ""},   // where the pixels end: what follows is not the picture's
@@ -280,11 +253,13 @@ TEST(BmpReader, JudgesTheFileSizeField) {
   };
   for (const auto& [change, words] : cases) {
     SCOPED_TRACE(change);
-    auto file = MakeBmp({}, {}, {0, 0, 0, 0, 9, 9});  // 60 bytes
+    auto file = MakeBmp({.x_ppm = 2835, .y_ppm = -5}, {}, {0, 0, 0, 0, 9, 9});  // 60 bytes
     file[2] = static_cast<uint8_t>(60 + change);
     const auto image = Decode(file);
     if (words.empty()) {
-      EXPECT_TRUE(image.ok()) << image.error().message();
+      ASSERT_TRUE(image.ok()) << image.error().message();
+      EXPECT_EQ(std::pair(image->x_pixels_per_metre, image->y_pixels_per_metre),
+                std::pair(2835u, 0u));
     } else {
       testing::ExpectFailure(image, change > 0 ? ErrorKind::Truncated : ErrorKind::Malformed,
                              "BMP: ", words);

@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <vector>
-
 namespace zavo {
 namespace {
 
@@ -20,19 +18,6 @@ TEST(ParallelRows, StartsNoMoreThreadsThanCoresOrPiecesAndNoneForSmallWork) {
     EXPECT_EQ(ThreadsFor(1000, big), 1u);
   }
   EXPECT_EQ(ThreadsFor(1000, 10), 5u);
-}
-
-TEST(ParallelRows, GivesEveryRowToExactlyOneBand) {
-  for (unsigned threads : {1u, 2u, 3u, 4u}) {
-    for (uint32_t rows : {1u, 2u, 7u, 64u}) {
-      ScopedThreadCount forced(threads);
-      std::vector<int> seen(rows, 0);
-      ForEachRowBand(rows, 1, [&](uint32_t first, uint32_t count) {
-        for (uint32_t row = first; row < first + count; ++row) ++seen[row];
-      });
-      EXPECT_EQ(seen, std::vector<int>(rows, 1)) << threads << " threads, " << rows << " rows";
-    }
-  }
 }
 
 }  // namespace

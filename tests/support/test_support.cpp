@@ -45,15 +45,12 @@ void WriteBytes(const std::string& path, const std::vector<uint8_t>& bytes) {
 }
 
 void WriteText(const std::string& path, const std::string& text) {
-  std::ofstream out(path, std::ios::binary);
-  out << text;
+  WriteBytes(path, {text.begin(), text.end()});
 }
 
 std::string ReadText(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
+  const std::vector<uint8_t> bytes = ReadBytes(path);
+  return {bytes.begin(), bytes.end()};
 }
 
 std::optional<std::filesystem::path> TestDataDir() {
@@ -74,6 +71,19 @@ std::vector<CorpusFile> Corpus(const std::filesystem::path& dir, const std::stri
     files.push_back({dir / file, line.substr(tab + 1, line.find('\t', tab + 1) - tab - 1)});
   }
   return files;
+}
+
+std::map<std::string, std::vector<std::string>> Table(const std::string& name) {
+  std::map<std::string, std::vector<std::string>> rows;
+  std::ifstream tsv(ZAVO_SOURCE_DIR "/tests/" + name);
+  for (std::string line; std::getline(tsv, line);) {
+    if (line.empty() || line[0] == '#') continue;
+    std::vector<std::string> fields;
+    std::istringstream in(line);
+    for (std::string field; std::getline(in, field, '\t');) fields.push_back(field);
+    rows[fields[0]].assign(fields.begin() + 1, fields.end());
+  }
+  return rows;
 }
 
 std::vector<uint8_t> Bytes(const Image& image) {

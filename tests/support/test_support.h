@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -59,6 +60,10 @@ struct CorpusFile {
 
 // The files listed in expected.tsv whose names start with `prefix`.
 std::vector<CorpusFile> Corpus(const std::filesystem::path& dir, const std::string& prefix);
+
+// The rows of a tab-separated table in tests/ (`name` relative to it), by
+// their first field; lines starting with # are comments.
+std::map<std::string, std::vector<std::string>> Table(const std::string& name);
 
 // The pixel bytes of an image, to compare whole pictures.
 std::vector<uint8_t> Bytes(const Image& image);

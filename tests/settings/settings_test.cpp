@@ -76,7 +76,7 @@ TEST(SettingsLoader, AppliesWhatTheLinesSay) {
        "ZAVO.CNF line 3: JPGQ value 101 refused (quality must be 0 to 100); line skipped\n"},
       {Line("TIFM , 32768"), {}, "line 1: TIFM value 32768 overflows (must be -32768 to 32767)"},
       {Line("TIFM , 1" + std::string(400, '0')), {}, "1" + std::string(199, '0') + "... overflows"},
-      {"TIFM , 9\n99999\r\n[EOF]\r\n", {}, "line 1: TIFM value 9 99999 overflows"},
+      {"TIFM , 9\n99999\r\n[EOF]\r\n", {}, "line 1: TIFM value 9 / 99999 overflows"},
       {"' c\r\n\r\nJPGQ , 90\r\nJPGB , 1\r\nTIFM , -4\r\n[EOF]\r\n",
        {"JPGQ=90", "JPGB=1", "TIFM=-4"},
        ""},

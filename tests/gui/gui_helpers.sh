@@ -1,6 +1,5 @@
 # A scratch folder with its own copy of zavo (the settings live beside it),
 # and waits that end as soon as their condition holds, or fail.
-#   source gui_helpers.sh "$zavo_binary"
 set -euo pipefail
 
 zavo_built=$(realpath "$1")

@@ -12,7 +12,6 @@ namespace zavo {
 namespace {
 
 namespace fs = std::filesystem;
-using testing::TempDir;
 
 Result<void> WriteWhole(const std::string& target, const std::string& text) {
   Result<AtomicFile> file = AtomicFile::Create(target);
@@ -21,13 +20,9 @@ Result<void> WriteWhole(const std::string& target, const std::string& text) {
   return file->Commit(Durability::Renamed);
 }
 
-size_t EntriesIn(const fs::path& folder) {
-  return static_cast<size_t>(std::distance(fs::directory_iterator(folder), {}));
-}
-
 // Renaming over a node that is no regular file would replace the node.
 TEST(AtomicFile, RefusesTargetsThatAreNoRegularFilesAndLeavesThemAlone) {
-  TempDir dir;
+  testing::TempDir dir;
   ASSERT_EQ(::mkfifo(dir.File("fifo").c_str(), 0600), 0);
   fs::create_directory(dir.File("folder"));
   fs::create_symlink("/dev/null", dir.File("device"));
@@ -40,7 +35,7 @@ TEST(AtomicFile, RefusesTargetsThatAreNoRegularFilesAndLeavesThemAlone) {
   EXPECT_TRUE(fs::is_fifo(dir.File("fifo")));
   EXPECT_TRUE(fs::is_directory(dir.File("folder")));
   EXPECT_EQ(fs::read_symlink(dir.File("device")), "/dev/null");
-  EXPECT_EQ(EntriesIn(dir.path()), 3u);
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), {}), 3);
 }
 
 }  // namespace

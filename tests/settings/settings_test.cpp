@@ -107,7 +107,6 @@ TEST(SettingsLoader, StartsFromTheTemplateWhereverItCan) {
   const std::string here = dir.path().string() + "/", t = dir.File("DEF_ZAVO.CNF");
   const std::tuple<std::string, std::string, Log, std::string> cases[] = {
       {"", "JPGQ , 75", {"JPGQ=75"}, ""},
-      {dir.File("absent") + "/", "JPGQ , 75", {"JPGQ=75"}, "absent"},
       {here, "", {}, t + ": No such file or directory; no settings loaded"},
       {here, "FIFO", {}, "not a regular file"}};
   for (const auto& [folder, template_line, applied, warning] : cases) {

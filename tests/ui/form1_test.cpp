@@ -196,7 +196,7 @@ TEST_F(Form1Test, UnloadsOnceSavingTheSettings) {
   failing.Unload();
   EXPECT_EQ(unloads, 2);
   ASSERT_EQ(boxes.shown.size(), 1u);
-  EXPECT_NE(boxes.shown[0].text.find("missing-folder"), std::string::npos);
+  EXPECT_NE(boxes.Texts()[0].find("missing-folder"), std::string::npos);
 }
 
 }  // namespace

@@ -1,9 +1,6 @@
 #!/usr/bin/env bash
-# The window as a desktop sees it, on a private X server whose resources say
-# Xft.dpi 192: twice the pixels of 96 dpi, centred; its class and its icon.
-#   desktop_test.sh path/to/zavo
-# The resource is set on the root window of a private X server only, never
-# on the user's desktop (gui_helpers.sh starts one when DISPLAY is unset).
+# The window at Xft.dpi 192 (set on a private X server only): twice the
+# pixels of 96 dpi, centred; its class and its icon.
 if [[ -z "${ZAVO_PRIVATE_DISPLAY:-}" ]]; then
   export ZAVO_PRIVATE_DISPLAY=1
   unset DISPLAY

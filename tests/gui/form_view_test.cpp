@@ -1,7 +1,5 @@
-// The FLTK window driven in-process, for what only the toolkit shows: the
-// scroll bar's parts, focus and keys as FLTK routes them, the window
-// manager's close and frame, and message boxes. Every rule behind them is
-// tested on the model. Skipped without DISPLAY (./test runs it under Xvfb).
+// The FLTK window in-process, for what only the toolkit shows; the rules
+// behind it are tested on the model. Skipped without DISPLAY.
 
 // gtest before the X headers, whose None macro breaks it.
 // clang-format off
@@ -11,7 +9,6 @@
 #include <FL/Fl_Scrollbar.H>
 #include <FL/Fl_Window.H>
 #include <FL/x.H>
-#include <X11/Xatom.h>
 #include <X11/Xlib.h>
 // clang-format on
 
@@ -39,12 +36,9 @@ namespace {
   static const bool open = OpenDisplayIfAny();                                 \
   ASSERT_TRUE(open) << "cannot open the display " << std::getenv("DISPLAY")
 
-// A mouse event at window pixel (x, y) with the left button down or up.
 void Mouse(Fl_Window& window, int event, int x, int y) {
   Fl::e_x = x;
   Fl::e_y = y;
-  Fl::e_x_root = window.x() + x;
-  Fl::e_y_root = window.y() + y;
   Fl::e_keysym = FL_Button + FL_LEFT_MOUSE;
   Fl::e_state = event == FL_RELEASE ? 0 : FL_BUTTON1;
   Fl::handle(event, &window);
@@ -56,21 +50,11 @@ void ClickAt(Fl_Window& window, int x, int y) {
 }
 
 void Key(Fl_Window& window, int key, const char* text = "", int state = 0) {
-  static char buffer[8];
-  std::strncpy(buffer, text, sizeof buffer - 1);
   Fl::e_keysym = key;
-  Fl::e_text = buffer;
-  Fl::e_length = static_cast<int>(std::strlen(buffer));
+  Fl::e_text = const_cast<char*>(text);
+  Fl::e_length = static_cast<int>(std::strlen(text));
   Fl::e_state = state;
   Fl::handle(FL_KEYBOARD, &window);
-}
-
-// Lets FLTK handle what the X server sends until `done`; a bounded number
-// of rounds, so that a condition that never comes fails the test at once.
-template <typename Done>
-bool WaitFor(Done done) {
-  for (int round = 0; round < 100 && !done(); ++round) Fl::wait(0.02);
-  return done();
 }
 
 std::string LabelOf(const Fl_Widget& widget) {
@@ -84,23 +68,18 @@ class FormViewTest : public ::testing::Test {
     std::filesystem::copy_file(ZAVO_SOURCE_DIR "/data/DEF_ZAVO.CNF", folder.File("DEF_ZAVO.CNF"));
   }
 
-  void Start(const std::vector<std::string>& arguments) {
+  void StartWriteMode(const std::string& format) {
     view = std::make_unique<FltkFormView>(form);
     window = view->window();
-    ::testing::internal::CaptureStderr();
-    Form_Load(form, state, *view, boxes, imgkit, folder.path().string(), arguments);
-    ::testing::internal::GetCapturedStderr();
+    Form_Load(form, state, *view, boxes, imgkit, folder.path().string(),
+              {"/GP=1", "/W", format, "/ON=" + folder.File("out"), "/FN=" + folder.File("in.bmp")});
     form.JPEG_Q_SC->on_change = [this] {
       ++quality_changes;
       form.JPEG_Q_SC_Change();
     };
   }
-  void StartWriteMode(const std::string& format) {
-    Start({"/GP=1", "/W", format, "/ON=" + folder.File("out"), "/FN=" + folder.File("in.bmp")});
-  }
 
   Fl_Widget& WidgetOf(const Control& control) { return *view->WidgetOf(control); }
-  Fl_Scrollbar& Bar() { return static_cast<Fl_Scrollbar&>(WidgetOf(*form.JPEG_Q_SC)); }
   bool On(const OptionButton& option) {
     return static_cast<Fl_Button&>(WidgetOf(option)).value() != 0;
   }
@@ -130,34 +109,17 @@ class FormViewTest : public ::testing::Test {
   int quality_changes = 0;
 };
 
-// The view realises the model's pixels; only the front panel shows.
-TEST_F(FormViewTest, ShowsTheModelsPlacesAndOnlyTheFrontPanelTakesClicks) {
+// The view realises the model's pixels; only the front panel shows. A
+// thumb drag changes the value once, on release, also with no motion.
+TEST_F(FormViewTest, ShowsTheModelAndItsScrollBarPartsWork) {
   StartWriteMode("/JPG");
-  ASSERT_TRUE(window->shown());
-  EXPECT_EQ(LabelOf(*window), "Plumio File Option ADDIN");
-  EXPECT_STREQ(window->xclass(), "zavo");
   EXPECT_EQ((PixelRect{window->x(), window->y(), window->w(), window->h()}), form.ClientPixels());
-  const Fl_Widget& label = WidgetOf(*form.JPEG_Q_DISP);
-  EXPECT_EQ((PixelRect{label.x(), label.y(), label.w(), label.h()}),
-            form.PixelsOf(*form.JPEG_Q_DISP));
-  EXPECT_EQ(label.labelsize(), form.FontPixelsOf(*form.JPEG_Q_DISP));
+  EXPECT_EQ(WidgetOf(*form.JPEG_Q_DISP).labelsize(), form.FontPixelsOf(*form.JPEG_Q_DISP));
   for (int panel : {kJpegPanel, kGifPanel, kTiffPanel}) {
     const Fl_Widget& widget = WidgetOf(*form.Picture1[panel]);
     EXPECT_EQ(widget.visible() && widget.active(), panel == kJpegPanel) << panel;
   }
-  EXPECT_EQ(LabelOf(WidgetOf(form.Label4)), folder.File("out"));
-  EXPECT_EQ(LabelOf(WidgetOf(*form.JPEG_Q_DISP)), " 75");  // the template's quality
-  Click(*form.JPEG_BW);
-  Click(*form.Command1);
-  ASSERT_EQ(imgkit.calls.size(), 3u);
-  EXPECT_EQ(imgkit.calls[1], "JpegFileSave(" + folder.File("out") + ", 1, , , 75, 1)");
-}
-
-// A thumb drag changes the value once, on release, also when FLTK delivers
-// no motion in between; arrows and the trough step by one, keys as well.
-TEST_F(FormViewTest, ScrollBarPartsChangeTheQualityAsTheModelSays) {
-  StartWriteMode("/JPG");
-  Fl_Scrollbar& bar = Bar();
+  auto& bar = static_cast<Fl_Scrollbar&>(WidgetOf(*form.JPEG_Q_SC));
   const int y = bar.y() + bar.h() / 2;
   // The thumb at 75 of 0..100 between the square arrows.
   const int trough = bar.w() - 2 * bar.h();
@@ -177,9 +139,7 @@ TEST_F(FormViewTest, ScrollBarPartsChangeTheQualityAsTheModelSays) {
     EXPECT_EQ(LabelOf(WidgetOf(*form.JPEG_Q_DISP)), " " + std::to_string(form.JPEG_Q_SC->value()));
   }
   ASSERT_TRUE(form.JPEG_Q_SC->SetValue(75));
-  ClickAt(*window, bar.x() + bar.w() - bar.h() / 2, y);  // right arrow
-  ClickAt(*window, bar.x() + bar.h() / 2, y);            // left arrow, twice
-  ClickAt(*window, bar.x() + bar.h() / 2, y);
+  ClickAt(*window, bar.x() + bar.h() / 2, y);            // left arrow
   ClickAt(*window, bar.x() + bar.w() - bar.h() - 2, y);  // trough right of the thumb
   EXPECT_EQ(form.JPEG_Q_SC->value(), 75);
   ASSERT_TRUE(bar.take_focus());
@@ -189,6 +149,10 @@ TEST_F(FormViewTest, ScrollBarPartsChangeTheQualityAsTheModelSays) {
   Key(*window, FL_Page_Up);
   EXPECT_EQ(LabelOf(WidgetOf(*form.JPEG_Q_DISP)), " 99");
   EXPECT_EQ(Fl::focus(), &bar);
+  Click(*form.JPEG_BW);
+  Click(*form.Command1);
+  ASSERT_EQ(imgkit.calls.size(), 3u);
+  EXPECT_EQ(imgkit.calls[1], "JpegFileSave(" + folder.File("out") + ", 1, , , 99, 1)");
 }
 
 // FLTK's own Tab would visit widgets in child order and every option.
@@ -213,49 +177,13 @@ TEST_F(FormViewTest, TabAndArrowsMoveTheFocusAsTheModelSays) {
   ASSERT_EQ(imgkit.calls.size(), 3u);
   EXPECT_EQ(imgkit.calls[1], "TiffFileSave(" + folder.File("out") + ", 1, , 圧縮保存中, 5)");
   EXPECT_FALSE(form.unloaded());
+  CloseThroughTheFrame();
+  for (int round = 0; round < 100 && !form.unloaded(); ++round) Fl::wait(0.02);
+  EXPECT_TRUE(form.unloaded());
+  EXPECT_FALSE(window->shown());
+  view->RunUntilClosed();  // returns at once
 }
 
-// The back button and the frame's close unload (also with every panel
-// disabled), take the window away and end the loop.
-TEST_F(FormViewTest, BackButtonAndTheFramesCloseUnload) {
-  for (const char* format : {"/JPG", "/TIF", ""}) {
-    SCOPED_TRACE(format);
-    Form1 fresh{state, imgkit, boxes};
-    view = std::make_unique<FltkFormView>(fresh);
-    window = view->window();
-    Form_Load(fresh, state, *view, boxes, imgkit, folder.path().string(),
-              {"/GP", "/W", format, "/ON=" + folder.File("out")});
-    if (std::string(format) == "/JPG") {
-      Click(*fresh.Command2[0]);
-    } else {
-      CloseThroughTheFrame();
-      EXPECT_TRUE(WaitFor([&] { return fresh.unloaded(); }));
-    }
-    EXPECT_TRUE(fresh.unloaded());
-    EXPECT_FALSE(window->shown());
-    view->RunUntilClosed();  // returns at once
-    view.reset();
-  }
-  EXPECT_NE(testing::ReadText(folder.File("ZAVO.CNF")).find("JPGQ ,  75 "), std::string::npos);
-}
-
-// A window centred on the screen stays centred by its outer size once the
-// window manager reports its frame.
-TEST_F(FormViewTest, AReportedFrameMovesTheWindowToStayCentred) {
-  StartWriteMode("/JPG");
-  const long extents[] = {2, 10, 24, 4};  // left, right, top, bottom
-  XChangeProperty(fl_display, fl_xid(window), XInternAtom(fl_display, "_NET_FRAME_EXTENTS", False),
-                  XA_CARDINAL, 32, PropModeReplace, reinterpret_cast<const unsigned char*>(extents),
-                  4);
-  XFlush(fl_display);
-  const int y = window->y();
-  ASSERT_TRUE(WaitFor([&] { return window->y() != y; }));
-  EXPECT_EQ(window->x(), form.ClientPixels().x);
-  EXPECT_EQ(window->y(), y - (24 + 4) / 2 + 24);
-}
-
-// Work that ends within the delay shows nothing; longer work shows its
-// caption and message until it ends.
 TEST(FltkProgressDisplay, OpensOnlyPastItsDelayAndClosesAtTheEnd) {
   ZAVO_REQUIRE_DISPLAY();
   const auto visible_windows = [] {
@@ -265,38 +193,15 @@ TEST(FltkProgressDisplay, OpensOnlyPastItsDelayAndClosesAtTheEnd) {
     }
     return titles;
   };
-  for (const auto delay : {std::chrono::hours(1), std::chrono::hours(0)}) {
-    const bool past = delay.count() == 0;
+  for (const int hours : {1, 0}) {
     {
-      FltkProgressDisplay display(delay, std::chrono::milliseconds(0));
+      FltkProgressDisplay display(std::chrono::hours(hours), std::chrono::milliseconds(0));
       const auto progress = display.Begin("Plumioへの引き渡し", "読み込み中");
       progress->Advance(1, 2);
-      EXPECT_EQ(visible_windows(),
-                past ? std::vector<std::string>{"Plumioへの引き渡し"} : std::vector<std::string>{});
+      EXPECT_EQ(visible_windows(), std::vector<std::string>(1 - hours, "Plumioへの引き渡し"));
     }
     EXPECT_EQ(visible_windows(), std::vector<std::string>{});
   }
-}
-
-void ReadAndAnswerBox(void* seen_box) {
-  auto& seen = *static_cast<std::vector<std::string>*>(seen_box);
-  Fl_Window* box = Fl::modal();
-  if (box == nullptr) return Fl::repeat_timeout(0.05, &ReadAndAnswerBox, seen_box);
-  seen = {LabelOf(*box), box->xclass()};
-  for (int i = 0; i < box->children(); ++i) {
-    if (LabelOf(*box->child(i)).starts_with("first")) seen.push_back(LabelOf(*box->child(i)));
-  }
-  Key(*box, FL_Enter, "\r");
-}
-
-TEST(FltkMessageBoxes, ShowsTitleAndTextWithCarriageReturnsAsLineBreaks) {
-  ZAVO_REQUIRE_DISPLAY();
-  std::vector<std::string> seen;
-  Fl::add_timeout(0.05, &ReadAndAnswerBox, &seen);
-  FltkMessageBoxes().Show("first\r\rsecond @ line", kMbExclamation, "Plumio TWAIN(32Bit) ADD_IN");
-  Fl::remove_timeout(&ReadAndAnswerBox, &seen);
-  EXPECT_EQ(seen, (std::vector<std::string>{"Plumio TWAIN(32Bit) ADD_IN", "zavo",
-                                            "first\n\nsecond @ line"}));
 }
 
 }  // namespace

@@ -1,7 +1,5 @@
-# Shared by the GUI script tests: a scratch folder with its own copy of zavo
-# (the settings files live beside the executable), and waits on X and on
-# the process that end as soon as their condition holds, or fail.
-#   source gui_helpers.sh "$zavo_binary"
+# A scratch folder with its own copy of zavo (the settings live beside it),
+# and waits that end as soon as their condition holds, or fail.
 set -euo pipefail
 
 zavo_built=$(realpath "$1")
@@ -26,7 +24,6 @@ build=$(dirname "$zavo_built")
 cp "$zavo_built" "$build/zavo_window.so" "$T/"  # the window lives in the module
 cp "$build/DEF_ZAVO.CNF" "$T/" 2>/dev/null || cp "$(dirname "$0")/../../data/DEF_ZAVO.CNF" "$T/"
 
-# Starts zavo in the background; a run left waiting ends after 60 s.
 start_zavo() {
   timeout 60 "$T/zavo" "$@" &
   zavo_pid=$!
@@ -41,7 +38,7 @@ wait_zavo() {
 # The first visible window whose title matches the regular expression $1.
 window() { timeout 20 xdotool search --sync --onlyvisible --name "$1" | head -1; }
 main_window() { window '^Plumio File Option ADDIN$'; }
-# Keys to window $1; without a window manager keys go to the focused window.
+# Without a window manager keys go to the focused window.
 keys() { timeout 20 xdotool windowfocus --sync "$1" key "${@:2}"; }
 # The value of key $1 in the settings file $2, blanks trimmed.
 setting() { tr -d '\r' <"$2" | awk -v key="$1" '$1 == key { print $3 }'; }

@@ -2,7 +2,6 @@
 # `cmake --install` into a scratch prefix, then the installed program: help,
 # man page, read mode through the bin/ link, write mode with its settings
 # file beside the program.
-#   install_test.sh path/to/build/zavo
 source "$(dirname "$0")/gui_helpers.sh" "$1"
 
 prefix="$T/prefix"

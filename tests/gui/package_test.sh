@@ -1,8 +1,6 @@
 #!/usr/bin/env bash
-# The Debian package: `cpack` packs the build's installation; the package is
-# unpacked into a scratch root (no install, no root needed) and its program
-# runs from there.
-#   package_test.sh path/to/build/zavo
+# The Debian package, unpacked into a scratch root (no root needed); its
+# program runs from there.
 source "$(dirname "$0")/gui_helpers.sh" "$1"
 
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
@@ -22,7 +20,4 @@ done
 
 dpkg-deb -x "$deb" "$T/root"
 [[ "$("$T/root/usr/bin/zavo" --version)" == "zavo $version" ]] || fail "--version is not zavo $version"
-convert -size 30x20 gradient:white-navy "$T/in.jpg"
-env -u DISPLAY "$T/root/usr/bin/zavo" /GP /R /JPG "/ON=$T/in.jpg" "/FN=$T/t.bmp" || fail "read mode failed"
-[[ "$(identify -format '%w %h' "$T/t.bmp")" == "30 20" ]] || fail "t.bmp is not the picture"
 echo "package: ok"

@@ -2,7 +2,6 @@
 # Read mode started by hand (no /GP) on a real display: the window shows
 # with the host warning over it; after OK the import runs and the process
 # ends by itself.
-#   read_mode_window_test.sh path/to/zavo
 source "$(dirname "$0")/gui_helpers.sh" "$1"
 
 convert -size 64x48 gradient:red-blue "$T/in.jpg"

@@ -1,4 +1,3 @@
-// A settings target standing in for the window's controls.
 #pragma once
 
 #include <cstdint>
@@ -10,8 +9,7 @@
 
 namespace zavo::testing {
 
-// Holds the three values, refuses what the real controls refuse and logs
-// what it accepted, e.g. "JPGQ=60".
+// Refuses what the window's controls refuse and logs the rest ("JPGQ=60").
 class FakeTarget : public SettingsTarget {
  public:
   FakeTarget(int16_t q = 50, int16_t g = 0, int16_t t = 0) : quality(q), grayscale(g), tiff(t) {}

@@ -1,4 +1,3 @@
-// Message boxes that remember what they showed instead of showing it.
 #pragma once
 
 #include <string>

@@ -127,27 +127,5 @@ TEST_F(StartupTest, LoadsTheSettingsFirstAndOnlyWriteModeStoresThem) {
   EXPECT_TRUE(boxes.shown.empty());
 }
 
-// A read-only installation whose user cannot have a config folder either:
-// the template's values, and the close says once that nothing was stored.
-TEST_F(StartupTest, AReadOnlyInstallationWithoutASettingsFolderStartsFromTheTemplate) {
-  std::filesystem::copy_file(ZAVO_SOURCE_DIR "/data/DEF_ZAVO.CNF", folder.File("DEF_ZAVO.CNF"));
-  testing::WriteText(folder.File("home"), "a file where the config folder would go");
-  testing::OpenToOrdinaryUser(folder.path().string(), false);
-  const auto body = [&] {
-    ::setenv("XDG_CONFIG_HOME", (folder.File("home") + "/config").c_str(), 1);
-    Start({"/GP", "/W", "/JPG", "/ON=a.jpg", "/FN=b.bmp"});
-    EXPECT_EQ(form.JPEG_Q_DISP->caption, " 75");
-    ::testing::internal::CaptureStderr();
-    form.Unload();
-    form.Unload();
-    ::testing::internal::GetCapturedStderr();
-    ASSERT_EQ(boxes.shown.size(), 1u);
-    EXPECT_NE(boxes.shown[0].text.find("設定を保存できませんでした"), std::string::npos);
-    EXPECT_NE(boxes.shown[0].text.find(folder.File("home")), std::string::npos);
-  };
-  EXPECT_TRUE(testing::RunInChild(body, true));
-  EXPECT_FALSE(std::filesystem::exists(folder.File("ZAVO.CNF")));
-}
-
 }  // namespace
 }  // namespace zavo

@@ -50,46 +50,34 @@ TEST(HostRoundTrip, GivesBackThePictureAndItsResolution) {
   EXPECT_EQ(imgkit.image_count(), 0u);  // every handle freed
 }
 
-// A missing transfer file, a target in no folder, and a target that is the
-// file being read by another path (writing it would replace the only copy of
-// the picture, so it is refused before anything is loaded): one message box
-// naming the file, the files left as they were.
-TEST(HostExchange, ReportsFailuresOnceAndKeepsTheFiles) {
+// A target that is the file being read by another path would replace the
+// only copy of the picture: refused before anything is loaded, with one box
+// naming it, and the files left as they were.
+TEST(HostExchange, RefusesATargetThatIsTheFileBeingRead) {
   testing::TempDir dir;
-  const std::string picture = dir.File("picture.bmp"), old = dir.File("old.jpg");
+  const std::string picture = dir.File("picture.bmp");
   ASSERT_TRUE(SaveBmpFile(picture, testing::Noise(5, 3, PixelFormat::Bgr24), nullptr));
   const std::vector<uint8_t> original = testing::ReadBytes(picture);
-  testing::WriteText(old, "old");
   std::filesystem::create_symlink("picture.bmp", dir.File("symlink"));
   std::filesystem::create_hard_link(picture, dir.File("hard link"));
-  enum Run { kJpeg, kTiff, kImport };
-  const std::string failed = "保存に失敗しました。\n", missing = dir.File("missing.bmp");
-  const std::tuple<Run, std::string, std::string, std::string, std::string> cases[] = {
-      // what runs, from, to, the box's title ("": refused), its words
-      {kJpeg, missing, old, "Plumio File ADD_In", missing},
-      {kTiff, picture, dir.File("no such folder/out.tif"), "ZAVO32", failed},  // no caption
-      {kImport, picture, dir.File("symlink"), "", failed},
-      {kJpeg, picture, dir.File("hard link"), "", failed},
-      {kTiff, picture, dir.File("./picture.bmp"), "", failed}};
-  for (const auto& [run, from, to, title, words] : cases) {
+  for (const std::string name : {"symlink", "hard link", "./picture.bmp"}) {
+    const std::string to = dir.File(name);
     SCOPED_TRACE(to);
     testing::RecordingMessageBoxes boxes;
-    LibraryImgKit library{boxes};
-    testing::RecordingImgKit recorder;
-    ImgKit& kit = title.empty() ? static_cast<ImgKit&>(recorder) : library;
-    if (run == kJpeg) ExportJpeg(kit, boxes, from, to, 75, 0);
-    if (run == kTiff) ExportTiff(kit, boxes, from, to, 0);
-    EXPECT_FALSE(run == kImport && ImportForHost(kit, boxes, kFormatJpeg, from, to));
-    EXPECT_TRUE(recorder.calls.empty());
+    testing::RecordingImgKit kit;
+    if (name == "hard link") ExportJpeg(kit, boxes, picture, to, 75, 0);
+    if (name == "./picture.bmp") ExportTiff(kit, boxes, picture, to, 0);
+    EXPECT_FALSE(name == "symlink" && ImportForHost(kit, boxes, kFormatJpeg, picture, to));
+    EXPECT_TRUE(kit.calls.empty());
     ASSERT_EQ(boxes.shown.size(), 1u);
-    EXPECT_TRUE(title.empty() || boxes.shown[0].title == title) << boxes.shown[0].title;
-    EXPECT_NE(boxes.shown[0].text.find(words), std::string::npos) << boxes.shown[0].text;
-    EXPECT_NE(boxes.shown[0].text.find(from == missing ? from : to), std::string::npos);
+    EXPECT_NE(boxes.shown[0].text.find("保存に失敗しました。\ncannot write " + to +
+                                       ": it is the same file"),
+              std::string::npos)
+        << boxes.shown[0].text;
     EXPECT_EQ(testing::ReadBytes(picture), original);
   }
-  EXPECT_EQ(testing::ReadText(old), "old");
   EXPECT_TRUE(std::filesystem::is_symlink(dir.File("symlink")));
-  EXPECT_EQ(testing::EntriesIn(dir.path()), 4u);  // no scratch file
+  EXPECT_EQ(testing::EntriesIn(dir.path()), 3u);  // no scratch file
 }
 
 }  // namespace

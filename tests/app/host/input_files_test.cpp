@@ -1,6 +1,6 @@
 // The loaders and the exports against the files they are given: one cut
 // short by another program while it is read, one with gigabytes after the
-// picture, and what an export holds in memory.
+// picture.
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <unistd.h>
@@ -9,12 +9,9 @@
 #include <functional>
 #include <string>
 
-#include "app/host/host_exchange.h"
 #include "imaging/bmp_codec.h"
-#include "imaging/imgkit_library.h"
 #include "imaging/jpeg_codec.h"
 #include "imaging/tiff_codec.h"
-#include "support/fakes.h"
 #include "support/test_support.h"
 
 namespace zavo {
@@ -87,8 +84,7 @@ uint64_t PeakGrowth(const std::function<void()>& run) {
 }
 
 // A picture followed by 3 GiB (a sparse file): memory and address space
-// follow the picture. And Save as the button runs it, on a 20-megapixel
-// picture: the picture is held once, in the transfer file's pages.
+// follow the picture.
 TEST(InputFiles, MemoryFollowsThePictureNotTheFile) {
 #ifdef ZAVO_SANITIZED
   GTEST_SKIP() << "the sanitizers' own memory hides the codecs'";
@@ -113,21 +109,6 @@ TEST(InputFiles, MemoryFollowsThePictureNotTheFile) {
       EXPECT_TRUE(load(path, nullptr, nullptr).ok());
     }));
   }
-  const std::string host = dir.File("in.bmp");
-  ASSERT_TRUE(SaveBmpFile(host, Noise(5472, 3648, PixelFormat::Bgr24), nullptr));
-  const uint64_t bytes = std::filesystem::file_size(host);
-  testing::RecordingMessageBoxes boxes;
-  for (bool tiff : {false, true}) {
-    LibraryImgKit imgkit(boxes);
-    const std::string target = dir.File(tiff ? "out.tif" : "out.jpg");
-    EXPECT_LE(PeakGrowth([&] {
-                tiff ? ExportTiff(imgkit, boxes, host, target, 1)
-                     : ExportJpeg(imgkit, boxes, host, target, 75, 0);
-              }),
-              bytes * 11 / 10 + (16 << 20));
-    EXPECT_TRUE(std::filesystem::exists(target));
-  }
-  EXPECT_TRUE(boxes.shown.empty());
 }
 
 }  // namespace

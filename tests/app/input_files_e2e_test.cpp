@@ -1,5 +1,3 @@
-// The real program given inputs that are not pictures at all or that are
-// built to cost it: it answers at once, within bounds, with status 0 or 1.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 

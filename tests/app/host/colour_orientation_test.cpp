@@ -19,15 +19,14 @@ namespace {
 
 using testing::Psnr;
 using testing::RgbPicture;
+using testing::RunCommand;
 using testing::ToRgb;
 
 const std::string kIcc = "/usr/share/color/icc/";
 const std::string kSrgb = kIcc + "colord/sRGB.icc";
 const std::string kCmyk = kIcc + "ghostscript/default_cmyk.icc";
 
-bool Shell(const std::string& command) {
-  return testing::RunCommand(command + " >/dev/null 2>&1") == 0;
-}
+bool Shell(const std::string& command) { return RunCommand(command + " >/dev/null 2>&1") == 0; }
 
 // An APP1 block of EXIF data whose first directory holds only the
 // orientation: SHORT, count 1, the value padded to four bytes.
@@ -89,8 +88,7 @@ class ColourAndOrientation : public ::testing::Test {
     const std::string bmp = dir.File("transfer.bmp");
     const int16_t format = path.ends_with(".jpg") ? kFormatJpeg : kFormatTiff;
     EXPECT_TRUE(ImportForHost(imgkit, boxes, format, path, bmp));
-    Result<Image> image = LoadBmpFile(bmp, nullptr, nullptr);
-    return image ? std::move(image).value() : Image{};
+    return LoadBmpFile(bmp, nullptr, nullptr).value();
   }
 
   // ImageMagick's rendering after `options` ("-profile sRGB.icc"); or with
@@ -125,8 +123,7 @@ TEST_F(ColourAndOrientation, ImportsAllEightOrientationsAsImageMagickShowsThem) 
                         (big_endian ? "MSB -colorspace gray -type grayscale" : "LSB") +
                         " -orient " + names[orientation] + " " + tif));
       for (const std::string& file : {jpg, tif}) {
-        SCOPED_TRACE(file + " orientation " + std::to_string(orientation) +
-                     (big_endian ? " big-endian" : " little-endian"));
+        SCOPED_TRACE(file + " " + std::to_string(orientation) + (big_endian ? " MM" : " II"));
         const Image transfer = Import(file);
         EXPECT_GE(Psnr(ToRgb(transfer), Reference(file)), 40);
         if (file == jpg) {

@@ -1,5 +1,3 @@
-// The host's picture out through the exports and back in through the import,
-// on the real imaging library.
 #include <gtest/gtest.h>
 
 #include <filesystem>

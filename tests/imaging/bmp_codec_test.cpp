@@ -1,6 +1,5 @@
 #include "imaging/bmp_codec.h"
 
-#include <algorithm>
 #include <array>
 #include <optional>
 
@@ -10,16 +9,10 @@ namespace zavo {
 namespace {
 
 namespace fs = std::filesystem;
-using testing::DecodeWithImageMagick;
-using testing::MaxChannelDifference;
-using testing::RgbPicture;
 using testing::ToRgb;
 
-// ---------------------------------------------------------------------------
-// Hand-made files
-
-void Put(std::vector<uint8_t>& out, uint32_t value, int bytes) {
-  for (int i = 0; i < bytes; ++i) out.push_back(static_cast<uint8_t>(value >> (8 * i)));
+void Put(std::vector<uint8_t>& out, uint32_t value) {
+  for (int i = 0; i < 4; ++i) out.push_back(static_cast<uint8_t>(value >> (8 * i)));
 }
 
 // The info header fields a test varies; the rest are zero.
@@ -41,24 +34,16 @@ struct Info {
 std::vector<uint8_t> MakeBmp(const Info& info, const std::vector<uint8_t>& tables,
                              const std::vector<uint8_t>& pixels) {
   const uint32_t offset = 14 + info.header_size + static_cast<uint32_t>(tables.size());
+  const auto size = static_cast<uint32_t>(pixels.size());
   std::vector<uint8_t> out{'B', 'M'};
-  Put(out, offset + static_cast<uint32_t>(pixels.size()), 4);
-  Put(out, 0, 4);
-  Put(out, offset, 4);
-  Put(out, info.header_size, 4);
-  Put(out, static_cast<uint32_t>(info.width), 4);
-  Put(out, static_cast<uint32_t>(info.height), 4);
-  Put(out, info.planes, 2);
-  Put(out, info.bits, 2);
-  Put(out, info.compression, 4);
-  Put(out, static_cast<uint32_t>(pixels.size()), 4);
-  Put(out, static_cast<uint32_t>(info.x_ppm), 4);
-  Put(out, static_cast<uint32_t>(info.y_ppm), 4);
-  Put(out, info.colours_used, 4);
-  Put(out, 0, 4);
-  for (size_t i = 0; out.size() < 14 + info.header_size; ++i) {
-    Put(out, i < 4 ? info.masks[i] : 0, 4);
+  // Planes and bits per pixel are two 16-bit fields.
+  for (uint32_t field :
+       {offset + size, 0u, offset, info.header_size, uint32_t(info.width), uint32_t(info.height),
+        info.planes | uint32_t{info.bits} << 16, info.compression, size, uint32_t(info.x_ppm),
+        uint32_t(info.y_ppm), info.colours_used, 0u}) {
+    Put(out, field);
   }
+  for (size_t i = 0; out.size() < 14 + info.header_size; ++i) Put(out, i < 4 ? info.masks[i] : 0);
   out.insert(out.end(), tables.begin(), tables.end());
   out.insert(out.end(), pixels.begin(), pixels.end());
   return out;
@@ -67,7 +52,7 @@ std::vector<uint8_t> MakeBmp(const Info& info, const std::vector<uint8_t>& table
 // Palette entries are blue, green, red, 0.
 std::vector<uint8_t> Palette(std::initializer_list<uint32_t> rgb) {
   std::vector<uint8_t> out;
-  for (uint32_t colour : rgb) Put(out, colour, 4);
+  for (uint32_t colour : rgb) Put(out, colour);
   return out;
 }
 
@@ -77,10 +62,10 @@ Result<Image> Decode(const std::vector<uint8_t>& file, Warnings* warnings = null
 
 // The top-down RGB of a decoded picture, as 0xRRGGBB per pixel.
 std::vector<uint32_t> Pixels(const Image& image) {
-  const RgbPicture rgb = ToRgb(image);
+  const std::vector<uint8_t> rgb = ToRgb(image).rgb;
   std::vector<uint32_t> out;
-  for (size_t i = 0; i < rgb.rgb.size(); i += 3) {
-    out.push_back(uint32_t{rgb.rgb[i]} << 16 | uint32_t{rgb.rgb[i + 1]} << 8 | rgb.rgb[i + 2]);
+  for (size_t i = 0; i < rgb.size(); i += 3) {
+    out.push_back(rgb[i] << 16 | rgb[i + 1] << 8 | rgb[i + 2]);
   }
   return out;
 }
@@ -96,13 +81,10 @@ std::optional<fs::path> Reference(const fs::path& dir, const fs::path& file) {
   return fs::exists(png) ? std::optional(png) : std::nullopt;
 }
 
-// Each file as expected.tsv judges it. Good files match their renderings
-// exactly, except that ImageMagick truncates where it lays alpha over white
-// (pil_rgb32bf-rgba) and we round. Where the suite renders a questionable
-// file we match it within 1 level: its renderings truncate channels wider
-// than 8 bits where we round; one without a rendering may be refused
-// (rgb24prof2 swaps red and green and relies on its profile, which is
-// ignored). `reject` files fail; any failure names the file.
+// Good files match their renderings exactly, except where ImageMagick
+// truncates alpha over white (pil_rgb32bf-rgba) and we round. Questionable
+// renderings truncate channels wider than 8 bits, so they get 1 level; one
+// without a rendering may be refused (rgb24prof2 relies on its profile).
 TEST(BmpSuite, TreatsEveryFileAsItsJudgementSays) {
   ZAVO_REQUIRE_TESTDATA(dir);
   int decoded = 0;
@@ -122,38 +104,22 @@ TEST(BmpSuite, TreatsEveryFileAsItsJudgementSays) {
     if (!good && !reference) continue;
     ++decoded;
     EXPECT_TRUE(!good || warnings.empty());
-    const auto expected = DecodeWithImageMagick(reference.value_or(path).string());
+    const auto expected = testing::DecodeWithImageMagick(reference.value_or(path).string());
     ASSERT_TRUE(expected.has_value());
     const int tolerance = !good || path.filename() == "pil_rgb32bf-rgba.bmp" ? 1 : 0;
-    EXPECT_LE(MaxChannelDifference(ToRgb(image.value()), *expected), tolerance);
+    EXPECT_LE(testing::MaxChannelDifference(ToRgb(image.value()), *expected), tolerance);
   }
   EXPECT_GE(decoded, 35 + 30);
 }
 
-// ---------------------------------------------------------------------------
-// Hand-made files
-
-// clang-format off
-const std::vector<uint8_t> kOs2Core = {
-    'B', 'M', 36, 0, 0, 0, 0, 0, 0, 0, 32, 0, 0, 0,  // file header: 36 bytes, pixels at 32
-    12, 0, 0, 0, 2, 0, 1, 0, 1, 0, 1, 0,             // 12-byte header: 2 x 1, 1 plane, 1 bit
-    0x00, 0x00, 0xFF, 0xFF, 0x00, 0x00,              // palette (BGR): red, blue
-    0x40, 0, 0, 0,                                   // indices 0, 1 from the top bit; padding
-};
-// clang-format on
-
 const std::vector<uint8_t> kRlePalette = Palette({0x000000, 0xFF0000, 0x00FF00});
-
-Info V5Alpha() {
-  Info info{.header_size = 124, .width = 3, .bits = 32, .compression = 3};
-  info.masks = {0x00FF0000, 0x0000FF00, 0x000000FF, 0xFF000000};
-  return info;
-}
 
 // Every pixel layout, top row first. Run-length data may skip pixels, which
 // count as transparent: white, like alpha.
 TEST(BmpReader, DecodesEveryPixelLayout) {
   constexpr uint32_t W = 0xFFFFFF, R = 0xFF0000, G = 0x00FF00, B = 0x0000FF, K = 0, M = 0x808080;
+  Info v5{.header_size = 124, .width = 3, .bits = 32, .compression = 3};
+  v5.masks = {0xFF0000, 0xFF00, 0xFF, 0xFF000000};
   const auto gray = Palette({0x000000, 0xFFFFFF, 0x808080});
   struct Case {
     std::string what;
@@ -162,9 +128,8 @@ TEST(BmpReader, DecodesEveryPixelLayout) {
     PixelFormat format = PixelFormat::Bgr24;
   };
   const Case cases[] = {
-      {"OS/2 core header, three-byte palette entries", kOs2Core, {R, B}},
       {"V5 alpha over white: opaque red, half black, clear green",
-       MakeBmp(V5Alpha(), {}, {0, 0, 0xFF, 0xFF, 0, 0, 0, 0x80, 0, 0xFF, 0, 0}),
+       MakeBmp(v5, {}, {0, 0, 0xFF, 0xFF, 0, 0, 0, 0x80, 0, 0xFF, 0, 0}),
        {R, 0x7F7F7F, W}},
       // red 2 bits, green 3, blue 1: red 1 of 3 is 85, green 2 of 7 is 72.9, rounded
       {"16-bit bitfields of odd widths",
@@ -175,16 +140,10 @@ TEST(BmpReader, DecodesEveryPixelLayout) {
        MakeBmp({.bits = 32, .compression = 6},
                Palette({0x3FF00000, 0x000FFC00, 0x000003FF, 0xC0000000}), {0, 0, 0, 0xE0}),
        {0x800000}},
-      // As Windows reads them: 5-5-5 with the top bit unused, 8-8-8 with the fourth byte.
+      // As Windows reads it: 5-5-5 with the top bit unused.
       {"16-bit default masks",
        MakeBmp({.width = 2, .bits = 16}, {}, {0xFF, 0xFF, 0x00, 0xFC}),
        {W, R}},
-      {"32-bit default masks",
-       MakeBmp({.width = 2, .bits = 32}, {}, {0x10, 0x20, 0x30, 0, 0x10, 0x20, 0x30, 0x80}),
-       {0x302010, 0x302010}},
-      {"negative height: top-down",
-       MakeBmp({.height = -2}, {}, {0xFF, 0, 0, 0, 0, 0, 0xFF, 0}),
-       {B, R}},
       {"gray palette, the red entry unused",
        MakeBmp({.bits = 8, .colours_used = 2}, Palette({0x808080, 0xFF0000}), {0, 0, 0, 0}),
        {M},
@@ -234,9 +193,8 @@ TEST(BmpReader, DecodesEveryPixelLayout) {
     ASSERT_TRUE(image.ok()) << image.error().message();
     EXPECT_EQ(image.value().format(), c.format);
     EXPECT_EQ(Pixels(image.value()), c.pixels);
-    const bool cut = c.what.starts_with("RLE4");
-    EXPECT_EQ(warnings.size(), cut ? 1u : 0u);
-    EXPECT_TRUE(!cut || warnings.at(0).find("ends early") != std::string::npos);
+    EXPECT_EQ(warnings.size(), c.what.starts_with("RLE4") ? 1u : 0u);
+    EXPECT_TRUE(warnings.empty() || warnings[0].find("ends early") != std::string::npos);
   }
 }
 
@@ -273,26 +231,20 @@ TEST(BmpReader, RefusesWhatItCannotOrMustNotDecode) {
   array[1] = 'A';  // an OS/2 bitmap array
   auto inside = MakeBmp({}, {}, {0, 0, 0, 0});
   inside[10] = 20;  // pixel data offset inside the headers
-  const std::vector<uint8_t> masks_after = std::vector<uint8_t>(12);
   struct Case {
     std::string words;
     std::vector<uint8_t> file;
-    ErrorKind kind = ErrorKind::Malformed;
+    ErrorKind kind = ErrorKind::Unsupported;
   };
   std::vector<Case> cases = {
       {"embedded JPEG",
-       MakeBmp({.header_size = 124, .bits = 0, .compression = 4}, {}, {0xFF, 0xD8}),
-       ErrorKind::Unsupported},
-      {"embedded PNG", MakeBmp({.header_size = 124, .bits = 0, .compression = 5}, {}, {0x89, 'P'}),
-       ErrorKind::Unsupported},
-      {"64 bits per pixel", MakeBmp({.bits = 64}, {}, std::vector<uint8_t>(8)),
-       ErrorKind::Unsupported},
+       MakeBmp({.header_size = 124, .bits = 0, .compression = 4}, {}, {0xFF, 0xD8})},
+      {"embedded PNG", MakeBmp({.header_size = 124, .bits = 0, .compression = 5}, {}, {0x89, 'P'})},
+      {"64 bits per pixel", MakeBmp({.bits = 64}, {}, std::vector<uint8_t>(8))},
       // In a 64-byte OS/2 header, codes 3 and 4 mean Huffman 1D and RLE24.
-      {"Huffman", MakeBmp({.header_size = 64, .bits = 1, .compression = 3}, {}, {0, 0, 0, 0}),
-       ErrorKind::Unsupported},
-      {"RLE24", MakeBmp({.header_size = 64, .compression = 4}, {}, {0, 0, 0, 0}),
-       ErrorKind::Unsupported},
-      {"bitmap array", array, ErrorKind::Unsupported},
+      {"Huffman", MakeBmp({.header_size = 64, .bits = 1, .compression = 3}, {}, {0, 0, 0, 0})},
+      {"RLE24", MakeBmp({.header_size = 64, .compression = 4}, {}, {0, 0, 0, 0})},
+      {"bitmap array", array},
       {"header claims 70000 x 70000 pixels (limit 1048576 per side, 268435456 in all): t.bmp",
        MakeBmp({.width = 70000, .height = 70000}, {}, {}), ErrorKind::TooLarge},
       // Within the limits, but the file holds none of the 805 MB the header implies.
@@ -300,18 +252,19 @@ TEST(BmpReader, RefusesWhatItCannotOrMustNotDecode) {
        MakeBmp({.width = 16384, .height = 16384}, {}, {}), ErrorKind::Truncated},
       {"pixel data needs 48 bytes but the file has 12",
        MakeBmp({.width = 4, .height = 4}, {}, std::vector<uint8_t>(12)), ErrorKind::Truncated},
-      {"height -2147483648", MakeBmp({.height = INT32_MIN}, {}, {0, 0, 0, 0})},
       {"palette entry 2 but the palette has 2 entries",
-       MakeBmp({.width = 2, .bits = 4, .colours_used = 2}, Palette({0, 0xFF}), {0x12, 0, 0, 0})},
+       MakeBmp({.width = 2, .bits = 4, .colours_used = 2}, Palette({0, 0xFF}), {0x12, 0, 0, 0}),
+       ErrorKind::Malformed},
       {"too short", {'B', 'M', 0}, ErrorKind::Truncated},
-      {"not a BMP file", std::vector<uint8_t>(64, 'x')},
-      {"offset 20 lies outside", inside},
+      {"not a BMP file", std::vector<uint8_t>(64, 'x'), ErrorKind::Malformed},
+      {"offset 20 lies outside", inside, ErrorKind::Malformed},
   };
   const std::pair<const char*, Info> broken[] = {
       {"plane count is 0", {.planes = 0}},
       {"width 0", {.width = 0}},
       {"width -1", {.width = -1}},
       {"height 0", {.height = 0}},
+      {"height -2147483648", {.height = INT32_MIN}},
       {"3 bits per pixel", {.bits = 3}},
       {"header size 66", {.header_size = 66}},
       {"compression does not fit", {.bits = 4, .compression = 1}},
@@ -322,7 +275,8 @@ TEST(BmpReader, RefusesWhatItCannotOrMustNotDecode) {
        {.header_size = 56, .bits = 32, .compression = 3, .masks = {0x101, 0, 0, 0}}},
   };
   for (const auto& [what, info] : broken) {
-    cases.push_back({what, MakeBmp(info, masks_after, std::vector<uint8_t>(4))});
+    const auto file = MakeBmp(info, std::vector<uint8_t>(12), std::vector<uint8_t>(4));
+    cases.push_back({what, file, ErrorKind::Malformed});
   }
   for (const Case& c : cases) {
     SCOPED_TRACE(c.words);
@@ -330,9 +284,6 @@ TEST(BmpReader, RefusesWhatItCannotOrMustNotDecode) {
     EXPECT_TRUE(Decode(c.file).error().message().ends_with(": t.bmp"));
   }
 }
-
-// ---------------------------------------------------------------------------
-// Files
 
 // Gray goes through a gray palette; rows are padded to 4 bytes.
 TEST(BmpWriter, RoundTripsBgrAndGrayWithResolutionAndProgress) {
@@ -356,18 +307,6 @@ TEST(BmpWriter, RoundTripsBgrAndGrayWithResolutionAndProgress) {
     EXPECT_EQ(back.value().y_pixels_per_metre, 1890u);
     EXPECT_EQ(testing::EntriesIn(dir.path()), 1u);
   }
-}
-
-TEST(BmpWriter, FailsWithoutLeavingAScratchFile) {
-  testing::TempDir dir;
-  fs::create_directory(dir.path() / "out.bmp");
-  const Image image = testing::Noise(2, 2, PixelFormat::Bgr24);
-  for (const std::string& path : {dir.File("out.bmp"), dir.File("missing/out.bmp")}) {
-    testing::ExpectFailure(SaveBmpFile(path, image, nullptr), ErrorKind::Io, "", "");
-    EXPECT_EQ(testing::EntriesIn(dir.path()), 1u);
-  }
-  testing::ExpectFailure(LoadBmpFile(dir.File("none.bmp"), nullptr, nullptr), ErrorKind::Io, "",
-                         "none.bmp");
 }
 
 }  // namespace

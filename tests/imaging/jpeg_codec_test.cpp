@@ -22,7 +22,6 @@ using testing::CompressJpeg;
 using testing::ReadBytes;
 using testing::TempDir;
 
-// What libjpeg reads from a file's header.
 struct JpegHeader {
   int components, density_unit, x_density, y_density, first_luma_quantiser;
   bool operator==(const JpegHeader&) const = default;
@@ -49,7 +48,6 @@ std::vector<uint8_t> CmykPatch(std::array<uint8_t, 4> cmyk, bool adobe_marker) {
                       [adobe_marker](j_compress_ptr c) { c->write_Adobe_marker = adobe_marker; });
 }
 
-// The pixels or the error message, and the warnings, of a decode in bands.
 std::pair<std::string, Warnings> Outcome(const std::string& path, unsigned threads,
                                          unsigned* bands = nullptr) {
   Warnings warnings;
@@ -59,11 +57,10 @@ std::pair<std::string, Warnings> Outcome(const std::string& path, unsigned threa
   return {std::string(bytes.begin(), bytes.end()), warnings};
 }
 
-// Every corpus file as expected.tsv judges it, held to ImageMagick (which
-// decodes through the same libjpeg-turbo with the same islow DCT, fancy
-// upsampling and CMYK rounding: exactly), and the same outcome whether
-// decoded in one piece or in bands; format and density as jpeg_density.tsv
-// says.
+// Every corpus file as expected.tsv judges it, held exactly to ImageMagick
+// (the same libjpeg-turbo, islow DCT, fancy upsampling and CMYK rounding),
+// the same outcome in one piece as in bands; format and density as
+// jpeg_density.tsv says; progress to the last row.
 TEST(JpegDecoder, TreatsEveryCorpusFileAsItsJudgementSays) {
   ZAVO_REQUIRE_TESTDATA(dir);
   const auto densities = testing::Table("imaging/jpeg_density.tsv");
@@ -72,10 +69,12 @@ TEST(JpegDecoder, TreatsEveryCorpusFileAsItsJudgementSays) {
     const std::string path = file.path.string();
     SCOPED_TRACE(path);
     Warnings warnings;
-    Result<Image> image = LoadJpegFile(path, &warnings, nullptr);
+    testing::RecordingProgress progress;
+    Result<Image> image = LoadJpegFile(path, &warnings, &progress);
     if (file.expected == "decode") {
       ++decoded;
       ASSERT_TRUE(image.ok()) << image.error().message();
+      EXPECT_EQ(progress.reports.back().first, image->height());
       // Broken metadata is only a warning; the pictures of both are judged.
       const char* warned[] = {"pil_icc-after-SOF.jpg", "pil_invalid-exif.jpg"};
       EXPECT_EQ(warnings.size(), size_t(std::ranges::count(warned, file.path.filename())));
@@ -105,7 +104,6 @@ TEST(JpegDecoder, TreatsEveryCorpusFileAsItsJudgementSays) {
   EXPECT_EQ(dense, densities.size());
 }
 
-// Each refusal: its kind and the words that say why.
 TEST(JpegDecoder, RefusesWhatItCannotOrMustNotDecode) {
   ZAVO_REQUIRE_TESTDATA(dir);
   const auto good = [&](const char* name) {
@@ -120,13 +118,7 @@ TEST(JpegDecoder, RefusesWhatItCannotOrMustNotDecode) {
   std::vector<uint8_t> scans = CompressJpeg(std::vector<uint8_t>(64 * 64, 7), 64, 64, 1,
                                             [](j_compress_ptr c) { jpeg_simple_progression(c); });
   testing::RepeatLastScan(scans, 600);  // each a pass over the picture: 500 at most
-  struct Case {
-    std::string name;
-    std::vector<uint8_t> bytes;
-    ErrorKind kind;
-    std::string words;
-  };
-  std::vector<Case> cases = {
+  std::vector<std::tuple<std::string, std::vector<uint8_t>, ErrorKind, std::string>> cases = {
       {"12-bit", good("testorig12.jpg"), ErrorKind::Unsupported,
        "JPEG: header: 12-bit samples are not supported: 12-bit"},
       {"lossless", good("ljtseed_random8_93x98_lossless_psv2_pt0.jpg"), ErrorKind::Unsupported,
@@ -134,10 +126,7 @@ TEST(JpegDecoder, RefusesWhatItCannotOrMustNotDecode) {
       {"two", CompressJpeg(std::vector<uint8_t>(8 * 8 * 2, 100), 8, 8, 2), ErrorKind::Unsupported,
        "JPEG: pictures of 2 colour components are not supported: two"},
       {"empty", {}, ErrorKind::Truncated, "JPEG: header: Empty input file: empty"},
-      {"gif",
-       {'G', 'I', 'F', '8', '9', 'a', 1, 0, 1, 0, 0, 0, 0},
-       ErrorKind::Malformed,
-       "JPEG: header: Not a JPEG file: starts with 0x47 0x49: gif"},
+      {"gif", {'G', 'I', 'F', '8', '9', 'a'}, ErrorKind::Malformed, "starts with 0x47 0x49: gif"},
       {"cut", cut_header, ErrorKind::Truncated, "(the file ends early): cut"},
       {"huge", huge, ErrorKind::TooLarge, "64784 x 64784"},
       {"thin", thin, ErrorKind::Truncated, "cannot hold the"},
@@ -150,10 +139,9 @@ TEST(JpegDecoder, RefusesWhatItCannotOrMustNotDecode) {
   for (testing::HostileJpeg& bomb : testing::DecompressionBombs()) {
     if (bomb.refused) cases.push_back({bomb.name, bomb.bytes, ErrorKind::TooLarge, "bytes"});
   }
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    testing::ExpectFailure(DecodeJpeg(c.bytes, c.name, nullptr, nullptr), c.kind,
-                           "JPEG: ", c.words);
+  for (const auto& [name, bytes, kind, words] : cases) {
+    SCOPED_TRACE(name);
+    testing::ExpectFailure(DecodeJpeg(bytes, name, nullptr, nullptr), kind, "JPEG: ", words);
   }
 }
 
@@ -166,22 +154,6 @@ TEST(JpegDecoder, ReadsCmykAsInvertedWithAdobesMarkerAndAsInkWithout) {
     const uint8_t* pixel = image->row(7) + 3 * 7;
     EXPECT_EQ((std::array<int, 3>{pixel[2], pixel[1], pixel[0]}), rgb);
   }
-}
-
-TEST(JpegDecoder, DecodesATruncatedFileWithAWarningAndProgressToTheLastRow) {
-  ZAVO_REQUIRE_TESTDATA(dir);
-  std::vector<uint8_t> bytes = ReadBytes((dir / "jpeg/good/testorig.jpg").string());
-  bytes.resize(bytes.size() * 6 / 10);
-  Warnings warnings;
-  testing::RecordingProgress progress;
-  Result<Image> image = DecodeJpeg(bytes, "cut.jpg", &warnings, &progress);
-  ASSERT_TRUE(image.ok()) << image.error().message();
-  EXPECT_EQ(std::pair(image->width(), image->height()), std::pair(227u, 149u));
-  EXPECT_EQ(progress.reports.back(), std::make_pair(uint64_t{149}, uint64_t{149}));
-  // libjpeg fills the missing rows with gray and says so, once per kind of damage.
-  EXPECT_EQ(warnings,
-            (Warnings{"JPEG: Premature end of JPEG file: cut.jpg",
-                      "JPEG: Corrupt JPEG data: premature end of data segment: cut.jpg"}));
 }
 
 // The same bytes from bands as from one piece; damage in any band sends the
@@ -216,6 +188,11 @@ TEST(JpegDecoder, DecodesTheSamePictureInBandsAsInOnePiece) {
     const auto whole = Outcome(path, 1, &one_band);
     EXPECT_EQ(one_band, 1u);
     EXPECT_EQ(whole.second.empty(), !damaged);
+    if (layout == std::string("cut")) {
+      EXPECT_EQ(whole.second,
+                (Warnings{"JPEG: Premature end of JPEG file: " + path,
+                          "JPEG: Corrupt JPEG data: premature end of data segment: " + path}));
+    }
     for (unsigned threads : {2u, 3u, 7u}) {
       SCOPED_TRACE(threads);
       EXPECT_TRUE(Outcome(path, threads, &bands) == whole);
@@ -225,58 +202,37 @@ TEST(JpegDecoder, DecodesTheSamePictureInBandsAsInOnePiece) {
   }
 }
 
-// ------------------------------------------------------------------ encoding
-
-// The header fields a saved file carries: channels, JFIF density (half a
-// resolution is none), the quality clamped to 1..100 as libjpeg scales its
-// tables (the luminance DC step is 16 at 50, 1 at 100, 255 at 1); and the
-// picture it reads back as, with progress to the last row.
+// Channels, JFIF density (half a resolution is none), the quality clamped to
+// 1..100 as libjpeg scales its tables (the luminance DC step is 16 at 50, 1 at
+// 100, 255 at 1); the picture read back; progress to the last row.
 TEST(JpegEncoder, WritesTheHeaderFieldsAskedAndReadsThemBack) {
   TempDir temp;
   const std::string path = temp.File("h.jpg");
-  struct Case {
-    int quality;
-    bool grayscale;
-    uint32_t x_ppm, y_ppm;
-    JpegHeader header;
-  };
-  const Case cases[] = {
+  const std::tuple<int, bool, uint32_t, uint32_t, JpegHeader> cases[] = {
       {50, false, 3780, 11811, {3, 1, 96, 300, 16}}, {100, true, 3780, 0, {1, 0, 1, 1, 1}},
       {1, false, 0, 0, {3, 0, 1, 1, 255}},           {0, false, 0, 0, {3, 0, 1, 1, 255}},
       {-5, false, 0, 0, {3, 0, 1, 1, 255}},          {250, false, 0, 0, {3, 0, 1, 1, 1}}};
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.quality);
+  for (const auto& [quality, grayscale, x_ppm, y_ppm, header] : cases) {
+    SCOPED_TRACE(quality);
     Image picture = testing::Noise(40, 30, PixelFormat::Bgr24);
-    picture.x_pixels_per_metre = c.x_ppm;
-    picture.y_pixels_per_metre = c.y_ppm;
+    picture.x_pixels_per_metre = x_ppm;
+    picture.y_pixels_per_metre = y_ppm;
     testing::RecordingProgress progress;
-    ASSERT_TRUE(SaveJpegFile(path, picture, c.quality, c.grayscale, &progress).ok());
+    ASSERT_TRUE(SaveJpegFile(path, picture, quality, grayscale, &progress).ok());
     EXPECT_EQ(progress.reports.back(), std::make_pair(uint64_t{30}, uint64_t{30}));
-    EXPECT_EQ(InspectHeader(ReadBytes(path)), c.header);
+    EXPECT_EQ(InspectHeader(ReadBytes(path)), header);
     Result<Image> back = LoadJpegFile(path, nullptr, nullptr);
     ASSERT_TRUE(back.ok()) << back.error().message();
-    EXPECT_EQ(back->format(), c.grayscale ? PixelFormat::Gray8 : PixelFormat::Bgr24);
-    const auto ppm = c.header.density_unit == 1 ? std::pair(c.x_ppm, c.y_ppm) : std::pair(0u, 0u);
+    EXPECT_EQ(back->format(), grayscale ? PixelFormat::Gray8 : PixelFormat::Bgr24);
+    const auto ppm = header.density_unit == 1 ? std::pair(x_ppm, y_ppm) : std::pair(0u, 0u);
     EXPECT_EQ(std::pair(back->x_pixels_per_metre, back->y_pixels_per_metre), ppm);
   }
 }
 
-// cjpeg runs the same libjpeg with the same defaults: the bytes of `cjpeg
-// -optimize`, and the pixels of plain `cjpeg`, whose standard Huffman tables
-// only make the file larger.
-TEST(JpegEncoder, WritesTheBytesOfCjpegOptimizeAndThePixelsOfPlainCjpeg) {
+// cjpeg runs the same libjpeg with the same defaults: ours are the bytes of
+// `cjpeg -optimize`.
+TEST(JpegEncoder, WritesTheBytesOfCjpegOptimize) {
   TempDir temp;
-  const auto cjpeg = [&](const std::string& options, int quality) {
-    EXPECT_EQ(
-        testing::RunCommand("cjpeg -baseline " + options + " -quality " + std::to_string(quality) +
-                            " -outfile " + temp.File("c.jpg") + " " + temp.File("in.pnm")),
-        0);
-    return ReadBytes(temp.File("c.jpg"));
-  };
-  const auto pixels = [](const std::vector<uint8_t>& bytes) {
-    Result<Image> image = DecodeJpeg(bytes, "test.jpg", nullptr, nullptr);
-    return image.ok() ? Bytes(*image) : std::vector<uint8_t>{};
-  };
   for (PixelFormat format : {PixelFormat::Bgr24, PixelFormat::Gray8}) {
     const Image picture = testing::Noise(53, 41, format);
     const bool gray = format == PixelFormat::Gray8;
@@ -288,11 +244,11 @@ TEST(JpegEncoder, WritesTheBytesOfCjpegOptimizeAndThePixelsOfPlainCjpeg) {
     for (int quality : {10, 75, 100}) {
       SCOPED_TRACE(quality);
       ASSERT_TRUE(SaveJpegFile(temp.File("ours.jpg"), picture, quality, false, nullptr).ok());
-      const std::vector<uint8_t> ours = ReadBytes(temp.File("ours.jpg"));
-      EXPECT_EQ(ours, cjpeg("-optimize", quality));
-      const std::vector<uint8_t> plain = cjpeg("", quality);
-      EXPECT_LT(ours.size(), plain.size());
-      EXPECT_EQ(pixels(ours), pixels(plain));
+      ASSERT_EQ(
+          testing::RunCommand("cjpeg -baseline -optimize -quality " + std::to_string(quality) +
+                              " -outfile " + temp.File("c.jpg") + " " + temp.File("in.pnm")),
+          0);
+      EXPECT_EQ(ReadBytes(temp.File("ours.jpg")), ReadBytes(temp.File("c.jpg")));
     }
   }
 }
@@ -302,13 +258,12 @@ TEST(JpegEncoder, WritesTheBytesOfCjpegOptimizeAndThePixelsOfPlainCjpeg) {
 TEST(JpegEncoder, KeepsTheOldFileWhenAWriteFails) {
   TempDir temp;
   const std::string path = temp.File("out.jpg");
-  const Image noise = testing::Noise(400, 400, PixelFormat::Bgr24);
   const Image wide = Image::Create(65535, 1, PixelFormat::Gray8, "test").value();
   testing::WriteText(path, "old");
   Result<void> full;
   {
     testing::FileSizeLimit limit(64 * 1024);  // noise compresses badly
-    full = SaveJpegFile(path, noise, 100, false, nullptr);
+    full = SaveJpegFile(path, testing::Noise(400, 400, PixelFormat::Bgr24), 100, false, nullptr);
   }
   testing::ExpectFailure(full, ErrorKind::Io, "cannot write " + path, ": File too large");
   testing::ExpectFailure(SaveJpegFile(path, wide, 75, false, nullptr), ErrorKind::TooLarge,

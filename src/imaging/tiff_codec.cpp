@@ -130,7 +130,7 @@ Result<Image> DecodeBest(const TiffSource& source) {
   const TiffLayout& layout = source.layout;
   if (source.colours != nullptr) return DecodeSamples(source);
   if (FastRouteTakes(layout)) return DecodeFast(source);
-  if (auto tiles = DecodeTilesOnAllCores(source)) return std::move(*tiles);
+  if (auto tiles = DecodePiecesOnAllCores(source)) return std::move(*tiles);
   const auto samples_refusal = SamplesRouteRefuses(source.tif, layout);
   // libtiff's RGBA interface reads signed samples as unsigned (-1 comes out
   // white) and drops the alpha of CMYK.
@@ -158,6 +158,9 @@ Result<Image> DecodeThrough(TiffRoute route, const TiffSource& source) {
         return source.messages->Refusal(ErrorKind::Unsupported, *refusal);
       }
       return DecodeSamples(source);
+    case TiffRoute::Pieces:
+      if (auto image = DecodePiecesOnAllCores(source)) return std::move(*image);
+      return source.messages->Refusal(ErrorKind::Unsupported, "not for the threads");
   }
   return source.messages->Refusal(ErrorKind::Internal, "unknown route");
 }

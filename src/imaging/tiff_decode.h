@@ -21,7 +21,8 @@
 
 namespace zavo {
 
-enum class TiffRoute { Best, Fast, Rgba, Samples };
+// Pieces: the strips or tiles on all cores, as Best takes them where it can.
+enum class TiffRoute { Best, Fast, Rgba, Samples, Pieces };
 
 // DecodeTiff through a chosen route; a route that cannot take the file
 // refuses it as Unsupported. Tests use it to compare the routes.
@@ -63,10 +64,10 @@ struct TiffSource {
 bool FastRouteTakes(const TiffLayout& layout);
 Result<Image> DecodeFast(const TiffSource& source);
 
-// Tiled 8-bit gray or RGB in the common compressions, on all cores. Nullopt,
-// with nothing said, when the picture is small, there is one core or libtiff
-// objects to anything: another route then reads the file as ever.
-std::optional<Image> DecodeTilesOnAllCores(const TiffSource& source);
+// 8-bit gray or RGB strips or tiles in the common compressions, on all cores.
+// Nullopt, with nothing said, when the picture is small, there is one core or
+// libtiff objects to anything: another route then reads the file as ever.
+std::optional<Image> DecodePiecesOnAllCores(const TiffSource& source);
 
 Result<Image> DecodeRgba(const TiffSource& source);
 

@@ -238,8 +238,7 @@ unsigned ThreadsForPieces(const TiffSource& source, const Pieces& pieces) {
 
 bool FastRouteTakes(const TiffLayout& layout) { return !layout.tiled && EightBitGrayOrRgb(layout); }
 
-std::optional<Image> DecodeTilesOnAllCores(const TiffSource& source) {
-  if (!source.layout.tiled) return std::nullopt;
+std::optional<Image> DecodePiecesOnAllCores(const TiffSource& source) {
   const std::optional<Pieces> pieces = PiecesOf(source);
   if (!pieces) return std::nullopt;
   const unsigned threads = ThreadsForPieces(source, *pieces);

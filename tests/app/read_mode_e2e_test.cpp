@@ -1,14 +1,18 @@
-// The real program, started as the host starts it, with no display.
+// The real program, started as the host starts it, with no display, on
+// ordinary and hostile input.
 #include <gtest/gtest.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
 #include <cstddef>
 #include <cstring>
 #include <filesystem>
+#include <sstream>
 #include <string>
 
+#include "support/hostile_jpeg.h"
 #include "support/test_support.h"
 
 namespace zavo {
@@ -97,6 +101,51 @@ TEST(ReadMode, GoesOnWithoutADisplayThatNeverAnswers) {
   EXPECT_EQ(output, "zavo: warning: the display " + display +
                         " did not answer within 2 seconds; going on without a display\n");
   EXPECT_TRUE(fs::exists(dir.File("t.bmp")));
+}
+
+// A FIFO without a writer would hold an ordinary open for ever; the generous
+// timeout only tells a hang from an answer.
+TEST(InputFilesE2e, RefusesAFolderFifoOrDeviceAtOnce) {
+  testing::TempDir dir;
+  ASSERT_EQ(::mkfifo(dir.File("fifo").c_str(), 0600), 0);
+  ASSERT_EQ(::mkdir(dir.File("folder").c_str(), 0700), 0);
+  const std::string transfer = dir.File("t.bmp");
+  const std::pair<std::string, std::string> cases[] = {
+      {Import("/R /JPG", dir.File("fifo"), transfer), "FIFO"},
+      {Import("/R /TIF", dir.File("folder"), transfer), "folder"},
+      {Import("/R /JPG", "/dev/null", transfer), "device"},
+      {Import("/W /JPG", dir.File("out.jpg"), dir.File("fifo")), "FIFO"}};
+  for (const auto& [arguments, reason] : cases) {
+    SCOPED_TRACE(arguments);
+    testing::WriteText(dir.File("t.bmp"), "old");
+    std::string output;
+    EXPECT_EQ(RunZavo("/GP " + arguments, &output), 1) << output;
+    EXPECT_NE(output.find(reason), std::string::npos) << output;
+    EXPECT_EQ(testing::ReadText(dir.File("t.bmp")), "old");
+  }
+}
+
+// Every file of 100 KB or less ends, decoded or refused, within 2 s of CPU
+// time and 1 GiB; the last of them is the most a file that size may cost.
+TEST(InputFilesE2e, EverySmallDecompressionBombEndsWithinTwoSecondsAndOneGiB) {
+  testing::TempDir dir;
+  for (const testing::HostileJpeg& bomb : testing::DecompressionBombs()) {
+    SCOPED_TRACE(bomb.name);
+    ASSERT_LE(bomb.bytes.size(), 100u * 1024);
+    testing::WriteBytes(dir.File("bomb.jpg"), bomb.bytes);
+    std::string output;
+    EXPECT_EQ(RunZavo(Import("/GP /R /JPG", dir.File("bomb.jpg"), dir.File("t.bmp")), &output,
+                      "env -u DISPLAY /usr/bin/time -f '%U %S %M' -o " + Quote(dir.File("usage"))),
+              bomb.refused ? 1 : 0)
+        << output;
+#ifndef ZAVO_SANITIZED
+    double user = 0, system = 0;
+    uint64_t kilobytes = 0;
+    std::istringstream(testing::ReadText(dir.File("usage"))) >> user >> system >> kilobytes;
+    EXPECT_LT(user + system, 2.0);
+    EXPECT_LT(kilobytes, 1u << 20);
+#endif
+  }
 }
 
 }  // namespace

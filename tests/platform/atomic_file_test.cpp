@@ -38,5 +38,17 @@ TEST(AtomicFile, RefusesTargetsThatAreNoRegularFilesAndLeavesThemAlone) {
   EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), {}), 3);
 }
 
+// A name as long as the folder allows is cut for the mark at a character's
+// start, so that the scratch name stays valid UTF-8.
+TEST(AtomicFile, NamesItsScratchFileAfterTheTarget) {
+  testing::TempDir dir;
+  std::string name = "a";
+  while (name.size() < 255) name += "\u00e9";  // two bytes each
+  const Result<AtomicFile> file = AtomicFile::Create(dir.File(name));
+  ASSERT_TRUE(file) << file.error().message();
+  const std::string scratch = fs::directory_iterator(dir.path())->path().filename();
+  EXPECT_EQ(scratch.substr(0, 248), "." + name.substr(0, 241) + ".zavo-") << scratch;
+}
+
 }  // namespace
 }  // namespace zavo

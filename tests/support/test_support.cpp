@@ -8,12 +8,10 @@
 #include <unistd.h>
 
 #include <array>
-#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
-#include <limits>
 #include <sstream>
 
 #include "imaging/orientation.h"
@@ -185,14 +183,6 @@ int MaxChannelDifference(const RgbPicture& a, const RgbPicture& b) {
     worst = std::max(worst, std::abs(int{a.rgb[i]} - int{b.rgb[i]}));
   }
   return worst;
-}
-
-double Psnr(const RgbPicture& a, const RgbPicture& b) {
-  if (a.width != b.width || a.height != b.height || a.rgb.size() != b.rgb.size()) return 0;
-  double sum = 0;
-  for (size_t i = 0; i < a.rgb.size(); ++i) sum += std::pow(a.rgb[i] - b.rgb[i], 2);
-  if (sum == 0) return std::numeric_limits<double>::infinity();
-  return 10 * std::log10(255.0 * 255.0 * double(a.rgb.size()) / sum);
 }
 
 namespace {

@@ -123,9 +123,6 @@ std::optional<RgbPicture> DecodeWithImageMagick(const std::string& path);
 // The largest difference of any channel of any pixel (255 for a size mismatch).
 int MaxChannelDifference(const RgbPicture& a, const RgbPicture& b);
 
-// Peak signal-to-noise ratio in dB: infinite for equal pictures, 0 for a size mismatch.
-double Psnr(const RgbPicture& a, const RgbPicture& b);
-
 // Runs a command through the shell; returns its exit status, output in *out.
 int RunCommand(const std::string& command, std::string* out = nullptr);
 

@@ -13,8 +13,8 @@
 
 #include "app/headless_window.h"
 #include "app/help.h"
+#include "app/module_loader.h"
 #include "app/startup.h"
-#include "app/window_module_loader.h"
 #include "imaging/imgkit_library.h"
 #include "platform/runtime_error.h"
 
@@ -40,7 +40,8 @@ int Run(int argc, char** argv) {
   if (screen != nullptr && !screen->OpenDisplay()) screen = nullptr;
   zavo::StderrMessageBoxes stderr_boxes;
   zavo::MessageBoxes& boxes = screen ? screen->boxes() : stderr_boxes;
-  zavo::LibraryImgKit imgkit(boxes, screen ? &screen->progress() : nullptr);
+  zavo::LibraryImgKit imgkit(boxes, screen ? &screen->progress() : nullptr,
+                             zavo::TiffModuleSource(folder));
   zavo::ModuleState state;
   zavo::ui::Form1 form(state, imgkit, boxes);
   std::unique_ptr<zavo::ui::FormWindow> window;

@@ -3,7 +3,6 @@
 #include "imaging/bmp_codec.h"
 #include "imaging/jpeg_codec.h"
 #include "imaging/orientation.h"
-#include "imaging/tiff_codec.h"
 #include "platform/diagnostics.h"
 
 namespace zavo {
@@ -57,8 +56,8 @@ Result<void> SaveUpright(const Image& image, Progress* shown,
 
 }  // namespace
 
-LibraryImgKit::LibraryImgKit(MessageBoxes& boxes, ProgressDisplay* progress)
-    : boxes_(boxes), progress_(progress) {}
+LibraryImgKit::LibraryImgKit(MessageBoxes& boxes, ProgressDisplay* progress, TiffCodecSource tiff)
+    : boxes_(boxes), progress_(progress), tiff_source_(std::move(tiff)) {}
 
 ImageHandle LibraryImgKit::ImgKitFileLoad(const std::string& path, const std::string& caption,
                                           const std::string& message) {
@@ -72,7 +71,12 @@ ImageHandle LibraryImgKit::ImgKitJpegFileLoad(const std::string& path, const std
 
 ImageHandle LibraryImgKit::ImgKitTiffFileLoad(const std::string& path, const std::string& caption,
                                               const std::string& message, int32_t /*reserved*/) {
-  return Load([&](Warnings* w, Progress* p) { return LoadTiffFile(path, w, p); }, caption, message);
+  return Load(
+      [&](Warnings* w, Progress* p) -> Result<Image> {
+        ZAVO_TRY_ASSIGN(const TiffCodec* tiff, Tiff());
+        return tiff->load(path, w, p);
+      },
+      caption, message);
 }
 
 int32_t LibraryImgKit::ImgKitBmpFileSave(const std::string& path, ImageHandle image,
@@ -106,9 +110,10 @@ int32_t LibraryImgKit::ImgKitTiffFileSave(const std::string& path, ImageHandle i
   }
   const bool packbits = compression == kImgKitTiffPackBits;
   return Save(
-      [&](const Image& i, Progress* p) {
+      [&](const Image& i, Progress* p) -> Result<void> {
+        ZAVO_TRY_ASSIGN(const TiffCodec* tiff, Tiff());
         return SaveUpright(
-            i, p, [&](const Image& u, Progress* q) { return SaveTiffFile(path, u, packbits, q); });
+            i, p, [&](const Image& u, Progress* q) { return tiff->save(path, u, packbits, q); });
       },
       image, path, caption, message);
 }
@@ -170,6 +175,13 @@ void LibraryImgKit::PrintWarnings(const Warnings& warnings) {
   for (const std::string& warning : warnings) {
     CurrentDiagnostics().Warning(warning);
   }
+}
+
+Result<const TiffCodec*> LibraryImgKit::Tiff() {
+  if (tiff_ == nullptr) {
+    ZAVO_TRY_ASSIGN(tiff_, tiff_source_());
+  }
+  return tiff_;
 }
 
 std::unique_ptr<Progress> LibraryImgKit::BeginProgress(const std::string& caption,

@@ -11,6 +11,7 @@
 #include "imaging/image.h"
 #include "imaging/imgkit.h"
 #include "imaging/progress.h"
+#include "imaging/tiff_module.h"
 #include "platform/error.h"
 #include "platform/message_box.h"
 
@@ -19,8 +20,10 @@ namespace zavo {
 class LibraryImgKit : public ImgKit {
  public:
   // Failures are reported through `boxes` (a box where there is a display,
-  // one diagnostics line always); `progress` may be null.
-  explicit LibraryImgKit(MessageBoxes& boxes, ProgressDisplay* progress = nullptr);
+  // one diagnostics line always); `progress` may be null. `tiff` is asked
+  // for the TIFF codec at the first TIFF file.
+  explicit LibraryImgKit(MessageBoxes& boxes, ProgressDisplay* progress = nullptr,
+                         TiffCodecSource tiff = LinkedTiffCodec);
 
   ImageHandle ImgKitFileLoad(const std::string& path, const std::string& caption,
                              const std::string& message) override;
@@ -52,9 +55,12 @@ class LibraryImgKit : public ImgKit {
   void ReportError(const Error& error, const std::string& caption, const std::string& failure);
   void PrintWarnings(const Warnings& warnings);
   std::unique_ptr<Progress> BeginProgress(const std::string& caption, const std::string& message);
+  Result<const TiffCodec*> Tiff();
 
   MessageBoxes& boxes_;
   ProgressDisplay* progress_;
+  TiffCodecSource tiff_source_;
+  const TiffCodec* tiff_ = nullptr;
   std::map<ImageHandle, Image> images_;
   ImageHandle next_handle_ = 1;
 };

@@ -3,6 +3,7 @@
 #include <jerror.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -30,7 +31,8 @@ boolean FillInput(j_decompress_ptr cinfo) {
   JpegFileSource* source = SourceOf(cinfo);
   ssize_t count;
   do {
-    count = ::pread(source->fd, source->buffer, kPiece, static_cast<off_t>(source->position));
+    count =
+        ::pread(source->fd, source->buffer, source->capacity, static_cast<off_t>(source->position));
   } while (count < 0 && errno == EINTR);
   if (count < 0) {
     source->read_error = errno;
@@ -79,9 +81,12 @@ void UseJpegFileSource(j_decompress_ptr cinfo, JpegFileSource* source, int fd, u
   source->position = 0;
   source->read_error = 0;
   source->cut_short = false;
-  // From libjpeg's pool: freed with the decompressor, whatever happens.
-  source->buffer = static_cast<JOCTET*>(
-      (*cinfo->mem->alloc_small)(reinterpret_cast<j_common_ptr>(cinfo), JPOOL_PERMANENT, kPiece));
+  // From libjpeg's pool: freed with the decompressor, whatever happens. A
+  // small file gets a buffer of its own size (one byte more sees its end):
+  // mapping and unmapping a whole piece cost more than reading it.
+  source->capacity = static_cast<size_t>(std::min<uint64_t>(kPiece, size + 1));
+  source->buffer = static_cast<JOCTET*>((*cinfo->mem->alloc_small)(
+      reinterpret_cast<j_common_ptr>(cinfo), JPOOL_PERMANENT, source->capacity));
   source->pub.init_source = StartInput;
   source->pub.fill_input_buffer = FillInput;
   source->pub.skip_input_data = SkipInput;

@@ -26,8 +26,9 @@ struct JpegFileSource {
   uint64_t size;      // the file's size when it was opened
   uint64_t position;  // where the next read starts
   JOCTET* buffer;
-  int read_error;  // errno of a failed read, or 0
-  bool cut_short;  // the file ended before `size`
+  size_t capacity;  // of `buffer`
+  int read_error;   // errno of a failed read, or 0
+  bool cut_short;   // the file ended before `size`
 };
 
 // Makes `source` the input of `cinfo` (created, header not yet read). `fd`

@@ -17,12 +17,16 @@ Error ReadError(const std::string& what, const std::string& path, const std::str
   return Error(ErrorKind::Io, what + " " + path + ": " + reason);
 }
 
-// Up to `count` bytes from `fd`; fewer only at the end of the file.
-Result<std::string> ReadUpTo(int fd, size_t count, const std::string& path) {
-  std::string bytes(count, '\0');
+// Up to `count` bytes from `fd`; fewer only at the end of the file. The
+// buffer starts at `expected` bytes and grows only for a file longer than
+// that: zeroing the whole limit at every start cost a fresh page of memory
+// for each 4 KiB of it, for a file of a few hundred bytes.
+Result<std::string> ReadUpTo(int fd, size_t count, size_t expected, const std::string& path) {
+  std::string bytes(std::clamp<size_t>(expected, 1, count), '\0');
   size_t filled = 0;
   while (filled < count) {
-    const ssize_t got = ::read(fd, bytes.data() + filled, count - filled);
+    if (filled == bytes.size()) bytes.resize(std::min(count, 2 * bytes.size()));
+    const ssize_t got = ::read(fd, bytes.data() + filled, bytes.size() - filled);
     if (got < 0 && errno == EINTR) continue;
     if (got < 0) return ReadError("cannot read", path, std::strerror(errno));
     if (got == 0) break;
@@ -53,7 +57,8 @@ Result<TextHead> ReadTextHead(const std::string& path, size_t limit) {
     return ReadError("cannot read", path, "not a regular file");
   }
   // One byte more than the limit tells whether the file goes on.
-  auto bytes = ReadUpTo(fd, limit + 1, path);
+  const auto size = static_cast<uint64_t>(st.st_size);
+  auto bytes = ReadUpTo(fd, limit + 1, std::min<uint64_t>(size, limit) + 1, path);
   ::close(fd);
   if (!bytes) return bytes.error();
   TextHead head{std::move(bytes.value()), false};

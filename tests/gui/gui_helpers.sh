@@ -21,7 +21,7 @@ fail() {
 }
 
 build=$(dirname "$zavo_built")
-cp "$zavo_built" "$build/zavo_window.so" "$T/"  # the window lives in the module
+cp "$zavo_built" "$build/zavo_window.so" "$build/zavo_tiff.so" "$T/"  # the modules beside it
 cp "$build/DEF_ZAVO.CNF" "$T/" 2>/dev/null || cp "$(dirname "$0")/../../data/DEF_ZAVO.CNF" "$T/"
 
 start_zavo() {

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <vector>
 
+#include "imaging/channel_swap.h"
 #include "imaging/orientation.h"
 #include "imaging/tiff_colour.h"
 #include "imaging/tiff_decode.h"
@@ -227,11 +228,7 @@ void CopyRowAsTiff(const Image& image, uint32_t y, uint8_t* out) {
     std::memcpy(out, in, image.width());
     return;
   }
-  for (uint32_t x = 0; x < image.width(); ++x, in += 3, out += 3) {
-    out[0] = in[2];
-    out[1] = in[1];
-    out[2] = in[0];
-  }
+  SwapFirstAndThird(in, out, image.width());
 }
 
 // Appends one row in PackBits: a run of three or more equal bytes as a
@@ -376,12 +373,17 @@ Result<Image> DecodeTiff(std::span<const uint8_t> data, const std::string& name,
   return DecodeTiffVia(TiffRoute::Best, data, name, warnings, progress);
 }
 
-Result<Image> LoadTiffFile(const std::string& path, Warnings* warnings, Progress* progress) {
+Result<Image> LoadTiffFileVia(TiffRoute route, const std::string& path, Warnings* warnings,
+                              Progress* progress) {
   ZAVO_TRY_ASSIGN(const MappedFile file, MappedFile::Open(path, /*populate=*/false));
-  Result<Image> image =
-      DecodeMemory(TiffRoute::Best, TiffMemory{file.bytes(), 0, true}, path, warnings, progress);
+  Result<Image> image = DecodeMemory(route, TiffMemory{file.bytes(), 0, true, file.descriptor()},
+                                     path, warnings, progress);
   ZAVO_TRY(file.Intact(path));
   return image;
+}
+
+Result<Image> LoadTiffFile(const std::string& path, Warnings* warnings, Progress* progress) {
+  return LoadTiffFileVia(TiffRoute::Best, path, warnings, progress);
 }
 
 Result<void> SaveTiffFile(const std::string& path, const Image& image, bool packbits,

@@ -28,6 +28,9 @@ enum class TiffRoute { Best, Fast, Rgba, Samples, Pieces };
 // refuses it as Unsupported. Tests use it to compare the routes.
 Result<Image> DecodeTiffVia(TiffRoute route, std::span<const uint8_t> data, const std::string& name,
                             Warnings* warnings, Progress* progress);
+// The same for a file, read as LoadTiffFile reads it.
+Result<Image> LoadTiffFileVia(TiffRoute route, const std::string& path, Warnings* warnings,
+                              Progress* progress);
 
 // The fields of the first directory that decide how to read it.
 struct TiffLayout {

@@ -2,7 +2,8 @@
 // RGB strip straight into the picture's own row, which is then turned around in
 // place (RGB to BGR, min-is-white to min-is-black). No RGBA raster, no copy.
 // Large files of many strips or tiles in the common compressions are decoded
-// on all cores, each thread with a handle of its own.
+// on all cores, each thread with a handle of its own that reads the pieces
+// through the file descriptor.
 #include <atomic>
 #include <cstring>
 #include <optional>
@@ -10,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "imaging/channel_swap.h"
 #include "imaging/parallel_rows.h"
 #include "imaging/tiff_decode.h"
 
@@ -18,10 +20,6 @@ namespace {
 
 void InvertRow(uint8_t* row, uint32_t width) {
   for (uint32_t x = 0; x < width; ++x) row[x] = static_cast<uint8_t>(255 - row[x]);
-}
-
-void SwapRedAndBlue(uint8_t* row, uint32_t width) {
-  for (uint32_t x = 0; x < width; ++x, row += 3) std::swap(row[0], row[2]);
 }
 
 void CopyRgbaAsBgr(const uint8_t* in, uint8_t* out, uint32_t width, uint16_t alpha) {
@@ -49,11 +47,7 @@ void ConvertRow(const TiffLayout& layout, uint32_t width, const uint8_t* in, uin
   } else if (layout.gray()) {
     std::memcpy(out, in, width);
   } else {
-    for (uint32_t x = 0; x < width; ++x, in += 3, out += 3) {
-      out[0] = in[2];
-      out[1] = in[1];
-      out[2] = in[0];
-    }
+    SwapFirstAndThird(in, out, width);
   }
 }
 
@@ -141,22 +135,6 @@ std::optional<Pieces> PiecesOf(const TiffSource& source) {
   return pieces;
 }
 
-// An uncompressed strip of 8-bit samples is its rows as they lie in the
-// file: read in place, without libtiff's copy. Null when it is not whole
-// there; libtiff then reads it and says what is wrong.
-const uint8_t* StoredStrip(TIFF* tif, std::span<const uint8_t> bytes, uint32_t strip,
-                           uint64_t wanted) {
-  uint16_t compression = COMPRESSION_NONE, fill_order = FILLORDER_MSB2LSB;
-  TIFFGetFieldDefaulted(tif, TIFFTAG_COMPRESSION, &compression);
-  TIFFGetFieldDefaulted(tif, TIFFTAG_FILLORDER, &fill_order);
-  // libtiff reverses the bits of strips stored least significant bit first.
-  if (compression != COMPRESSION_NONE || fill_order != FILLORDER_MSB2LSB) return nullptr;
-  const uint64_t offset = TIFFGetStrileOffset(tif, strip);
-  const uint64_t count = TIFFGetStrileByteCount(tif, strip);
-  if (count < wanted || offset > bytes.size() || wanted > bytes.size() - offset) return nullptr;
-  return bytes.data() + offset;
-}
-
 struct PieceJob {
   const TiffSource& source;
   const TiffMemory& memory;
@@ -166,16 +144,15 @@ struct PieceJob {
   std::atomic<uint32_t> done{0};
 };
 
-// Decodes one piece, in place where it can; null when libtiff fails it.
+// Decodes one piece into the thread's buffer; null when libtiff fails it.
+// Read through the file, a stored strip comes in with one pread.
 const uint8_t* DecodePiece(TIFF* tif, const PieceJob& job, uint32_t piece, uint32_t rows,
                            std::vector<uint8_t>* buffer) {
   if (job.pieces.tiled) {
     const auto size = static_cast<tmsize_t>(buffer->size());
     return TIFFReadEncodedTile(tif, piece, buffer->data(), size) == size ? buffer->data() : nullptr;
   }
-  const uint64_t wanted = job.pieces.row_bytes * rows;
-  if (const uint8_t* data = StoredStrip(tif, job.memory.bytes, piece, wanted)) return data;
-  const auto size = static_cast<tmsize_t>(wanted);
+  const auto size = static_cast<tmsize_t>(job.pieces.row_bytes * rows);
   return TIFFReadEncodedStrip(tif, piece, buffer->data(), size) == size ? buffer->data() : nullptr;
 }
 
@@ -185,7 +162,8 @@ const uint8_t* DecodePiece(TIFF* tif, const PieceJob& job, uint32_t piece, uint3
 void DecodePieces(PieceJob* job, unsigned thread) {
   const TiffLayout& layout = job->source.layout;
   const Pieces& pieces = job->pieces;
-  TiffMemory memory{job->memory.bytes, 0, job->memory.file_mapping};
+  TiffMemory memory{job->memory.bytes, 0, job->memory.file_mapping, job->memory.fd,
+                    job->memory.fd >= 0};
   TiffMessages messages(job->source.messages->name());
   TiffPtr tif = OpenTiffInMemory(&memory, &messages);
   std::vector<uint8_t> buffer;
@@ -272,7 +250,7 @@ Result<Image> DecodeFast(const TiffSource& source) {
     } else if (!rgba.empty()) {
       CopyRgbaAsBgr(rgba.data(), row, layout.width, layout.alpha);
     } else if (!layout.gray()) {
-      SwapRedAndBlue(row, layout.width);
+      SwapFirstAndThird(row, row, layout.width);
     }
     if ((y + 1) % layout.rows_per_strip == 0 || y + 1 == layout.height) {
       ReleaseDecodedStrip(source.tif, y / layout.rows_per_strip);

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -49,12 +50,30 @@ ErrorKind KindOf(const std::string& message) {
   return ErrorKind::Malformed;
 }
 
+// What pread gives of [position, position + count); less when the file was
+// cut short meanwhile, which libtiff reports as a read error.
+uint64_t ReadFile(const TiffMemory& memory, void* buffer, uint64_t count) {
+  uint64_t got = 0;
+  while (got < count) {
+    const ssize_t read = ::pread(memory.fd, static_cast<uint8_t*>(buffer) + got, count - got,
+                                 static_cast<off_t>(memory.position + got));
+    if (read < 0 && errno == EINTR) continue;
+    if (read <= 0) break;
+    got += static_cast<uint64_t>(read);
+  }
+  return got;
+}
+
 tmsize_t ReadMemory(thandle_t handle, void* buffer, tmsize_t size) {
   auto* memory = static_cast<TiffMemory*>(handle);
   if (size <= 0 || memory->position >= memory->bytes.size()) return 0;
-  const uint64_t count =
+  uint64_t count =
       std::min<uint64_t>(static_cast<uint64_t>(size), memory->bytes.size() - memory->position);
-  std::memcpy(buffer, memory->bytes.data() + memory->position, count);
+  if (memory->read_through_fd) {
+    count = ReadFile(*memory, buffer, count);
+  } else {
+    std::memcpy(buffer, memory->bytes.data() + memory->position, count);
+  }
   memory->position += count;
   return static_cast<tmsize_t>(count);
 }
@@ -79,6 +98,7 @@ toff_t MemorySize(thandle_t handle) { return static_cast<TiffMemory*>(handle)->b
 // libtiff reads mapped data in place and never writes to it in read mode.
 int MapMemory(thandle_t handle, void** base, toff_t* size) {
   auto* memory = static_cast<TiffMemory*>(handle);
+  if (memory->read_through_fd) return 0;
   *base = const_cast<uint8_t*>(memory->bytes.data());
   *size = memory->bytes.size();
   return memory->bytes.empty() ? 0 : 1;
@@ -159,7 +179,7 @@ int TiffMessages::OnWarning(TIFF*, void* self, const char*, const char* format,
 
 void ReleaseDecodedStrip(TIFF* tif, uint32_t strip) {
   const auto* memory = static_cast<const TiffMemory*>(TIFFClientdata(tif));
-  if (memory == nullptr || !memory->file_mapping) return;
+  if (memory == nullptr || !memory->file_mapping || memory->read_through_fd) return;
   const uint64_t offset = TIFFGetStrileOffset(tif, strip);
   const uint64_t count = TIFFGetStrileByteCount(tif, strip);
   if (offset >= memory->bytes.size() || count > memory->bytes.size() - offset) return;

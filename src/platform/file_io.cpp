@@ -191,6 +191,8 @@ Result<MappedFile> MappedFile::Map(int fd, uint64_t file_size, uint64_t length, 
       return Error(ErrorKind::Internal, "cannot read " + path + ": too many files mapped at once");
     }
     NoteMapping(file.guard_, path);
+    file.fd_ = fd;
+    return file;
   }
   ::close(fd);
   return file;
@@ -251,6 +253,8 @@ void MappedFile::Unmap() {
   ForgetMapping(guard_);
   UnguardMapping(guard_);
   ::munmap(const_cast<uint8_t*>(data_), size_);
+  ::close(fd_);
+  fd_ = -1;
   mapped_ = false;
 }
 
@@ -259,7 +263,8 @@ MappedFile::MappedFile(MappedFile&& other) noexcept
       size_(std::exchange(other.size_, 0)),
       file_size_(std::exchange(other.file_size_, 0)),
       mapped_(std::exchange(other.mapped_, false)),
-      guard_(std::exchange(other.guard_, -1)) {}
+      guard_(std::exchange(other.guard_, -1)),
+      fd_(std::exchange(other.fd_, -1)) {}
 
 MappedFile& MappedFile::operator=(MappedFile&& other) noexcept {
   if (this != &other) {
@@ -269,6 +274,7 @@ MappedFile& MappedFile::operator=(MappedFile&& other) noexcept {
     file_size_ = std::exchange(other.file_size_, 0);
     mapped_ = std::exchange(other.mapped_, false);
     guard_ = std::exchange(other.guard_, -1);
+    fd_ = std::exchange(other.fd_, -1);
   }
   return *this;
 }

@@ -39,8 +39,9 @@ constexpr bool kMapLargePictures = false;
 constexpr bool kMapLargePictures = true;
 #endif
 
-// Anonymous memory for `bytes`, rounded up to whole huge pages; null on failure.
-uint8_t* MapPixels(size_t bytes, size_t* mapped) {
+}  // namespace
+
+uint8_t* MapInHugePages(size_t bytes, size_t* mapped) {
   *mapped = (bytes + kHugePage - 1) / kHugePage * kHugePage;
   void* memory =
       ::mmap(nullptr, *mapped, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
@@ -48,8 +49,6 @@ uint8_t* MapPixels(size_t bytes, size_t* mapped) {
   ::madvise(memory, *mapped, MADV_HUGEPAGE);
   return static_cast<uint8_t*>(memory);
 }
-
-}  // namespace
 
 void PixelRelease::operator()(uint8_t* pixels) const {
   if (borrowed) return;
@@ -71,7 +70,7 @@ Result<Image> Image::Create(uint32_t width, uint32_t height, PixelFormat format,
   const size_t bytes = image.stride_ * height;
   if (kMapLargePictures && bytes >= kMapFrom) {
     size_t mapped = 0;
-    uint8_t* pixels = MapPixels(bytes, &mapped);
+    uint8_t* pixels = MapInHugePages(bytes, &mapped);
     image.pixels_ = {pixels, PixelRelease{pixels != nullptr ? mapped : 0, false}};
   } else {
     image.pixels_ = {new (std::nothrow) uint8_t[bytes], PixelRelease{}};

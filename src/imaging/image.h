@@ -39,6 +39,10 @@ inline constexpr uint64_t BmpRowStride(uint64_t width, unsigned bits_per_pixel) 
 // file for the message ("TIFF: in.tif").
 Result<void> CheckImageSize(uint64_t width, uint64_t height, const std::string& what);
 
+// Anonymous memory for `bytes`, rounded up to whole huge pages (`mapped`
+// bytes, to give back with munmap); null on failure.
+uint8_t* MapInHugePages(size_t bytes, size_t* mapped);
+
 // Large pictures get memory of their own from the system, in huge pages where
 // it grants them: far fewer page faults while a decoder fills them.
 struct PixelRelease {

@@ -8,10 +8,14 @@
 #include <sys/mman.h>
 
 #include <cstdint>
-#include <cstdio>
 #include <cstdlib>
 
+// jpeglib.h needs size_t and FILE declared first.
+// clang-format off
+#include <cstddef>
+#include <cstdio>
 #include <jpeglib.h>
+// clang-format on
 
 #include "imaging/image.h"
 

@@ -350,6 +350,19 @@ TEST(TiffEncoder, RoundTripsBgrAndGrayWithOddWidths) {
       EXPECT_EQ(back->y_pixels_per_metre, image.y_pixels_per_metre);
     }
   }
+  // A run found among bytes looked at sixteen at a time is still a repeat.
+  Image row = testing::Noise(23, 1, PixelFormat::Gray8);
+  for (uint8_t i = 0; i < 23; ++i) row.row(0)[i] = i < 5 || i > 7 ? uint8_t(i * 37 + 1) : 7;
+  ASSERT_TRUE(SaveTiffFile(path, row, true, nullptr));
+  TIFF* tif = TIFFOpen(path.c_str(), "r");
+  std::vector<uint8_t> raw(64);
+  raw.resize(static_cast<size_t>(TIFFReadRawStrip(tif, 0, raw.data(), 64)));
+  TIFFClose(tif);
+  std::vector<uint8_t> expected{4};
+  expected.insert(expected.end(), row.row(0), row.row(0) + 5);
+  expected.insert(expected.end(), {0xFE, 7, 14});
+  expected.insert(expected.end(), row.row(0) + 8, row.row(0) + 23);
+  EXPECT_EQ(raw, expected);
 }
 
 TEST(TiffEncoder, KeepsTheOldFileAndNoScratchWhenWritingFails) {

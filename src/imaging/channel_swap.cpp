@@ -31,7 +31,6 @@ __attribute__((target("ssse3"))) void SwapWithShuffle(const uint8_t* in, uint8_t
   const size_t bytes = size_t{width} * 3;
   size_t at = 0;
   for (; at + 16 <= bytes; at += 15) {
-    _mm_prefetch(reinterpret_cast<const char*>(in + at + 4096), _MM_HINT_T0);
     const __m128i pixels = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + at));
     _mm_storeu_si128(reinterpret_cast<__m128i*>(out + at), _mm_shuffle_epi8(pixels, order));
   }

@@ -235,10 +235,6 @@ void CopyRowAsTiff(const Image& image, uint32_t y, uint8_t* out) {
   SwapFirstAndThird(in, out, image.width());
 }
 
-// Appends one row in PackBits: a run of three or more equal bytes as a
-// repeat, everything else as literals, at most 128 bytes a piece. Rows are
-// packed separately, as TIFF requires. Our own because libtiff's encoder
-// walks every byte through a state machine and is the slowest part of a save.
 // Where the literal bytes from `i` end: at the first run of three equal
 // bytes, the end of the row, or 128 bytes after `start`. Sixteen places are
 // tried at once while all of them have two bytes after them; a photograph's
@@ -262,6 +258,10 @@ size_t LiteralEnd(const uint8_t* in, size_t size, size_t start, size_t i) {
   return i;
 }
 
+// Appends one row in PackBits: a run of three or more equal bytes as a
+// repeat, everything else as literals, at most 128 bytes a piece. Rows are
+// packed separately, as TIFF requires. Our own because libtiff's encoder
+// walks every byte through a state machine and is the slowest part of a save.
 uint8_t* PackBitsRow(const uint8_t* in, size_t size, uint8_t* out) {
   size_t i = 0;
   while (i < size) {

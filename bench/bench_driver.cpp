@@ -13,8 +13,9 @@
 #include <memory>
 #include <string>
 
-#include "app/host/host_exchange.h"
+#include "host/host_exchange.h"
 #include "imaging/imgkit_library.h"
+#include "imaging/tiff/tiff_codec.h"
 #include "platform/message_box.h"
 #include "ui/fltk/progress.h"
 #include "ui/fltk/view.h"
@@ -53,7 +54,7 @@ int Import(const std::string& kind, const char* source, const char* transfer,
   Fl_Window window(264, 48);
   if (!option.empty()) ShowMainWindowStandIn(window);
   if (option == "--progress") display = std::make_unique<zavo::ui::FltkProgressDisplay>();
-  zavo::LibraryImgKit imgkit(boxes, display.get());
+  zavo::LibraryImgKit imgkit(boxes, display.get(), zavo::LinkedTiffCodec);
   const int16_t format = kind == "import-jpeg" ? zavo::kFormatJpeg : zavo::kFormatTiff;
   return zavo::ImportForHost(imgkit, boxes, format, source, transfer) ? 0 : 1;
 }
@@ -63,7 +64,7 @@ int Import(const std::string& kind, const char* source, const char* transfer,
 int main(int argc, char** argv) {
   const std::string kind = argc > 1 ? argv[1] : "";
   zavo::StderrMessageBoxes boxes;
-  zavo::LibraryImgKit imgkit(boxes);
+  zavo::LibraryImgKit imgkit(boxes, nullptr, zavo::LinkedTiffCodec);
   if (kind == "export-jpeg" && argc == 6) {
     zavo::ExportJpeg(imgkit, boxes, argv[2], argv[3], static_cast<int16_t>(std::atoi(argv[4])),
                      static_cast<int16_t>(std::atoi(argv[5])));

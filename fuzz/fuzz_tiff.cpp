@@ -1,4 +1,4 @@
-#include "imaging/tiff_codec.h"
+#include "imaging/tiff/tiff_codec.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   zavo::Warnings warnings;

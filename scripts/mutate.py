@@ -26,7 +26,7 @@ from pathlib import Path
 TOP = Path(__file__).resolve().parent.parent
 # Code that only the display tests can see, and texts, are left out.
 EXCLUDED = re.compile(r"^src/ui/fltk/|/main\.cpp$|/help\.cpp$")
-UNIT_TEST_FOLDERS = ("app", "app/host", "imaging", "platform", "settings", "ui")
+UNIT_TEST_FOLDERS = ("app", "host", "imaging", "imaging/tiff", "platform", "settings", "ui")
 
 # (name, pattern on code with strings and comments blanked, replacement)
 RELATIONS = {" < ": " >= ", " >= ": " < ", " > ": " <= ", " <= ": " > ",

@@ -1,7 +1,7 @@
 #include "app/startup.h"
 
 #include "app/command_line.h"
-#include "app/host/host_exchange.h"
+#include "host/host_exchange.h"
 #include "platform/diagnostics.h"
 #include "platform/file_io.h"
 #include "platform/runtime_error.h"

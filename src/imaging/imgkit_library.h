@@ -22,8 +22,7 @@ class LibraryImgKit : public ImgKit {
   // Failures are reported through `boxes` (a box where there is a display,
   // one diagnostics line always); `progress` may be null. `tiff` is asked
   // for the TIFF codec at the first TIFF file.
-  explicit LibraryImgKit(MessageBoxes& boxes, ProgressDisplay* progress = nullptr,
-                         TiffCodecSource tiff = LinkedTiffCodec);
+  LibraryImgKit(MessageBoxes& boxes, ProgressDisplay* progress, TiffCodecSource tiff);
 
   ImageHandle ImgKitFileLoad(const std::string& path, const std::string& caption,
                              const std::string& message) override;

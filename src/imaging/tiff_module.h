@@ -22,9 +22,6 @@ struct TiffCodec {
 // Gives the codec when it is first needed, or says why it cannot.
 using TiffCodecSource = std::function<Result<const TiffCodec*>()>;
 
-// The codec linked into this program.
-Result<const TiffCodec*> LinkedTiffCodec();
-
 // The module's one exported function.
 using TiffModuleEntry = const TiffCodec* (*)();
 inline constexpr const char* kTiffModuleFile = "zavo_tiff.so";

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "app/host/host_exchange.h"
+#include "host/host_exchange.h"
 #include "platform/runtime_text.h"
 
 namespace zavo::ui {

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "app/host/format_code.h"
+#include "host/format_code.h"
 #include "imaging/imgkit.h"
 #include "platform/message_box.h"
 #include "settings/settings.h"

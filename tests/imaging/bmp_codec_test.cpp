@@ -3,7 +3,7 @@
 #include <array>
 #include <optional>
 
-#include "support/test_support.h"
+#include "support/image_support.h"
 
 namespace zavo {
 namespace {

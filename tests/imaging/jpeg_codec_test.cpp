@@ -12,7 +12,7 @@
 // clang-format on
 
 #include "support/hostile_jpeg.h"
-#include "support/test_support.h"
+#include "support/image_support.h"
 
 namespace zavo {
 namespace {

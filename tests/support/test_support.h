@@ -1,5 +1,5 @@
-// Helpers shared by the tests: scratch folders, file bytes, the third-party
-// test images and an independent decoder (ImageMagick) as an oracle.
+// Helpers shared by the tests of every layer: scratch folders, file bytes,
+// the third-party test images, tables, processes and users.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -12,8 +12,6 @@
 #include <string>
 #include <vector>
 
-#include "imaging/image.h"
-#include "imaging/progress.h"
 #include "platform/error.h"
 
 namespace zavo::testing {
@@ -65,22 +63,8 @@ std::vector<CorpusFile> Corpus(const std::filesystem::path& dir, const std::stri
 // their first field; lines starting with # are comments.
 std::map<std::string, std::vector<std::string>> Table(const std::string& name);
 
-// The pixel bytes of an image, to compare whole pictures.
-std::vector<uint8_t> Bytes(const Image& image);
-
-// A picture no codec finds easy, the same each time for the same size; the
-// rows' padding stays zero, as a decoder leaves it.
-Image Noise(uint32_t width, uint32_t height, PixelFormat format);
-
 // The entries of a folder: a failed write must leave no scratch file behind.
 size_t EntriesIn(const std::filesystem::path& folder);
-
-// Every report a decoder or encoder makes.
-class RecordingProgress : public Progress {
- public:
-  void Advance(uint64_t done, uint64_t total) override { reports.emplace_back(done, total); }
-  std::vector<std::pair<uint64_t, uint64_t>> reports;
-};
 
 // Lets this process write files of at most `bytes`, as a full disk would:
 // a longer write fails with EFBIG.
@@ -105,23 +89,6 @@ void ExpectFailure(const Result<T>& result, ErrorKind kind, const std::string& p
   EXPECT_TRUE(result.error().message().starts_with(prefix)) << result.error().message();
   EXPECT_NE(result.error().message().find(words), std::string::npos) << result.error().message();
 }
-
-// A picture as 8-bit RGB rows, top row first: what tests compare.
-struct RgbPicture {
-  uint32_t width = 0;
-  uint32_t height = 0;
-  std::vector<uint8_t> rgb;  // width * height * 3
-};
-
-// As the picture is seen: turned by its orientation.
-RgbPicture ToRgb(const Image& image);
-
-// Decodes the first frame with ImageMagick, turned upright by its
-// orientation, alpha flattened onto white; embedded profiles are not applied.
-std::optional<RgbPicture> DecodeWithImageMagick(const std::string& path);
-
-// The largest difference of any channel of any pixel (255 for a size mismatch).
-int MaxChannelDifference(const RgbPicture& a, const RgbPicture& b);
 
 // Runs a command through the shell; returns its exit status, output in *out.
 int RunCommand(const std::string& command, std::string* out = nullptr);

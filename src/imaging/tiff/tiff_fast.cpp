@@ -13,7 +13,7 @@
 
 #include "imaging/channel_swap.h"
 #include "imaging/parallel_rows.h"
-#include "imaging/tiff_decode.h"
+#include "imaging/tiff/tiff_decode.h"
 
 namespace zavo {
 namespace {

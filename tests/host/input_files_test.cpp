@@ -8,8 +8,8 @@
 #include "imaging/bmp_codec.h"
 #include "imaging/jpeg_codec.h"
 #include "imaging/parallel_rows.h"
-#include "imaging/tiff_codec.h"
-#include "support/test_support.h"
+#include "imaging/tiff/tiff_codec.h"
+#include "support/image_support.h"
 
 namespace zavo {
 namespace {

@@ -1,11 +1,12 @@
 #include <algorithm>
 
-#include "app/host/host_exchange.h"
+#include "host/host_exchange.h"
 #include "imaging/bmp_codec.h"
 #include "imaging/imgkit_library.h"
 #include "imaging/jpeg_codec.h"
+#include "imaging/tiff/tiff_codec.h"
 #include "support/fakes.h"
-#include "support/test_support.h"
+#include "support/image_support.h"
 
 namespace zavo {
 namespace {
@@ -71,7 +72,7 @@ class ColourAndOrientation : public ::testing::Test {
 
   Image Import(const std::string& path) {
     testing::RecordingMessageBoxes boxes;
-    LibraryImgKit imgkit(boxes);
+    LibraryImgKit imgkit(boxes, nullptr, LinkedTiffCodec);
     const std::string bmp = dir.File("transfer.bmp");
     const int16_t format = path.ends_with(".jpg") ? kFormatJpeg : kFormatTiff;
     EXPECT_TRUE(ImportForHost(imgkit, boxes, format, path, bmp));

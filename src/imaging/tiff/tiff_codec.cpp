@@ -1,4 +1,4 @@
-#include "imaging/tiff_codec.h"
+#include "imaging/tiff/tiff_codec.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -15,9 +15,9 @@
 
 #include "imaging/channel_swap.h"
 #include "imaging/orientation.h"
-#include "imaging/tiff_colour.h"
-#include "imaging/tiff_decode.h"
-#include "imaging/tiff_handle.h"
+#include "imaging/tiff/tiff_colour.h"
+#include "imaging/tiff/tiff_decode.h"
+#include "imaging/tiff/tiff_handle.h"
 #include "platform/file_io.h"
 
 namespace zavo {

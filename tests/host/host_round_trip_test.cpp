@@ -2,11 +2,12 @@
 
 #include <filesystem>
 
-#include "app/host/host_exchange.h"
+#include "host/host_exchange.h"
 #include "imaging/bmp_codec.h"
 #include "imaging/imgkit_library.h"
+#include "imaging/tiff/tiff_codec.h"
 #include "support/fakes.h"
-#include "support/test_support.h"
+#include "support/image_support.h"
 
 namespace zavo {
 namespace {
@@ -17,7 +18,7 @@ namespace {
 TEST(HostRoundTrip, GivesBackThePictureAndItsResolution) {
   testing::TempDir dir;
   testing::RecordingMessageBoxes boxes;
-  LibraryImgKit imgkit{boxes};
+  LibraryImgKit imgkit{boxes, nullptr, LinkedTiffCodec};
   const std::string host = dir.File("host.bmp"), transfer = dir.File("back.bmp");
   for (const auto& [format, jpeg, parameter, tolerance] :
        {std::tuple{PixelFormat::Bgr24, false, 0, 0},

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "imaging/tiff_decode.h"
+#include "imaging/tiff/tiff_decode.h"
 
 namespace zavo {
 namespace {

@@ -7,6 +7,7 @@
 
 #include "imaging/image.h"
 #include "imaging/progress.h"
+#include "imaging/tiff_module.h"
 #include "platform/error.h"
 
 namespace zavo {
@@ -20,5 +21,9 @@ Result<Image> LoadTiffFile(const std::string& path, Warnings* warnings, Progress
 // the resolution in the resolution tags.
 Result<void> SaveTiffFile(const std::string& path, const Image& image, bool packbits,
                           Progress* progress);
+
+// The codec linked into this program (the tests and tools link it in; the
+// program itself loads the module).
+Result<const TiffCodec*> LinkedTiffCodec();
 
 }  // namespace zavo

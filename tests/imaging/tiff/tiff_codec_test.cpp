@@ -1,4 +1,4 @@
-#include "imaging/tiff_codec.h"
+#include "imaging/tiff/tiff_codec.h"
 
 #include <tiffio.h>
 
@@ -7,8 +7,8 @@
 #include <functional>
 
 #include "imaging/parallel_rows.h"
-#include "imaging/tiff_decode.h"
-#include "support/test_support.h"
+#include "imaging/tiff/tiff_decode.h"
+#include "support/image_support.h"
 
 namespace zavo {
 namespace {
@@ -95,7 +95,7 @@ std::optional<RgbPicture> Reference(const fs::path& file, const std::string& jud
 }
 
 void DecodesLikeItsJudge(const fs::path& path, const Image& image) {
-  static const auto judges = testing::Table("imaging/tiff_judges.tsv");
+  static const auto judges = testing::Table("imaging/tiff/tiff_judges.tsv");
   const auto row = judges.find(path.filename().string());
   ASSERT_NE(row, judges.end()) << "no row in tiff_judges.tsv";
   const std::vector<std::string>& judge = row->second;

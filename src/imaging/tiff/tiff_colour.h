@@ -5,7 +5,7 @@
 #include <memory>
 
 #include "imaging/colour_transform.h"
-#include "imaging/tiff_decode.h"
+#include "imaging/tiff/tiff_decode.h"
 
 namespace zavo {
 

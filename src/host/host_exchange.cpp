@@ -1,4 +1,4 @@
-#include "app/host/host_exchange.h"
+#include "host/host_exchange.h"
 
 #include <sys/stat.h>
 

@@ -1,4 +1,4 @@
-#include "imaging/tiff_handle.h"
+#include "imaging/tiff/tiff_handle.h"
 
 #include <sys/mman.h>
 #include <unistd.h>

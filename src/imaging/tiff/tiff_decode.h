@@ -16,7 +16,7 @@
 #include "imaging/colour_transform.h"
 #include "imaging/image.h"
 #include "imaging/progress.h"
-#include "imaging/tiff_handle.h"
+#include "imaging/tiff/tiff_handle.h"
 #include "platform/error.h"
 
 namespace zavo {

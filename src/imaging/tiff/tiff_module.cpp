@@ -1,7 +1,7 @@
 // The entry of zavo_tiff.so, and the same codec for programs that link it in.
 #include "imaging/tiff_module.h"
 
-#include "imaging/tiff_codec.h"
+#include "imaging/tiff/tiff_codec.h"
 
 namespace zavo {
 

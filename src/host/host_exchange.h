@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string>
 
-#include "app/host/format_code.h"
+#include "host/format_code.h"
 #include "imaging/imgkit.h"
 #include "platform/message_box.h"
 

@@ -1,4 +1,4 @@
-#include "imaging/tiff_colour.h"
+#include "imaging/tiff/tiff_colour.h"
 
 #include <optional>
 #include <span>

@@ -246,12 +246,16 @@ TEST(SettingsSaver, SavesPastLinksAndFifosPlantedUnderItsNames) {
 }
 
 // Each save takes a ticket while it builds the text, under the lock if there
-// is one; the file it leaves may only be replaced by a later ticket. Without
-// the turns a save that took its ticket first can rename last.
+// is one, and then waits a little (0 to 2 ms), which widens any gap between
+// taking the ticket and renaming.
 class TicketTarget : public FakeTarget {
  public:
   explicit TicketTarget(std::atomic<int16_t>* next) : next_(next) {}
-  int16_t TiffCompressionFlag() const override { return taken = next_->fetch_add(1); }
+  int16_t TiffCompressionFlag() const override {
+    taken = next_->fetch_add(1);
+    ::usleep(taken % 3 * 1000);
+    return taken;
+  }
   mutable int16_t taken = 0;
 
  private:
@@ -263,14 +267,16 @@ std::string TicketFile(int ticket) {
 }
 
 // Many windows closing over and over at once: the file is always one whole,
-// and the save that came last is the one that stays.
+// and once a save has ended no earlier ticket may replace it, as one that
+// took its ticket first but renamed last would without the turns.
 TEST(SettingsSaver, LetsConcurrentSavesTakeTurns) {
   testing::TempDir dir;
   testing::WriteText(dir.File("DEF_ZAVO.CNF"), TicketFile(0));
-  void* shared = ::mmap(nullptr, sizeof(std::atomic<int16_t>), PROT_READ | PROT_WRITE,
+  void* shared = ::mmap(nullptr, 2 * sizeof(std::atomic<int16_t>), PROT_READ | PROT_WRITE,
                         MAP_SHARED | MAP_ANONYMOUS, -1, 0);
   ASSERT_NE(shared, MAP_FAILED);
-  auto* next = new (shared) std::atomic<int16_t>(1);
+  auto* next = new (shared) std::atomic<int16_t>(1);     // the next ticket
+  auto* ended = new (next + 1) std::atomic<int16_t>(0);  // the highest of the ended saves
   std::vector<pid_t> children;
   for (int child = 0; child < 4; ++child) {
     children.push_back(::fork());
@@ -278,9 +284,13 @@ TEST(SettingsSaver, LetsConcurrentSavesTakeTurns) {
     for (int round = 0; round < 50; ++round) {
       const TicketTarget target(next);
       if (!SaveSettings(Files(dir), target).ok()) ::_exit(1);
+      int16_t highest = ended->load();
+      while (highest < target.taken && !ended->compare_exchange_weak(highest, target.taken)) {
+      }
+      const int16_t least = ended->load();
       const std::string saved = testing::ReadText(dir.File("ZAVO.CNF"));
       const int stayed = std::atoi(saved.c_str() + 7);
-      if (saved != TicketFile(stayed) || stayed < target.taken) ::_exit(2);
+      if (saved != TicketFile(stayed) || stayed < least) ::_exit(2);
     }
     ::_exit(0);
   }
@@ -291,7 +301,7 @@ TEST(SettingsSaver, LetsConcurrentSavesTakeTurns) {
   }
   EXPECT_EQ(testing::ReadText(dir.File("ZAVO.CNF")), TicketFile(next->load() - 1));
   EXPECT_EQ(StrayFiles(dir), std::vector<std::string>{});
-  ::munmap(shared, sizeof(std::atomic<int16_t>));
+  ::munmap(shared, 2 * sizeof(std::atomic<int16_t>));
 }
 
 }  // namespace

@@ -124,8 +124,9 @@ def unit_tests(build_dir, first_folder):
     in the mutated layer's folder under tests/ first."""
     listing = subprocess.run(["ctest", "--test-dir", str(build_dir), "-L", "unit",
                               "--show-only=json-v1"], capture_output=True, text=True, check=True)
+    # GoogleTest programs only: the fuzz replays share the label but not the command line.
     programs = sorted({Path(test["command"][0]) for test in json.loads(listing.stdout)["tests"]
-                       if test.get("command")})
+                       if any(arg.startswith("--gtest_filter") for arg in test.get("command", []))})
 
     def folder(program):
         sources = sorted((TOP / "tests").rglob(program.name + ".cpp"))

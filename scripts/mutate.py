@@ -15,6 +15,7 @@ The source file is always restored, also when the run is interrupted.
 
 import argparse
 import concurrent.futures
+import json
 import os
 import random
 import re
@@ -26,7 +27,6 @@ from pathlib import Path
 TOP = Path(__file__).resolve().parent.parent
 # Code that only the display tests can see, and texts, are left out.
 EXCLUDED = re.compile(r"^src/ui/fltk/|/main\.cpp$|/help\.cpp$")
-UNIT_TEST_FOLDERS = ("app", "host", "imaging", "imaging/tiff", "platform", "settings", "ui")
 
 # (name, pattern on code with strings and comments blanked, replacement)
 RELATIONS = {" < ": " >= ", " >= ": " < ", " > ": " <= ", " <= ": " > ",
@@ -120,12 +120,19 @@ def build(build_dir):
 
 
 def unit_tests(build_dir, first_folder):
-    """The unit test programs, those of the mutated layer first."""
-    programs = []
-    for folder in UNIT_TEST_FOLDERS:
-        for source in sorted((TOP / "tests" / folder).glob("*_test.cpp")):
-            programs.append((folder != first_folder, build_dir / "tests" / source.stem))
-    return [program for _, program in sorted(programs)]
+    """The unit test programs (CTest's label "unit"), those whose source lies
+    in the mutated layer's folder under tests/ first."""
+    listing = subprocess.run(["ctest", "--test-dir", str(build_dir), "-L", "unit",
+                              "--show-only=json-v1"], capture_output=True, text=True, check=True)
+    # GoogleTest programs only: the fuzz replays share the label but not the command line.
+    programs = sorted({Path(test["command"][0]) for test in json.loads(listing.stdout)["tests"]
+                       if any(arg.startswith("--gtest_filter") for arg in test.get("command", []))})
+
+    def folder(program):
+        sources = sorted((TOP / "tests").rglob(program.name + ".cpp"))
+        return sources[0].parent.relative_to(TOP / "tests").as_posix() if sources else ""
+
+    return sorted(programs, key=lambda program: folder(program) != first_folder)
 
 
 def run_program(program, timeout):

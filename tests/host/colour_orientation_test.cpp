@@ -1,7 +1,11 @@
+#include <lcms2.h>
+
 #include <algorithm>
+#include <tuple>
 
 #include "host/host_exchange.h"
 #include "imaging/bmp_codec.h"
+#include "imaging/colour_lookup.h"
 #include "imaging/imgkit_library.h"
 #include "imaging/jpeg_codec.h"
 #include "imaging/tiff/tiff_codec.h"
@@ -188,6 +192,55 @@ TEST_F(ColourAndOrientation, ImportsAsStoredWithOneWarningWhenMetadataIsUnusable
     EXPECT_EQ(testing::Bytes(*image),
               testing::Bytes(LoadJpegFile(photo, nullptr, nullptr).value()));
   }
+}
+
+// Every route through the lookup gives back every level of a conversion that
+// changes nothing; a constant colour comes out as LittleCMS's own 16-to-8-bit
+// rounding makes it, except that the grid's 256ths of a level may turn
+// k + 0.498 (16-bit 257k + 128) into a half, which rounds up.
+TEST(ColourLookup, RoundsToTheNearestLevelAsLittleCmsDoes) {
+  std::vector<uint8_t> bgr, ink_in, inverted_in;  // each to the same blue, green, red
+  for (int level = 0; level < 256; ++level) {
+    const uint8_t l = uint8_t(level), m = uint8_t(255 - level), x = uint8_t(level ^ 0x5A);
+    bgr.insert(bgr.end(), {l, m, x});
+    ink_in.insert(ink_in.end(), {uint8_t(255 - x), l, m, l});
+    inverted_in.insert(inverted_in.end(), {x, m, l, l});
+  }
+  const auto identity = [](const uint16_t* in, uint16_t* rgb, size_t count) {
+    std::copy(in, in + 3 * count, rgb);
+  };
+  const auto ink = [](const uint16_t* in, uint16_t* rgb, size_t count) {  // black ignored
+    for (size_t i = 0; i < 3 * count; ++i) rgb[i] = uint16_t(65535 - in[i / 3 * 4 + i % 3]);
+  };
+  double linear[3][256], unit[3][3] = {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}};
+  for (int i = 0; i < 3 * 256; ++i) linear[i / 256][i % 256] = i % 256 / 255.0;
+  const std::pair<ColourLookup, const std::vector<uint8_t>*> routes[] = {
+      {ColourLookup::ForBgr(identity), &bgr},
+      {ColourLookup::ForMatrix(linear, unit, [](double v) { return v; }), &bgr},
+      {ColourLookup::ForCmyk(ink, false), &ink_in},
+      {ColourLookup::ForCmyk(ink, true), &inverted_in}};
+  for (size_t i = 0; i < std::size(routes); ++i) {
+    std::vector<uint8_t> out(256 * 3);
+    routes[i].first.Convert(routes[i].second->data(), out.data(), 256);
+    EXPECT_EQ(out, bgr) << "route " << i;
+  }
+  cmsHPROFILE srgb = cmsCreate_sRGBProfile();
+  cmsHTRANSFORM to8 = cmsCreateTransform(srgb, TYPE_RGB_16, srgb, TYPE_RGB_8, INTENT_PERCEPTUAL,
+                                         cmsFLAGS_NULLTRANSFORM);
+  for (int k : {0, 1, 100, 254}) {
+    for (int above : {127, 128, 129}) {
+      const uint16_t value[3] = {uint16_t(257 * k + above), 0, 0};
+      uint8_t theirs[3], ours[3];
+      cmsDoTransform(to8, value, theirs, 1);
+      const auto constant = [&](const uint16_t*, uint16_t* rgb, size_t count) {
+        for (size_t i = 0; i < count; ++i) std::copy(value, value + 3, rgb + 3 * i);
+      };
+      ColourLookup::ForBgr(constant).Convert(bgr.data(), ours, 1);
+      EXPECT_LE(std::abs(ours[2] - theirs[0]), above == 128) << 257 * k + above;
+    }
+  }
+  cmsDeleteTransform(to8);
+  cmsCloseProfile(srgb);
 }
 
 }  // namespace

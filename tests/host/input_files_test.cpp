@@ -61,6 +61,19 @@ TEST(InputFiles, AFileCutShortWhileItIsReadFailsWithAMessage) {
   }
 }
 
+// A file of no bytes, which cannot even be mapped, is refused with a message
+// naming the format and the file, whichever codec opens it.
+TEST(InputFiles, AnEmptyFileIsRefusedWithAMessage) {
+  testing::TempDir dir;
+  const std::string path = dir.File("empty");
+  testing::WriteText(path, "");
+  for (const auto& [load, format] : {std::pair<Loader, std::string>{LoadJpegFile, "JPEG: "},
+                                     {LoadTiffFile, "TIFF: "},
+                                     {LoadBmpFile, "BMP: "}}) {
+    testing::ExpectFailure(load(path, nullptr, nullptr), ErrorKind::Truncated, format, path);
+  }
+}
+
 uint64_t StatusKilobytes(const std::string& field) {
   std::ifstream status("/proc/self/status");
   std::string line;

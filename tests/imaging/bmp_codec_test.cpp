@@ -121,6 +121,12 @@ TEST(BmpReader, DecodesEveryPixelLayout) {
   Info v5{.header_size = 124, .width = 3, .bits = 32, .compression = 3};
   v5.masks = {0xFF0000, 0xFF00, 0xFF, 0xFF000000};
   const auto gray = Palette({0x000000, 0xFFFFFF, 0x808080});
+  Info v2{.header_size = 52, .width = 2, .bits = 16, .compression = 3};
+  v2.masks = {0xF800, 0x07E0, 0x001F, 0x8000};  // 5-6-5 and a 1-bit alpha
+  Info v3 = v2, v4 = v2;
+  v3.header_size = 56;
+  v4.header_size = 108, v4.compression = 0;
+  const std::vector<uint8_t> two16{0x00, 0xFC, 0x00, 0x7C};
   struct Case {
     std::string what;
     std::vector<uint8_t> file;
@@ -140,10 +146,13 @@ TEST(BmpReader, DecodesEveryPixelLayout) {
        MakeBmp({.bits = 32, .compression = 6},
                Palette({0x3FF00000, 0x000FFC00, 0x000003FF, 0xC0000000}), {0, 0, 0, 0xE0}),
        {0x800000}},
-      // As Windows reads it: 5-5-5 with the top bit unused.
-      {"16-bit default masks",
-       MakeBmp({.width = 2, .bits = 16}, {}, {0xFF, 0xFF, 0x00, 0xFC}),
-       {W, R}},
+      // As Windows reads it: 5-5-5 with the top bit unused, also when a V4
+      // header holds masks but does not ask for bit fields.
+      {"16-bit default masks", MakeBmp(v4, {}, two16), {R, R}},
+      // Where the masks are follows the header version: a V2 header holds
+      // no alpha mask, a V3 one does. Green 32 of 63 is 129.5, red 15 of 31 123.4.
+      {"16-bit V2 header bit fields", MakeBmp(v2, {}, two16), {0xFF8200, 0x7B8200}},
+      {"16-bit V3 header bit fields with alpha", MakeBmp(v3, {}, two16), {0xFF8200, W}},
       {"gray palette, the red entry unused",
        MakeBmp({.bits = 8, .colours_used = 2}, Palette({0x808080, 0xFF0000}), {0, 0, 0, 0}),
        {M},
@@ -267,8 +276,11 @@ TEST(BmpReader, RefusesWhatItCannotOrMustNotDecode) {
       {"height -2147483648", {.height = INT32_MIN}},
       {"3 bits per pixel", {.bits = 3}},
       {"header size 66", {.header_size = 66}},
-      {"compression does not fit", {.bits = 4, .compression = 1}},
+      {"compression does not fit 4 bits per pixel", {.bits = 4, .compression = 1}},
+      {"compression does not fit 8 bits per pixel", {.bits = 8, .compression = 2}},
+      {"compression does not fit 24 bits per pixel", {.bits = 24, .compression = 3}},
       {"top-down", {.height = -1, .bits = 8, .compression = 1}},
+      {"top-down", {.height = -1, .bits = 4, .compression = 2}},
       {"palette of 3 colours", {.bits = 1, .colours_used = 3}},
       {"unknown compression", {.compression = 99}},
       {"0x00000101 is not one run",

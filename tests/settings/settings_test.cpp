@@ -2,17 +2,21 @@
 
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/mman.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
+#include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <tuple>
 #include <vector>
 
+#include "platform/runtime_text.h"
 #include "support/fake_target.h"
 #include "support/test_support.h"
 
@@ -241,29 +245,63 @@ TEST(SettingsSaver, SavesPastLinksAndFifosPlantedUnderItsNames) {
   }
 }
 
-// Two windows closing over and over at once: the file is always one whole.
+// Each save takes a ticket while it builds the text, under the lock if there
+// is one, and then waits a little (0 to 2 ms), which widens any gap between
+// taking the ticket and renaming.
+class TicketTarget : public FakeTarget {
+ public:
+  explicit TicketTarget(std::atomic<int16_t>* next) : next_(next) {}
+  int16_t TiffCompressionFlag() const override {
+    taken = next_->fetch_add(1);
+    ::usleep(taken % 3 * 1000);
+    return taken;
+  }
+  mutable int16_t taken = 0;
+
+ private:
+  std::atomic<int16_t>* next_;
+};
+
+std::string TicketFile(int ticket) {
+  return CrLf({"TIFM , " + SignPositionText(ticket) + " ", "[EOF]"});
+}
+
+// Many windows closing over and over at once: the file is always one whole,
+// and once a save has ended no earlier ticket may replace it, as one that
+// took its ticket first but renamed last would without the turns.
 TEST(SettingsSaver, LetsConcurrentSavesTakeTurns) {
   testing::TempDir dir;
-  testing::WriteText(dir.File("DEF_ZAVO.CNF"), CrLf({"JPGQ , 1", "TIFM , 0", "[EOF]"}));
+  testing::WriteText(dir.File("DEF_ZAVO.CNF"), TicketFile(0));
+  void* shared = ::mmap(nullptr, 2 * sizeof(std::atomic<int16_t>), PROT_READ | PROT_WRITE,
+                        MAP_SHARED | MAP_ANONYMOUS, -1, 0);
+  ASSERT_NE(shared, MAP_FAILED);
+  auto* next = new (shared) std::atomic<int16_t>(1);     // the next ticket
+  auto* ended = new (next + 1) std::atomic<int16_t>(0);  // the highest of the ended saves
   std::vector<pid_t> children;
-  for (const int16_t value : {11, 99}) {
+  for (int child = 0; child < 4; ++child) {
     children.push_back(::fork());
     if (children.back() != 0) continue;
-    for (int round = 0; round < 100; ++round) {
-      if (!SaveSettings(Files(dir), FakeTarget(value, 1, value)).ok()) ::_exit(1);
+    for (int round = 0; round < 50; ++round) {
+      const TicketTarget target(next);
+      if (!SaveSettings(Files(dir), target).ok()) ::_exit(1);
+      int16_t highest = ended->load();
+      while (highest < target.taken && !ended->compare_exchange_weak(highest, target.taken)) {
+      }
+      const int16_t least = ended->load();
+      const std::string saved = testing::ReadText(dir.File("ZAVO.CNF"));
+      const int stayed = std::atoi(saved.c_str() + 7);
+      if (saved != TicketFile(stayed) || stayed < least) ::_exit(2);
     }
     ::_exit(0);
   }
   for (const pid_t child : children) {
     int status = -1;
     ASSERT_EQ(::waitpid(child, &status, 0), child);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "a save failed";
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
   }
-  const std::string saved = testing::ReadText(dir.File("ZAVO.CNF"));
-  EXPECT_TRUE(saved == CrLf({"JPGQ ,  11 ", "TIFM ,  11 ", "[EOF]"}) ||
-              saved == CrLf({"JPGQ ,  99 ", "TIFM ,  99 ", "[EOF]"}))
-      << saved;
+  EXPECT_EQ(testing::ReadText(dir.File("ZAVO.CNF")), TicketFile(next->load() - 1));
   EXPECT_EQ(StrayFiles(dir), std::vector<std::string>{});
+  ::munmap(shared, 2 * sizeof(std::atomic<int16_t>));
 }
 
 }  // namespace

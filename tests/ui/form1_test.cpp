@@ -72,15 +72,22 @@ TEST_F(Form1Test, ShowsTheFormatsPanelInFrontAndOnlyItTakesInput) {
   }
 }
 
-// Of the options only the selected one is a stop.
+// Of the options only the selected one is a stop, or the first while none is.
 TEST_F(Form1Test, FocusGoesRoundTheEnabledControlsBothWays) {
-  const std::pair<int16_t, Texts> cases[] = {
-      {kFormatJpeg, {"Command2(0)", "Command1", "JPEG_BW", "JPEG_Q_SC"}},
-      {kFormatTiff, {"Command2(2)", "Command4", "Option1"}},
-      {kFormatGif, {}}};
-  for (const auto& [format, stops] : cases) {
+  const struct {
+    int16_t format;
+    int selected;  // 0: no option selected
+    Texts stops;
+  } cases[] = {{kFormatJpeg, 1, {"Command2(0)", "Command1", "JPEG_BW", "JPEG_Q_SC"}},
+               {kFormatTiff, 1, {"Command2(2)", "Command4", "Option1"}},
+               {kFormatTiff, 2, {"Command2(2)", "Command4", "Option2"}},
+               {kFormatTiff, 0, {"Command2(2)", "Command4", "Option1"}},
+               {kFormatGif, 1, {}}};
+  for (const auto& [format, selected, stops] : cases) {
     Form1 shown{state, imgkit, boxes};
     PrepareWriteMode(format, shown);
+    shown.Option1->SetSelected(selected == 1);
+    shown.Option2->SetSelected(selected == 2);
     for (bool backwards : {false, true}) {
       shown.SetFocus(nullptr);
       Texts order, expected;

@@ -335,13 +335,28 @@ TEST(TiffEncoder, RoundTripsBgrAndGrayWithOddWidths) {
       for (uint32_t y : {0, 2}) std::copy(runs.begin(), runs.end(), image.row(y));
       image.x_pixels_per_metre = packbits ? 3780 : 0;
       image.y_pixels_per_metre = packbits ? 2835 : 0;
-      ASSERT_TRUE(SaveTiffFile(path, image, packbits, nullptr));
+      testing::RecordingProgress saving;
+      ASSERT_TRUE(SaveTiffFile(path, image, packbits, &saving));
       TIFF* tif = TIFFOpen(path.c_str(), "r");
       ASSERT_NE(tif, nullptr);
       uint16_t compression = 0;
+      uint32_t rows_per_strip = 0;
       TIFFGetField(tif, TIFFTAG_COMPRESSION, &compression);
+      TIFFGetField(tif, TIFFTAG_ROWSPERSTRIP, &rows_per_strip);
       EXPECT_EQ(compression, packbits ? COMPRESSION_PACKBITS : COMPRESSION_NONE);
       TIFFClose(tif);
+      // One report a strip, written or read, the last one the whole picture.
+      std::vector<std::pair<uint64_t, uint64_t>> strips;
+      for (uint64_t done = 0; done < 300; strips.emplace_back(done, 300)) {
+        done = std::min<uint64_t>(done + rows_per_strip, 300);
+      }
+      EXPECT_EQ(saving.reports, strips);
+      for (TiffRoute route : {TiffRoute::Fast, TiffRoute::Samples}) {
+        ScopedThreadCount one(1);
+        testing::RecordingProgress loading;
+        EXPECT_TRUE(DecodeVia(route, path, nullptr, &loading));
+        EXPECT_EQ(loading.reports, strips) << int(route);
+      }
       auto back = LoadTiffFile(path, nullptr, nullptr);
       ASSERT_TRUE(back) << back.error().message();
       EXPECT_EQ(back->format(), format);

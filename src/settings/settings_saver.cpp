@@ -55,7 +55,8 @@ void RebuildFromTemplate(std::string_view template_text, const SettingsTarget& t
   }
 }
 
-// A broken template must not cost the user the values chosen in this run.
+// A template that lacks a key must not cost the user the value chosen in
+// this run: such keys go last, in the order of kSettingKeys, before "[EOF]".
 void AddMissingKeys(const SettingsTarget& target, RebuiltFile& file) {
   for (size_t i = 0; i < kSettingKeys.size(); ++i) {
     if (!file.written[i]) AppendLine(file.text, RebuildKeyLine(kSettingKeys[i].name, target, file));
@@ -77,7 +78,7 @@ std::string BuildSettingsText(const std::string& template_path, const SettingsTa
   } else {
     settings_format::Warn(template_head.error().message() + "; settings written without it");
   }
-  if (!file.terminated) AddMissingKeys(target, file);
+  AddMissingKeys(target, file);
   AppendLine(file.text, settings_format::kTerminator);
   return file.text;
 }

@@ -163,27 +163,31 @@ std::string SaveFrom(const std::string& template_text, const FakeTarget& target)
   return testing::ReadText(dir.File("ZAVO.CNF"));
 }
 
+// Keys the template lacks are written before its "[EOF]", or at the end.
 TEST(SettingsSaver, RebuildsTheTemplateLineByLine) {
+  const std::string q = "JPGQ ,  75 ", b = "JPGB ,  2 ", t = "TIFM , -3 ";
   const std::pair<std::string, std::string> cases[] = {
-      {Line("JPGQ , 50"), Line("JPGQ ,  75 ")},
-      {Line("JPGQ,50'kept  "), Line("JPGQ ,  75 'kept")},
-      {Line("JPGQ 50"), Line("JPGQ ,  75 ")},   // no comma: written in the normal form
-      {Line("jpgq , 50"), Line("jpgq , 50 ")},  // not a known key: its own value text
-      {Line("画質設定値 , 画質"), Line("画質設定 , 画質 ")},
-      {Line("   ' comment   "), Line("' comment")},
-      {Line("[eof]"), Line("[eof , [eof] ")},  // case counts: not the terminator
+      {Line("JPGQ , 50"), CrLf({q, b, t, "[EOF]"})},
+      {Line("JPGQ,50'kept  "), CrLf({"JPGQ ,  75 'kept", b, t, "[EOF]"})},
+      {Line("JPGQ 50"), CrLf({q, b, t, "[EOF]"})},  // no comma: written in the normal form
+      {Line("jpgq , 50"), CrLf({"jpgq , 50 ", q, b, t, "[EOF]"})},  // not a known key
+      {Line("画質設定値 , 画質"), CrLf({"画質設定 , 画質 ", q, b, t, "[EOF]"})},
+      {Line("   ' comment   "), CrLf({"' comment", q, b, t, "[EOF]"})},
+      {Line("[eof]"), CrLf({"[eof , [eof] ", q, b, t, "[EOF]"})},  // case counts
       {CrLf({"JPGB , 0", "JPGB , 1 ' again", "[EOF]"}),
-       CrLf({"JPGB ,  2 ", "JPGB ,  2 ' again", "[EOF]"})},
-      {CrLf({"JPGQ , 1", " [EOF]  ", "TIFM , 1", "junk"}), Line("JPGQ ,  75 ")},
-      {"", CrLf({"JPGQ ,  75 ", "JPGB ,  2 ", "TIFM , -3 ", "[EOF]"})},
-      {"' c\r\nJPGB , 0\r\n[EOF] x",
-       CrLf({"' c", "JPGB ,  2 ", "[EOF , [EOF] x ", "JPGQ ,  75 ", "TIFM , -3 ", "[EOF]"})}};
+       CrLf({b, "JPGB ,  2 ' again", q, t, "[EOF]"})},
+      {CrLf({"JPGQ , 1", " [EOF]  ", "TIFM , 1", "junk"}), CrLf({q, b, t, "[EOF]"})},
+      {"", CrLf({q, b, t, "[EOF]"})},
+      {"' c\r\nJPGB , 0\r\n[EOF] x", CrLf({"' c", b, "[EOF , [EOF] x ", q, t, "[EOF]"})}};
   for (const auto& [template_text, written] : cases) {
     EXPECT_EQ(SaveFrom(template_text, FakeTarget(75, 2, -3)), written) << template_text;
   }
   const std::string golden = ZAVO_SOURCE_DIR "/tests/settings/golden/";
-  EXPECT_EQ(SaveFrom(testing::ReadText(golden + "template.cnf"), FakeTarget(60, 1, -5)),
-            testing::ReadText(golden + "expected.cnf"));
+  for (const std::string name : {"", "lacking-keys-"}) {
+    EXPECT_EQ(SaveFrom(testing::ReadText(golden + name + "template.cnf"), FakeTarget(60, 1, -5)),
+              testing::ReadText(golden + name + "expected.cnf"))
+        << name;
+  }
   ::testing::internal::CaptureStderr();
   SaveFrom(CrLf({"JPGQ , 1"}), FakeTarget());
   EXPECT_NE(::testing::internal::GetCapturedStderr().find(
@@ -195,7 +199,7 @@ TEST(SettingsSaver, RebuildsTheTemplateLineByLine) {
 TEST(SettingsSaver, ReplacesTheOldFileKeepsItWhenTheWriteFailsAndReportsWhy) {
   testing::TempDir dir;
   testing::WriteText(dir.File("DEF_ZAVO.CNF"),
-                     CrLf({"' a long comment line", "JPGQ , 1", "[EOF]"}));
+                     CrLf({"' a long comment line", "JPGQ , 1", "JPGB , 0", "TIFM , 0", "[EOF]"}));
   testing::WriteText(dir.File("ZAVO.CNF"), "old");
   fs::create_hard_link(dir.File("ZAVO.CNF"), dir.File("old-link"));
   // The file size limit stands in for a full disk.
@@ -210,7 +214,7 @@ TEST(SettingsSaver, ReplacesTheOldFileKeepsItWhenTheWriteFailsAndReportsWhy) {
   EXPECT_EQ(testing::ReadText(dir.File("ZAVO.CNF")), "old");
   ASSERT_TRUE(SaveSettings(Files(dir), FakeTarget(33)).ok());
   EXPECT_EQ(testing::ReadText(dir.File("ZAVO.CNF")),
-            CrLf({"' a long comment line", "JPGQ ,  33 ", "[EOF]"}));
+            CrLf({"' a long comment line", "JPGQ ,  33 ", "JPGB ,  0 ", "TIFM ,  0 ", "[EOF]"}));
   EXPECT_EQ(testing::ReadText(dir.File("old-link")), "old");
 }
 
@@ -221,7 +225,8 @@ TEST(SettingsSaver, SavesPastLinksAndFifosPlantedUnderItsNames) {
     for (const std::string kind : {"link", "dangling link", "fifo"}) {
       SCOPED_TRACE(std::string(name) + " " + kind);
       testing::TempDir dir;
-      testing::WriteText(dir.File("DEF_ZAVO.CNF"), Line("JPGQ , 1"));
+      testing::WriteText(dir.File("DEF_ZAVO.CNF"),
+                         CrLf({"JPGQ , 1", "JPGB , 0", "TIFM , 0", "[EOF]"}));
       const std::string planted = dir.File(name), victim = dir.File("victim");
       if (kind == "fifo") {
         ASSERT_EQ(::mkfifo(planted.c_str(), 0666), 0);
@@ -231,7 +236,8 @@ TEST(SettingsSaver, SavesPastLinksAndFifosPlantedUnderItsNames) {
       if (kind == "link") testing::WriteText(victim, "precious");
       EXPECT_TRUE(
           testing::RunInChild([&] { EXPECT_TRUE(SaveSettings(Files(dir), FakeTarget(33)).ok()); }));
-      EXPECT_EQ(testing::ReadText(dir.File("ZAVO.CNF")), Line("JPGQ ,  33 "));
+      EXPECT_EQ(testing::ReadText(dir.File("ZAVO.CNF")),
+                CrLf({"JPGQ ,  33 ", "JPGB ,  0 ", "TIFM ,  0 ", "[EOF]"}));
       EXPECT_FALSE(fs::is_symlink(dir.File("ZAVO.CNF")));
       EXPECT_EQ(fs::exists(victim) ? testing::ReadText(victim) : "",
                 kind == "link" ? "precious" : "");
@@ -244,7 +250,7 @@ TEST(SettingsSaver, SavesPastLinksAndFifosPlantedUnderItsNames) {
 // Two windows closing over and over at once: the file is always one whole.
 TEST(SettingsSaver, LetsConcurrentSavesTakeTurns) {
   testing::TempDir dir;
-  testing::WriteText(dir.File("DEF_ZAVO.CNF"), CrLf({"JPGQ , 1", "TIFM , 0", "[EOF]"}));
+  testing::WriteText(dir.File("DEF_ZAVO.CNF"), CrLf({"JPGQ , 1", "JPGB , 0", "TIFM , 0", "[EOF]"}));
   std::vector<pid_t> children;
   for (const int16_t value : {11, 99}) {
     children.push_back(::fork());
@@ -260,8 +266,8 @@ TEST(SettingsSaver, LetsConcurrentSavesTakeTurns) {
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "a save failed";
   }
   const std::string saved = testing::ReadText(dir.File("ZAVO.CNF"));
-  EXPECT_TRUE(saved == CrLf({"JPGQ ,  11 ", "TIFM ,  11 ", "[EOF]"}) ||
-              saved == CrLf({"JPGQ ,  99 ", "TIFM ,  99 ", "[EOF]"}))
+  EXPECT_TRUE(saved == CrLf({"JPGQ ,  11 ", "JPGB ,  1 ", "TIFM ,  11 ", "[EOF]"}) ||
+              saved == CrLf({"JPGQ ,  99 ", "JPGB ,  1 ", "TIFM ,  99 ", "[EOF]"}))
       << saved;
   EXPECT_EQ(StrayFiles(dir), std::vector<std::string>{});
 }

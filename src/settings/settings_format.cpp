@@ -18,6 +18,12 @@ KeyLine SplitKeyLine(std::string_view line) {
   return {LeadingChars(rest, 4), TrimBlanks(value), trimmed.substr(quote)};
 }
 
+std::string_view SkipByteOrderMark(std::string_view text, const std::string& path) {
+  if (!text.starts_with(kByteOrderMark)) return text;
+  Warn(path + " starts with a UTF-8 byte-order mark; it is skipped");
+  return text.substr(kByteOrderMark.size());
+}
+
 const SettingKey* FindSettingKey(std::string_view key) {
   for (const SettingKey& known : kSettingKeys) {
     if (known.name == key) return &known;

@@ -25,6 +25,14 @@ struct KeyLine {
 // first ","; without a "," the whole rest is the value text too.
 KeyLine SplitKeyLine(std::string_view line);
 
+// Some editors start a UTF-8 file with a byte-order mark. Left in place it
+// would be part of the first line, and hide the key or comment there.
+inline constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+
+// `text` without its leading byte-order mark, if it has one, with a warning
+// naming `path`.
+std::string_view SkipByteOrderMark(std::string_view text, const std::string& path);
+
 inline bool IsCommentLine(std::string_view line) { return line.starts_with('\''); }
 
 // A key the add-in knows and the target behind it.

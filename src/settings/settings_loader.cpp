@@ -37,15 +37,22 @@ bool IsMissing(const std::string& path) {
   return ::lstat(path.c_str(), &st) != 0 && errno == ENOENT;
 }
 
+// The file's text without a byte-order mark, so a copy of it has none either.
+Result<TextHead> ReadSettingsText(const std::string& path) {
+  auto head = ReadTextHead(path, kSettingsSizeLimit);
+  if (head) head->text = std::string(settings_format::SkipByteOrderMark(head->text, path));
+  return head;
+}
+
 // The template's text, or nothing (with a warning) when it cannot be read.
 std::optional<TextHead> ReadTemplate(const SettingsFiles& files) {
-  auto head = ReadTextHead(files.template_path, kSettingsSizeLimit);
+  auto head = ReadSettingsText(files.template_path);
   if (head) return std::move(head.value());
   settings_format::Warn(head.error().message() + "; no settings loaded");
   return std::nullopt;
 }
 
-// The first run: the settings file becomes an exact copy of the template.
+// The first run: the settings file becomes a copy of the template.
 // Either way the template's values apply. A folder that cannot hold the file
 // at all has no settings folder (files.folder is empty) and never gets here:
 // the close reports that once.
@@ -70,7 +77,7 @@ struct SettingsSource {
 std::optional<SettingsSource> ChooseSource(const SettingsFiles& files) {
   const std::string path = files.folder + kSettingsFileName;
   if (!files.folder.empty() && !IsMissing(path)) {
-    auto head = ReadTextHead(path, kSettingsSizeLimit);
+    auto head = ReadSettingsText(path);
     if (head) return SettingsSource{path, std::move(head.value())};
     settings_format::Warn(head.error().message() + "; starting from the template's values");
   }

@@ -67,7 +67,9 @@ std::string BuildSettingsText(const std::string& template_path, const SettingsTa
   RebuiltFile file;
   auto template_head = ReadTextHead(template_path, kSettingsSizeLimit);
   if (template_head) {
-    RebuildFromTemplate(template_head->text, target, file);
+    // The mark stays out of the new file: it is not a line of the template.
+    RebuildFromTemplate(settings_format::SkipByteOrderMark(template_head->text, template_path),
+                        target, file);
     if (!file.terminated) {
       settings_format::Warn(
           template_path + ": no \"[EOF]\" line" +

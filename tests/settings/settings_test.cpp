@@ -61,16 +61,19 @@ struct LoadCase {
 
 std::string Line(const std::string& line) { return CrLf({line, "[EOF]"}); }
 
+const std::string kBom = "\xEF\xBB\xBF";  // as some editors start a UTF-8 file
+
 TEST(SettingsLoader, AppliesWhatTheLinesSay) {
   const std::string limit_head = CrLf({"JPGQ , 60", std::string(kSettingsSizeLimit - 50, 'x')});
   const std::string ends = "the file ends without an \"[EOF]\" line";
   const LoadCase cases[] = {
       {Line("JPGQ , 60"), {"JPGQ=60"}, ""},
       {Line("JPGQUALITY , 60"), {"JPGQ=60"}, ""},  // four characters name the key
-      {Line("jpgq , 60"), {}, ""},                 // keys are case-sensitive
-      {Line("JPGQ 60"), {"JPGQ=0"}, ""},           // no comma: the value text is "JPGQ 60"
-      {Line("\tJPGQ , 60"), {}, ""},               // the tab belongs to the key
-      {Line("   ' JPGQ , 60"), {}, ""},            // an empty key, like a comment
+      {kBom + Line("JPGQ , 60"), {"JPGQ=60"}, "ZAVO.CNF starts with a UTF-8 byte-order mark"},
+      {Line("jpgq , 60"), {}, ""},        // keys are case-sensitive
+      {Line("JPGQ 60"), {"JPGQ=0"}, ""},  // no comma: the value text is "JPGQ 60"
+      {Line("\tJPGQ , 60"), {}, ""},      // the tab belongs to the key
+      {Line("   ' JPGQ , 60"), {}, ""},   // an empty key, like a comment
       {CrLf({"'", "", "JPGQ , 101", "[EOF]"}),
        {},
        "ZAVO.CNF line 3: JPGQ value 101 refused (quality must be 0 to 100); line skipped\n"},
@@ -119,6 +122,39 @@ TEST(SettingsLoader, StartsFromTheTemplateWhereverItCan) {
     EXPECT_TRUE(testing::RunInChild([&] { ExpectLoaded(Load(files), applied, warning); }));
   }
   EXPECT_FALSE(fs::exists(dir.File("ZAVO.CNF")));
+}
+
+// A missing settings file starts as a copy of the file its values come from,
+// without a byte-order mark, so that it is not warned about at every start.
+TEST(SettingsLoader, StartsAMissingFileAsACopyOfWhereItsValuesComeFrom) {
+  const std::string t = Line("JPGQ , 10"), mine = CrLf({"' mine", "JPGQ , 20", "[EOF]"});
+  struct Case {
+    bool program_folder_writable;
+    std::string template_text, program_settings;
+    Log applied;
+    std::string copy, warning;
+  } const cases[] = {
+      {true, t, "", {"JPGQ=10"}, t, ""},
+      {true, kBom + t, "", {"JPGQ=10"}, t, "/DEF_ZAVO.CNF starts with a UTF-8 byte-order mark"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.program_settings + c.warning);
+    testing::TempDir program, config;
+    testing::WriteText(program.File("DEF_ZAVO.CNF"), c.template_text);
+    if (!c.program_settings.empty())
+      testing::WriteText(program.File("ZAVO.CNF"), c.program_settings);
+    testing::OpenToOrdinaryUser(program.path().string(), c.program_folder_writable);
+    testing::OpenToOrdinaryUser(config.path().string(), true);
+    EXPECT_TRUE(testing::RunInChild(
+        [&] {
+          ::setenv("XDG_CONFIG_HOME", config.path().c_str(), 1);
+          ExpectLoaded(Load(LocateSettings(program.path().string() + "/")), c.applied, c.warning);
+        },
+        true));
+    EXPECT_EQ(testing::ReadText(c.program_folder_writable ? program.File("ZAVO.CNF")
+                                                          : config.File("zavo/ZAVO.CNF")),
+              c.copy);
+  }
 }
 
 // The folder is open to the user: only this rule keeps the loader from
@@ -173,6 +209,7 @@ TEST(SettingsSaver, RebuildsTheTemplateLineByLine) {
       {Line("jpgq , 50"), CrLf({"jpgq , 50 ", q, b, t, "[EOF]"})},  // not a known key
       {Line("画質設定値 , 画質"), CrLf({"画質設定 , 画質 ", q, b, t, "[EOF]"})},
       {Line("   ' comment   "), CrLf({"' comment", q, b, t, "[EOF]"})},
+      {kBom + Line("JPGQ , 50"), CrLf({q, b, t, "[EOF]"})},
       {Line("[eof]"), CrLf({"[eof , [eof] ", q, b, t, "[EOF]"})},  // case counts
       {CrLf({"JPGB , 0", "JPGB , 1 ' again", "[EOF]"}),
        CrLf({b, "JPGB ,  2 ' again", q, t, "[EOF]"})},
@@ -189,10 +226,12 @@ TEST(SettingsSaver, RebuildsTheTemplateLineByLine) {
         << name;
   }
   ::testing::internal::CaptureStderr();
-  SaveFrom(CrLf({"JPGQ , 1"}), FakeTarget());
-  EXPECT_NE(::testing::internal::GetCapturedStderr().find(
-                "DEF_ZAVO.CNF: no \"[EOF]\" line; missing settings added at the end"),
-            std::string::npos);
+  SaveFrom(kBom + CrLf({"JPGQ , 1"}), FakeTarget());
+  const std::string warnings = ::testing::internal::GetCapturedStderr();
+  for (const std::string warning : {"DEF_ZAVO.CNF starts with a UTF-8 byte-order mark",
+                                    "DEF_ZAVO.CNF: no \"[EOF]\" line; missing settings added"}) {
+    EXPECT_NE(warnings.find(warning), std::string::npos) << warnings;
+  }
 }
 
 // The old file is replaced, never rewritten: a hard link to it keeps it.

@@ -14,8 +14,9 @@ KeyLine SplitKeyLine(std::string_view line) {
   const size_t quote = std::min(trimmed.find('\''), trimmed.size());
   const std::string_view rest = trimmed.substr(0, quote);
   const size_t comma = rest.find(',');
-  const std::string_view value = comma == std::string_view::npos ? rest : rest.substr(comma + 1);
-  return {LeadingChars(rest, 4), TrimBlanks(value), trimmed.substr(quote)};
+  const bool has_comma = comma != std::string_view::npos;
+  const std::string_view value = has_comma ? rest.substr(comma + 1) : rest;
+  return {LeadingChars(rest, 4), TrimBlanks(value), trimmed.substr(quote), has_comma};
 }
 
 std::string_view SkipByteOrderMark(std::string_view text, const std::string& path) {

@@ -19,10 +19,12 @@ struct KeyLine {
   std::string_view key;      // the first four characters
   std::string_view value;    // the trimmed text after the first ","
   std::string_view comment;  // from the first "'" to the end, or empty
+  bool has_comma = false;
 };
 
 // Trims the line, cuts off the inline comment and splits the rest at its
-// first ","; without a "," the whole rest is the value text too.
+// first ","; without a "," the whole rest is the value text too (the saver
+// keeps it for a key it does not know; the loader skips such a line).
 KeyLine SplitKeyLine(std::string_view line);
 
 // Some editors start a UTF-8 file with a byte-order mark. Left in place it

@@ -101,6 +101,13 @@ void ApplyKeyLine(std::string_view line, const LinePlace& place, SettingsTarget&
   const settings_format::KeyLine parts = settings_format::SplitKeyLine(line);
   const SettingKey* key = settings_format::FindSettingKey(parts.key);
   if (key == nullptr) return;
+  // Without the comma the value text would be the whole line, which starts
+  // with the key's letters and so reads as 0.
+  if (!parts.has_comma) {
+    WarnAt(place, std::string(key->name) + " line \"" + settings_format::Quote(TrimBlanks(line)) +
+                      "\" has no \",\" before its value; line skipped");
+    return;
+  }
   auto value = RoundToInt16(ReadNumber(parts.value));
   if (!value) {
     WarnAt(place, std::string(key->name) + " value " + settings_format::Quote(parts.value) +

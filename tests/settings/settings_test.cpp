@@ -70,10 +70,12 @@ TEST(SettingsLoader, AppliesWhatTheLinesSay) {
       {Line("JPGQ , 60"), {"JPGQ=60"}, ""},
       {Line("JPGQUALITY , 60"), {"JPGQ=60"}, ""},  // four characters name the key
       {kBom + Line("JPGQ , 60"), {"JPGQ=60"}, "ZAVO.CNF starts with a UTF-8 byte-order mark"},
-      {Line("jpgq , 60"), {}, ""},        // keys are case-sensitive
-      {Line("JPGQ 60"), {"JPGQ=0"}, ""},  // no comma: the value text is "JPGQ 60"
-      {Line("\tJPGQ , 60"), {}, ""},      // the tab belongs to the key
-      {Line("   ' JPGQ , 60"), {}, ""},   // an empty key, like a comment
+      {Line("jpgq , 60"), {}, ""},  // keys are case-sensitive
+      {CrLf({"JPGQ , 60", "JPGQ 70 ' c", "[EOF]"}),
+       {"JPGQ=60"},
+       "ZAVO.CNF line 2: JPGQ line \"JPGQ 70 ' c\" has no \",\" before its value; line skipped"},
+      {Line("\tJPGQ , 60"), {}, ""},     // the tab belongs to the key
+      {Line("   ' JPGQ , 60"), {}, ""},  // an empty key, like a comment
       {CrLf({"'", "", "JPGQ , 101", "[EOF]"}),
        {},
        "ZAVO.CNF line 3: JPGQ value 101 refused (quality must be 0 to 100); line skipped\n"},

@@ -35,6 +35,12 @@ inline constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
 // naming `path`.
 std::string_view SkipByteOrderMark(std::string_view text, const std::string& path);
 
+// The start of the warning about the text read from `path` that holds no
+// "[EOF]" line: it ended, the size limit cut it (`cut`), or it uses LF line
+// ends. `next_line` is the number of the line that did not come.
+std::string MissingTerminator(const std::string& path, std::string_view text, size_t next_line,
+                              bool cut);
+
 inline bool IsCommentLine(std::string_view line) { return line.starts_with('\''); }
 
 // A key the add-in knows and the target behind it.

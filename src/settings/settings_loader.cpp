@@ -129,14 +129,11 @@ void LoadSettings(const SettingsFiles& files, SettingsTarget& target) {
     if (settings_format::IsCommentLine(*line)) continue;
     ApplyKeyLine(*line, {source->path, reader.line_number()}, target);
   }
-  if (source->head.cut) {
-    WarnAt({source->path, reader.line_number() + 1},
-           "no \"[EOF]\" line within the first " + std::to_string(kSettingsSizeLimit) +
-               " bytes; the rest is not read, the values read before it are kept");
-    return;
-  }
-  WarnAt({source->path, reader.line_number() + 1},
-         "the file ends without an \"[EOF]\" line; the values read before it are kept");
+  const std::string missing = settings_format::MissingTerminator(
+      source->path, source->head.text, reader.line_number() + 1, source->head.cut);
+  settings_format::Warn(
+      missing + (source->head.cut ? "; the rest is not read, the values read before it are kept"
+                                  : "; the values read are kept"));
 }
 
 }  // namespace zavo

@@ -24,6 +24,7 @@ using settings_format::SettingKey;
 struct RebuiltFile {
   std::string text;
   bool terminated = false;
+  size_t template_lines = 0;                        // read up to "[EOF]" or the end
   std::array<bool, kSettingKeys.size()> written{};  // by index in kSettingKeys
 };
 
@@ -45,6 +46,7 @@ void RebuildFromTemplate(std::string_view template_text, const SettingsTarget& t
                          RebuiltFile& file) {
   LineReader reader(template_text);
   while (const auto read = reader.ReadLine()) {
+    file.template_lines = reader.line_number();
     const std::string_view line = TrimBlanks(*read);
     if (line == settings_format::kTerminator) {
       file.terminated = true;
@@ -68,14 +70,13 @@ std::string BuildSettingsText(const std::string& template_path, const SettingsTa
   auto template_head = ReadTextHead(template_path, kSettingsSizeLimit);
   if (template_head) {
     // The mark stays out of the new file: it is not a line of the template.
-    RebuildFromTemplate(settings_format::SkipByteOrderMark(template_head->text, template_path),
-                        target, file);
+    const std::string_view text =
+        settings_format::SkipByteOrderMark(template_head->text, template_path);
+    RebuildFromTemplate(text, target, file);
     if (!file.terminated) {
-      settings_format::Warn(
-          template_path + ": no \"[EOF]\" line" +
-          (template_head->cut ? " within the first " + std::to_string(kSettingsSizeLimit) + " bytes"
-                              : "") +
-          "; missing settings added at the end");
+      settings_format::Warn(settings_format::MissingTerminator(
+                                template_path, text, file.template_lines + 1, template_head->cut) +
+                            "; missing settings added at the end");
     }
   } else {
     settings_format::Warn(template_head.error().message() + "; settings written without it");

@@ -84,7 +84,7 @@ TEST(SettingsLoader, AppliesWhatTheLinesSay) {
       {CrLf({"JPGQ , 60", "JPGQ , 70", "[EOF]"}), {"JPGQ=60", "JPGQ=70"}, ""},
       {CrLf({"JPGQ , 60", "[EOF]", "JPGQ , 70", "TIFM , 99999"}) + "x", {"JPGQ=60"}, ""},
       // A lone LF stays in the line, and the number reading skips it.
-      {"JPGQ , 6\n0\n[EOF]\n", {"JPGQ=60"}, "line 2: " + ends},
+      {"JPGQ , 6\n0\n[EOF]\n", {"JPGQ=60"}, "ZAVO.CNF uses LF line ends; lines must end with CR"},
       {"JPGQ , 60\r\nJPGB , 1\r\nTIFM , ", {"JPGQ=60", "JPGB=1", "TIFM=0"}, "line 4: " + ends},
       // Only the exact line ends the file.
       {CrLf({"[EOF] ", " [EOF]", "[eof]", "[EOF]x", "JPGQ , 60"}), {"JPGQ=60"}, "line 6: " + ends},
@@ -111,14 +111,15 @@ TEST(SettingsLoader, StartsFromTheTemplateWhereverItCan) {
   testing::TempDir dir;
   const std::string here = dir.path().string() + "/", t = dir.File("DEF_ZAVO.CNF");
   const std::tuple<std::string, std::string, Log, std::string> cases[] = {
-      {"", "JPGQ , 75", {"JPGQ=75"}, ""},
+      {"", Line("JPGQ , 75"), {"JPGQ=75"}, ""},
+      {"", "JPGQ , 75\n[EOF]\n", {"JPGQ=75"}, t + " uses LF line ends; lines must end with CR LF"},
       {here, "", {}, t + ": No such file or directory; no settings loaded"},
       {here, "FIFO", {}, "not a regular file"}};
-  for (const auto& [folder, template_line, applied, warning] : cases) {
+  for (const auto& [folder, template_text, applied, warning] : cases) {
     SCOPED_TRACE(warning);
     fs::remove(t);
-    if (template_line == "FIFO") ::mkfifo(t.c_str(), 0666);
-    if (template_line.starts_with("JPGQ")) testing::WriteText(t, Line(template_line));
+    if (template_text == "FIFO") ::mkfifo(t.c_str(), 0666);
+    if (template_text.starts_with("JPGQ")) testing::WriteText(t, template_text);
     SettingsFiles files = Files(dir);
     files.folder = folder;
     EXPECT_TRUE(testing::RunInChild([&] { ExpectLoaded(Load(files), applied, warning); }));
@@ -228,10 +229,11 @@ TEST(SettingsSaver, RebuildsTheTemplateLineByLine) {
         << name;
   }
   ::testing::internal::CaptureStderr();
-  SaveFrom(kBom + CrLf({"JPGQ , 1"}), FakeTarget());
+  SaveFrom(kBom + "JPGQ , 1\n[EOF]\n", FakeTarget());
   const std::string warnings = ::testing::internal::GetCapturedStderr();
-  for (const std::string warning : {"DEF_ZAVO.CNF starts with a UTF-8 byte-order mark",
-                                    "DEF_ZAVO.CNF: no \"[EOF]\" line; missing settings added"}) {
+  for (const std::string warning :
+       {"DEF_ZAVO.CNF starts with a UTF-8 byte-order mark",
+        "DEF_ZAVO.CNF uses LF line ends; lines must end with CR LF or CR"}) {
     EXPECT_NE(warnings.find(warning), std::string::npos) << warnings;
   }
 }

@@ -44,47 +44,61 @@ Result<TextHead> ReadSettingsText(const std::string& path) {
   return head;
 }
 
-// The template's text, or nothing (with a warning) when it cannot be read.
-std::optional<TextHead> ReadTemplate(const SettingsFiles& files) {
-  auto head = ReadSettingsText(files.template_path);
-  if (head) return std::move(head.value());
-  settings_format::Warn(head.error().message() + "; no settings loaded");
-  return std::nullopt;
-}
-
-// The first run: the settings file becomes a copy of the template.
-// Either way the template's values apply. A folder that cannot hold the file
-// at all has no settings folder (files.folder is empty) and never gets here:
-// the close reports that once.
-void CopyTemplateIfStillMissing(const SettingsFiles& files, const TextHead& head) {
-  const std::string path = files.folder + kSettingsFileName;
-  if (head.cut) return;  // no exact copy can be made of a file read in part
-  // Under the saver's lock, so a save that just made the file is not undone.
-  const auto lock = FileLock::Acquire(files.folder + kLockFileName, settings_format::kLockPatience);
-  if (!IsMissing(path)) return;
-  const auto copied = ReplaceFile(path, head.text);
-  if (!copied) {
-    settings_format::Warn(copied.error().message() + "; the template's values apply");
-  }
-}
-
 // The text to load and the path to name in warnings about it.
 struct SettingsSource {
   std::string path;
   TextHead head;
 };
 
+// The template's text, or nothing (with a warning) when it cannot be read.
+std::optional<SettingsSource> ReadTemplate(const SettingsFiles& files) {
+  auto head = ReadSettingsText(files.template_path);
+  if (head) return SettingsSource{files.template_path, std::move(head.value())};
+  settings_format::Warn(head.error().message() + "; no settings loaded");
+  return std::nullopt;
+}
+
+// What a missing settings file starts from: where the settings live apart
+// from a read-only installation, the "ZAVO.CNF" that stands beside the
+// executable (the administrator's choice for every user), else the template.
+std::optional<SettingsSource> ReadStartingPoint(const SettingsFiles& files) {
+  const std::string& beside = files.program_settings_path;
+  if (!beside.empty() && !IsMissing(beside)) {
+    auto head = ReadSettingsText(beside);
+    if (head) return SettingsSource{beside, std::move(head.value())};
+    settings_format::Warn(head.error().message() + "; starting from the template's values");
+  }
+  return ReadTemplate(files);
+}
+
+// The first run: the settings file becomes a copy of its starting point,
+// whose values apply either way. A folder that cannot hold the file at all
+// has no settings folder (files.folder is empty) and never gets here: the
+// close reports that once.
+void CopyIfStillMissing(const SettingsFiles& files, const SettingsSource& source) {
+  const std::string path = files.folder + kSettingsFileName;
+  if (source.head.cut) return;  // no true copy can be made of a file read in part
+  // Under the saver's lock, so a save that just made the file is not undone.
+  const auto lock = FileLock::Acquire(files.folder + kLockFileName, settings_format::kLockPatience);
+  if (!IsMissing(path)) return;
+  const auto copied = ReplaceFile(path, source.head.text);
+  if (!copied) {
+    settings_format::Warn(copied.error().message() + "; the values of " + source.path + " apply");
+  }
+}
+
 std::optional<SettingsSource> ChooseSource(const SettingsFiles& files) {
   const std::string path = files.folder + kSettingsFileName;
   if (!files.folder.empty() && !IsMissing(path)) {
     auto head = ReadSettingsText(path);
     if (head) return SettingsSource{path, std::move(head.value())};
+    // The file belongs to someone: it is not replaced by a copy.
     settings_format::Warn(head.error().message() + "; starting from the template's values");
+    return ReadTemplate(files);
   }
-  auto template_head = ReadTemplate(files);
-  if (!template_head) return std::nullopt;
-  if (!files.folder.empty() && IsMissing(path)) CopyTemplateIfStillMissing(files, *template_head);
-  return SettingsSource{files.template_path, std::move(*template_head)};
+  std::optional<SettingsSource> source = ReadStartingPoint(files);
+  if (source && !files.folder.empty()) CopyIfStillMissing(files, *source);
+  return source;
 }
 
 void ApplyValue(const SettingKey& key, int16_t value, const LinePlace& place,

@@ -127,36 +127,50 @@ TEST(SettingsLoader, StartsFromTheTemplateWhereverItCan) {
   EXPECT_FALSE(fs::exists(dir.File("ZAVO.CNF")));
 }
 
-// A missing settings file starts as a copy of the file its values come from,
-// without a byte-order mark, so that it is not warned about at every start.
+// A missing settings file starts as a copy of the file its values come from:
+// where the program's folder is read-only, the ZAVO.CNF there (if any) rather
+// than the template. Without a byte-order mark, so it is not warned about at
+// every start.
 TEST(SettingsLoader, StartsAMissingFileAsACopyOfWhereItsValuesComeFrom) {
   const std::string t = Line("JPGQ , 10"), mine = CrLf({"' mine", "JPGQ , 20", "[EOF]"});
+  const std::string bom_warning = "ZAVO.CNF starts with a UTF-8 byte-order mark";
   struct Case {
-    bool program_folder_writable;
-    std::string template_text, program_settings;
+    std::string where;  // the writable folder: "program", "user" (config) or "none"
+    std::string template_text, program_settings, user_settings;  // "": no such file
     Log applied;
-    std::string copy, warning;
+    std::string settings_after, warning;  // ZAVO.CNF in `where` after the load
   } const cases[] = {
-      {true, t, "", {"JPGQ=10"}, t, ""},
-      {true, kBom + t, "", {"JPGQ=10"}, t, "/DEF_ZAVO.CNF starts with a UTF-8 byte-order mark"},
+      {"program", t, "", "", {"JPGQ=10"}, t, ""},
+      {"program", kBom + t, "", "", {"JPGQ=10"}, t, "/DEF_" + bom_warning},
+      {"user", t, "", "", {"JPGQ=10"}, t, ""},
+      {"user", t, mine, "", {"JPGQ=20"}, mine, ""},
+      {"user", t, kBom + mine, "", {"JPGQ=20"}, mine, "/" + bom_warning},
+      {"user", t, mine, Line("JPGQ , 30"), {"JPGQ=30"}, Line("JPGQ , 30"), ""},
+      {"none", t, mine, "", {"JPGQ=20"}, "", ""},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.program_settings + c.warning);
+    SCOPED_TRACE(c.where + ": " + c.program_settings + c.user_settings);
     testing::TempDir program, config;
+    const std::string user_folder = config.File("zavo");
     testing::WriteText(program.File("DEF_ZAVO.CNF"), c.template_text);
     if (!c.program_settings.empty())
       testing::WriteText(program.File("ZAVO.CNF"), c.program_settings);
-    testing::OpenToOrdinaryUser(program.path().string(), c.program_folder_writable);
-    testing::OpenToOrdinaryUser(config.path().string(), true);
+    if (!c.user_settings.empty()) {
+      fs::create_directory(user_folder);
+      testing::OpenToOrdinaryUser(user_folder, true);
+      testing::WriteText(config.File("zavo/ZAVO.CNF"), c.user_settings);
+    }
+    testing::OpenToOrdinaryUser(program.path().string(), c.where == "program");
+    testing::OpenToOrdinaryUser(config.path().string(), c.where == "user");
     EXPECT_TRUE(testing::RunInChild(
         [&] {
           ::setenv("XDG_CONFIG_HOME", config.path().c_str(), 1);
           ExpectLoaded(Load(LocateSettings(program.path().string() + "/")), c.applied, c.warning);
         },
         true));
-    EXPECT_EQ(testing::ReadText(c.program_folder_writable ? program.File("ZAVO.CNF")
-                                                          : config.File("zavo/ZAVO.CNF")),
-              c.copy);
+    EXPECT_EQ(testing::ReadText(c.where == "program" ? program.File("ZAVO.CNF")
+                                                     : config.File("zavo/ZAVO.CNF")),
+              c.settings_after);
   }
 }
 

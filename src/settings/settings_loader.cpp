@@ -29,7 +29,7 @@ void WarnAt(const LinePlace& place, const std::string& reason) {
   settings_format::Warn(place.path + " line " + std::to_string(place.number) + ": " + reason);
 }
 
-// Only a file that is not there at all is made from the template; one that is
+// Only a file that is not there at all is made as a copy; one that is
 // there but cannot be read (no permission, a FIFO, a folder, a dangling link)
 // belongs to someone and is left as it is.
 bool IsMissing(const std::string& path) {

@@ -175,12 +175,16 @@ TEST(SettingsLoader, StartsAMissingFileAsACopyOfWhereItsValuesComeFrom) {
 }
 
 // The folder is open to the user: only this rule keeps the loader from
-// replacing a settings file it cannot read.
+// replacing a settings file it cannot read. A ZAVO.CNF beside the program
+// only stands in for a missing one.
 TEST(SettingsLoader, StartsFromTheTemplateAndLeavesAnUnreadableFileAlone) {
   for (const std::string kind : {"unreadable", "FIFO", "folder", "dangling link"}) {
     SCOPED_TRACE(kind);
     testing::TempDir dir;
     testing::WriteText(dir.File("DEF_ZAVO.CNF"), Line("JPGQ , 10"));
+    testing::WriteText(dir.File("BESIDE.CNF"), Line("JPGQ , 30"));
+    SettingsFiles files = Files(dir);
+    files.program_settings_path = dir.File("BESIDE.CNF");
     const std::string path = dir.File("ZAVO.CNF");
     if (kind == "unreadable") testing::WriteText(path, Line("JPGQ , 20"));
     if (kind == "unreadable") fs::permissions(path, fs::perms::none);
@@ -189,8 +193,8 @@ TEST(SettingsLoader, StartsFromTheTemplateAndLeavesAnUnreadableFileAlone) {
     if (kind == "dangling link") fs::create_symlink(path + ".gone", path);
     const auto planted = fs::symlink_status(path);
     testing::OpenToOrdinaryUser(dir.path().string(), true);
-    EXPECT_TRUE(testing::RunInChild(
-        [&] { ExpectLoaded(Load(Files(dir)), {"JPGQ=10"}, path + ": "); }, true));
+    EXPECT_TRUE(
+        testing::RunInChild([&] { ExpectLoaded(Load(files), {"JPGQ=10"}, path + ": "); }, true));
     EXPECT_EQ(fs::symlink_status(path).type(), planted.type());
     EXPECT_EQ(fs::symlink_status(path).permissions(), planted.permissions());
   }

@@ -24,8 +24,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   zavo::testing::FakeTarget target;
   zavo::LoadSettings(files, target);
   (void)zavo::SaveSettings(files, target);
-  // Starting from the saved values, so a key the template lacks (and the
-  // saved file therefore lacks too) keeps its value.
+  // Starting from the saved values: the save writes every key, but a saved
+  // file that grew past the size limit is read only in part, and a key line
+  // beyond the limit leaves its value as it was.
   zavo::testing::FakeTarget reloaded(target.quality, target.grayscale, target.tiff);
   zavo::LoadSettings(files, reloaded);
   // A save must read back to the values it saved.

@@ -26,6 +26,10 @@ struct SettingsFiles {
   // folder could be had, and `unavailable` then says why.
   std::string folder;
   std::string unavailable;
+  // "ZAVO.CNF" beside the executable when the settings cannot live there (a
+  // read-only installation); empty otherwise. A settings file missing from
+  // `folder` starts as a copy of it, where it exists, and not of the template.
+  std::string program_settings_path;
 
   // The template and the settings both in `folder` (ending in "/").
   static SettingsFiles InFolder(const std::string& folder);
@@ -34,7 +38,7 @@ struct SettingsFiles {
 // The executable's folder `app_folder` (ending in "/") when this user may
 // write there, as in a user prefix or the build folder. Otherwise the
 // user's own "$XDG_CONFIG_HOME/zavo/" (by default "~/.config/zavo/"),
-// created here when missing.
+// created here when missing, seeded from a "ZAVO.CNF" in `app_folder`.
 SettingsFiles LocateSettings(const std::string& app_folder);
 
 // Where the three settings live: the quality scroll bar, the grayscale check
@@ -52,8 +56,9 @@ class SettingsTarget {
 };
 
 // Applies the settings file to `target`. A missing one is first made as a
-// copy of the template; one that cannot be read is left alone and the
-// template's values apply instead. A damaged file never stops the add-in:
+// copy of its starting point (files.program_settings_path or the template);
+// one that cannot be read is left alone and the template's values apply
+// instead. A damaged file never stops the add-in:
 // each line that cannot be applied is skipped with one warning on stderr
 // naming the file, the line and the reason.
 void LoadSettings(const SettingsFiles& files, SettingsTarget& target);

@@ -58,12 +58,13 @@ std::string MakeFolders(const std::string& folder) {
 }  // namespace
 
 SettingsFiles SettingsFiles::InFolder(const std::string& folder) {
-  return {folder + kTemplateFileName, folder, ""};
+  return {folder + kTemplateFileName, folder, "", ""};
 }
 
 SettingsFiles LocateSettings(const std::string& app_folder) {
   SettingsFiles files = SettingsFiles::InFolder(app_folder);
   if (MayWriteIn(app_folder)) return files;
+  files.program_settings_path = app_folder + kSettingsFileName;
   const std::string config = ConfigHome();
   if (config.empty()) {
     files.folder.clear();

@@ -14,8 +14,43 @@ KeyLine SplitKeyLine(std::string_view line) {
   const size_t quote = std::min(trimmed.find('\''), trimmed.size());
   const std::string_view rest = trimmed.substr(0, quote);
   const size_t comma = rest.find(',');
-  const std::string_view value = comma == std::string_view::npos ? rest : rest.substr(comma + 1);
-  return {LeadingChars(rest, 4), TrimBlanks(value), trimmed.substr(quote)};
+  const bool has_comma = comma != std::string_view::npos;
+  const std::string_view value = has_comma ? rest.substr(comma + 1) : rest;
+  return {LeadingChars(rest, 4), TrimBlanks(value), trimmed.substr(quote), has_comma};
+}
+
+std::string_view SkipByteOrderMark(std::string_view text, const std::string& path) {
+  if (!text.starts_with(kByteOrderMark)) return text;
+  Warn(path + " starts with a UTF-8 byte-order mark; it is skipped");
+  return text.substr(kByteOrderMark.size());
+}
+
+namespace {
+
+// An LF that is not the second half of a CR LF.
+bool HasLoneLineFeed(std::string_view text) {
+  for (size_t lf = text.find('\n'); lf != std::string_view::npos; lf = text.find('\n', lf + 1)) {
+    if (lf == 0 || text[lf - 1] != '\r') return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+std::string MissingTerminator(const std::string& path, std::string_view text, size_t next_line,
+                              bool cut) {
+  const std::string at = path + " line " + std::to_string(next_line) + ": ";
+  if (cut) {
+    return at + "no \"[EOF]\" line within the first " + std::to_string(kSettingsSizeLimit) +
+           " bytes";
+  }
+  // A lone LF stays in the line's text, so a file written with LF line ends
+  // (as Linux editors do) reads as one long line, never as "[EOF]".
+  if (HasLoneLineFeed(text)) {
+    return path +
+           " uses LF line ends; lines must end with CR LF or CR, so it has no \"[EOF]\" line";
+  }
+  return at + "the file ends without an \"[EOF]\" line";
 }
 
 const SettingKey* FindSettingKey(std::string_view key) {

@@ -19,11 +19,27 @@ struct KeyLine {
   std::string_view key;      // the first four characters
   std::string_view value;    // the trimmed text after the first ","
   std::string_view comment;  // from the first "'" to the end, or empty
+  bool has_comma = false;
 };
 
 // Trims the line, cuts off the inline comment and splits the rest at its
-// first ","; without a "," the whole rest is the value text too.
+// first ","; without a "," the whole rest is the value text too (the saver
+// keeps it for a key it does not know; the loader skips such a line).
 KeyLine SplitKeyLine(std::string_view line);
+
+// Some editors start a UTF-8 file with a byte-order mark. Left in place it
+// would be part of the first line, and hide the key or comment there.
+inline constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+
+// `text` without its leading byte-order mark, if it has one, with a warning
+// naming `path`.
+std::string_view SkipByteOrderMark(std::string_view text, const std::string& path);
+
+// The start of the warning about the text read from `path` that holds no
+// "[EOF]" line: it ended, the size limit cut it (`cut`), or it uses LF line
+// ends. `next_line` is the number of the line that did not come.
+std::string MissingTerminator(const std::string& path, std::string_view text, size_t next_line,
+                              bool cut);
 
 inline bool IsCommentLine(std::string_view line) { return line.starts_with('\''); }
 

@@ -24,6 +24,7 @@ using settings_format::SettingKey;
 struct RebuiltFile {
   std::string text;
   bool terminated = false;
+  size_t template_lines = 0;                        // read up to "[EOF]" or the end
   std::array<bool, kSettingKeys.size()> written{};  // by index in kSettingKeys
 };
 
@@ -45,6 +46,7 @@ void RebuildFromTemplate(std::string_view template_text, const SettingsTarget& t
                          RebuiltFile& file) {
   LineReader reader(template_text);
   while (const auto read = reader.ReadLine()) {
+    file.template_lines = reader.line_number();
     const std::string_view line = TrimBlanks(*read);
     if (line == settings_format::kTerminator) {
       file.terminated = true;
@@ -55,7 +57,8 @@ void RebuildFromTemplate(std::string_view template_text, const SettingsTarget& t
   }
 }
 
-// A broken template must not cost the user the values chosen in this run.
+// A template that lacks a key must not cost the user the value chosen in
+// this run: such keys go last, in the order of kSettingKeys, before "[EOF]".
 void AddMissingKeys(const SettingsTarget& target, RebuiltFile& file) {
   for (size_t i = 0; i < kSettingKeys.size(); ++i) {
     if (!file.written[i]) AppendLine(file.text, RebuildKeyLine(kSettingKeys[i].name, target, file));
@@ -66,18 +69,19 @@ std::string BuildSettingsText(const std::string& template_path, const SettingsTa
   RebuiltFile file;
   auto template_head = ReadTextHead(template_path, kSettingsSizeLimit);
   if (template_head) {
-    RebuildFromTemplate(template_head->text, target, file);
+    // The mark stays out of the new file: it is not a line of the template.
+    const std::string_view text =
+        settings_format::SkipByteOrderMark(template_head->text, template_path);
+    RebuildFromTemplate(text, target, file);
     if (!file.terminated) {
-      settings_format::Warn(
-          template_path + ": no \"[EOF]\" line" +
-          (template_head->cut ? " within the first " + std::to_string(kSettingsSizeLimit) + " bytes"
-                              : "") +
-          "; missing settings added at the end");
+      settings_format::Warn(settings_format::MissingTerminator(
+                                template_path, text, file.template_lines + 1, template_head->cut) +
+                            "; missing settings added at the end");
     }
   } else {
     settings_format::Warn(template_head.error().message() + "; settings written without it");
   }
-  if (!file.terminated) AddMissingKeys(target, file);
+  AddMissingKeys(target, file);
   AppendLine(file.text, settings_format::kTerminator);
   return file.text;
 }

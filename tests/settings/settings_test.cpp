@@ -65,16 +65,21 @@ struct LoadCase {
 
 std::string Line(const std::string& line) { return CrLf({line, "[EOF]"}); }
 
+const std::string kBom = "\xEF\xBB\xBF";  // as some editors start a UTF-8 file
+
 TEST(SettingsLoader, AppliesWhatTheLinesSay) {
   const std::string limit_head = CrLf({"JPGQ , 60", std::string(kSettingsSizeLimit - 50, 'x')});
   const std::string ends = "the file ends without an \"[EOF]\" line";
   const LoadCase cases[] = {
       {Line("JPGQ , 60"), {"JPGQ=60"}, ""},
       {Line("JPGQUALITY , 60"), {"JPGQ=60"}, ""},  // four characters name the key
-      {Line("jpgq , 60"), {}, ""},                 // keys are case-sensitive
-      {Line("JPGQ 60"), {"JPGQ=0"}, ""},           // no comma: the value text is "JPGQ 60"
-      {Line("\tJPGQ , 60"), {}, ""},               // the tab belongs to the key
-      {Line("   ' JPGQ , 60"), {}, ""},            // an empty key, like a comment
+      {kBom + Line("JPGQ , 60"), {"JPGQ=60"}, "ZAVO.CNF starts with a UTF-8 byte-order mark"},
+      {Line("jpgq , 60"), {}, ""},  // keys are case-sensitive
+      {CrLf({"JPGQ , 60", "JPGQ 70 ' c", "[EOF]"}),
+       {"JPGQ=60"},
+       "ZAVO.CNF line 2: JPGQ line \"JPGQ 70 ' c\" has no \",\" before its value; line skipped"},
+      {Line("\tJPGQ , 60"), {}, ""},     // the tab belongs to the key
+      {Line("   ' JPGQ , 60"), {}, ""},  // an empty key, like a comment
       {CrLf({"'", "", "JPGQ , 101", "[EOF]"}),
        {},
        "ZAVO.CNF line 3: JPGQ value 101 refused (quality must be 0 to 100); line skipped\n"},
@@ -83,7 +88,7 @@ TEST(SettingsLoader, AppliesWhatTheLinesSay) {
       {CrLf({"JPGQ , 60", "JPGQ , 70", "[EOF]"}), {"JPGQ=60", "JPGQ=70"}, ""},
       {CrLf({"JPGQ , 60", "[EOF]", "JPGQ , 70", "TIFM , 99999"}) + "x", {"JPGQ=60"}, ""},
       // A lone LF stays in the line, and the number reading skips it.
-      {"JPGQ , 6\n0\n[EOF]\n", {"JPGQ=60"}, "line 2: " + ends},
+      {"JPGQ , 6\n0\n[EOF]\n", {"JPGQ=60"}, "ZAVO.CNF uses LF line ends; lines must end with CR"},
       {"JPGQ , 60\r\nJPGB , 1\r\nTIFM , ", {"JPGQ=60", "JPGB=1", "TIFM=0"}, "line 4: " + ends},
       // Only the exact line ends the file.
       {CrLf({"[EOF] ", " [EOF]", "[eof]", "[EOF]x", "JPGQ , 60"}), {"JPGQ=60"}, "line 6: " + ends},
@@ -110,14 +115,15 @@ TEST(SettingsLoader, StartsFromTheTemplateWhereverItCan) {
   testing::TempDir dir;
   const std::string here = dir.path().string() + "/", t = dir.File("DEF_ZAVO.CNF");
   const std::tuple<std::string, std::string, Log, std::string> cases[] = {
-      {"", "JPGQ , 75", {"JPGQ=75"}, ""},
+      {"", Line("JPGQ , 75"), {"JPGQ=75"}, ""},
+      {"", "JPGQ , 75\n[EOF]\n", {"JPGQ=75"}, t + " uses LF line ends; lines must end with CR LF"},
       {here, "", {}, t + ": No such file or directory; no settings loaded"},
       {here, "FIFO", {}, "not a regular file"}};
-  for (const auto& [folder, template_line, applied, warning] : cases) {
+  for (const auto& [folder, template_text, applied, warning] : cases) {
     SCOPED_TRACE(warning);
     fs::remove(t);
-    if (template_line == "FIFO") ::mkfifo(t.c_str(), 0666);
-    if (template_line.starts_with("JPGQ")) testing::WriteText(t, Line(template_line));
+    if (template_text == "FIFO") ::mkfifo(t.c_str(), 0666);
+    if (template_text.starts_with("JPGQ")) testing::WriteText(t, template_text);
     SettingsFiles files = Files(dir);
     files.folder = folder;
     EXPECT_TRUE(testing::RunInChild([&] { ExpectLoaded(Load(files), applied, warning); }));
@@ -125,13 +131,64 @@ TEST(SettingsLoader, StartsFromTheTemplateWhereverItCan) {
   EXPECT_FALSE(fs::exists(dir.File("ZAVO.CNF")));
 }
 
+// A missing settings file starts as a copy of the file its values come from:
+// where the program's folder is read-only, the ZAVO.CNF there (if any) rather
+// than the template. Without a byte-order mark, so it is not warned about at
+// every start.
+TEST(SettingsLoader, StartsAMissingFileAsACopyOfWhereItsValuesComeFrom) {
+  const std::string t = Line("JPGQ , 10"), mine = CrLf({"' mine", "JPGQ , 20", "[EOF]"});
+  const std::string bom_warning = "ZAVO.CNF starts with a UTF-8 byte-order mark";
+  struct Case {
+    std::string where;  // the writable folder: "program", "user" (config) or "none"
+    std::string template_text, program_settings, user_settings;  // "": no such file
+    Log applied;
+    std::string settings_after, warning;  // ZAVO.CNF in `where` after the load
+  } const cases[] = {
+      {"program", t, "", "", {"JPGQ=10"}, t, ""},
+      {"program", kBom + t, "", "", {"JPGQ=10"}, t, "/DEF_" + bom_warning},
+      {"user", t, "", "", {"JPGQ=10"}, t, ""},
+      {"user", t, mine, "", {"JPGQ=20"}, mine, ""},
+      {"user", t, kBom + mine, "", {"JPGQ=20"}, mine, "/" + bom_warning},
+      {"user", t, mine, Line("JPGQ , 30"), {"JPGQ=30"}, Line("JPGQ , 30"), ""},
+      {"none", t, mine, "", {"JPGQ=20"}, "", ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.where + ": " + c.program_settings + c.user_settings);
+    testing::TempDir program, config;
+    const std::string user_folder = config.File("zavo");
+    testing::WriteText(program.File("DEF_ZAVO.CNF"), c.template_text);
+    if (!c.program_settings.empty())
+      testing::WriteText(program.File("ZAVO.CNF"), c.program_settings);
+    if (!c.user_settings.empty()) {
+      fs::create_directory(user_folder);
+      testing::OpenToOrdinaryUser(user_folder, true);
+      testing::WriteText(config.File("zavo/ZAVO.CNF"), c.user_settings);
+    }
+    testing::OpenToOrdinaryUser(program.path().string(), c.where == "program");
+    testing::OpenToOrdinaryUser(config.path().string(), c.where == "user");
+    EXPECT_TRUE(testing::RunInChild(
+        [&] {
+          ::setenv("XDG_CONFIG_HOME", config.path().c_str(), 1);
+          ExpectLoaded(Load(LocateSettings(program.path().string() + "/")), c.applied, c.warning);
+        },
+        true));
+    EXPECT_EQ(testing::ReadText(c.where == "program" ? program.File("ZAVO.CNF")
+                                                     : config.File("zavo/ZAVO.CNF")),
+              c.settings_after);
+  }
+}
+
 // The folder is open to the user: only this rule keeps the loader from
-// replacing a settings file it cannot read.
+// replacing a settings file it cannot read. A ZAVO.CNF beside the program
+// only stands in for a missing one.
 TEST(SettingsLoader, StartsFromTheTemplateAndLeavesAnUnreadableFileAlone) {
   for (const std::string kind : {"unreadable", "FIFO", "folder", "dangling link"}) {
     SCOPED_TRACE(kind);
     testing::TempDir dir;
     testing::WriteText(dir.File("DEF_ZAVO.CNF"), Line("JPGQ , 10"));
+    testing::WriteText(dir.File("BESIDE.CNF"), Line("JPGQ , 30"));
+    SettingsFiles files = Files(dir);
+    files.program_settings_path = dir.File("BESIDE.CNF");
     const std::string path = dir.File("ZAVO.CNF");
     if (kind == "unreadable") testing::WriteText(path, Line("JPGQ , 20"));
     if (kind == "unreadable") fs::permissions(path, fs::perms::none);
@@ -140,8 +197,8 @@ TEST(SettingsLoader, StartsFromTheTemplateAndLeavesAnUnreadableFileAlone) {
     if (kind == "dangling link") fs::create_symlink(path + ".gone", path);
     const auto planted = fs::symlink_status(path);
     testing::OpenToOrdinaryUser(dir.path().string(), true);
-    EXPECT_TRUE(testing::RunInChild(
-        [&] { ExpectLoaded(Load(Files(dir)), {"JPGQ=10"}, path + ": "); }, true));
+    EXPECT_TRUE(
+        testing::RunInChild([&] { ExpectLoaded(Load(files), {"JPGQ=10"}, path + ": "); }, true));
     EXPECT_EQ(fs::symlink_status(path).type(), planted.type());
     EXPECT_EQ(fs::symlink_status(path).permissions(), planted.permissions());
   }
@@ -167,39 +224,47 @@ std::string SaveFrom(const std::string& template_text, const FakeTarget& target)
   return testing::ReadText(dir.File("ZAVO.CNF"));
 }
 
+// Keys the template lacks are written before its "[EOF]", or at the end.
 TEST(SettingsSaver, RebuildsTheTemplateLineByLine) {
+  const std::string q = "JPGQ ,  75 ", b = "JPGB ,  2 ", t = "TIFM , -3 ";
   const std::pair<std::string, std::string> cases[] = {
-      {Line("JPGQ , 50"), Line("JPGQ ,  75 ")},
-      {Line("JPGQ,50'kept  "), Line("JPGQ ,  75 'kept")},
-      {Line("JPGQ 50"), Line("JPGQ ,  75 ")},   // no comma: written in the normal form
-      {Line("jpgq , 50"), Line("jpgq , 50 ")},  // not a known key: its own value text
-      {Line("画質設定値 , 画質"), Line("画質設定 , 画質 ")},
-      {Line("   ' comment   "), Line("' comment")},
-      {Line("[eof]"), Line("[eof , [eof] ")},  // case counts: not the terminator
+      {Line("JPGQ , 50"), CrLf({q, b, t, "[EOF]"})},
+      {Line("JPGQ,50'kept  "), CrLf({"JPGQ ,  75 'kept", b, t, "[EOF]"})},
+      {Line("JPGQ 50"), CrLf({q, b, t, "[EOF]"})},  // no comma: written in the normal form
+      {Line("jpgq , 50"), CrLf({"jpgq , 50 ", q, b, t, "[EOF]"})},  // not a known key
+      {Line("画質設定値 , 画質"), CrLf({"画質設定 , 画質 ", q, b, t, "[EOF]"})},
+      {Line("   ' comment   "), CrLf({"' comment", q, b, t, "[EOF]"})},
+      {kBom + Line("JPGQ , 50"), CrLf({q, b, t, "[EOF]"})},
+      {Line("[eof]"), CrLf({"[eof , [eof] ", q, b, t, "[EOF]"})},  // case counts
       {CrLf({"JPGB , 0", "JPGB , 1 ' again", "[EOF]"}),
-       CrLf({"JPGB ,  2 ", "JPGB ,  2 ' again", "[EOF]"})},
-      {CrLf({"JPGQ , 1", " [EOF]  ", "TIFM , 1", "junk"}), Line("JPGQ ,  75 ")},
-      {"", CrLf({"JPGQ ,  75 ", "JPGB ,  2 ", "TIFM , -3 ", "[EOF]"})},
-      {"' c\r\nJPGB , 0\r\n[EOF] x",
-       CrLf({"' c", "JPGB ,  2 ", "[EOF , [EOF] x ", "JPGQ ,  75 ", "TIFM , -3 ", "[EOF]"})}};
+       CrLf({b, "JPGB ,  2 ' again", q, t, "[EOF]"})},
+      {CrLf({"JPGQ , 1", " [EOF]  ", "TIFM , 1", "junk"}), CrLf({q, b, t, "[EOF]"})},
+      {"", CrLf({q, b, t, "[EOF]"})},
+      {"' c\r\nJPGB , 0\r\n[EOF] x", CrLf({"' c", b, "[EOF , [EOF] x ", q, t, "[EOF]"})}};
   for (const auto& [template_text, written] : cases) {
     EXPECT_EQ(SaveFrom(template_text, FakeTarget(75, 2, -3)), written) << template_text;
   }
   const std::string golden = ZAVO_SOURCE_DIR "/tests/settings/golden/";
-  EXPECT_EQ(SaveFrom(testing::ReadText(golden + "template.cnf"), FakeTarget(60, 1, -5)),
-            testing::ReadText(golden + "expected.cnf"));
+  for (const std::string name : {"", "lacking-keys-"}) {
+    EXPECT_EQ(SaveFrom(testing::ReadText(golden + name + "template.cnf"), FakeTarget(60, 1, -5)),
+              testing::ReadText(golden + name + "expected.cnf"))
+        << name;
+  }
   ::testing::internal::CaptureStderr();
-  SaveFrom(CrLf({"JPGQ , 1"}), FakeTarget());
-  EXPECT_NE(::testing::internal::GetCapturedStderr().find(
-                "DEF_ZAVO.CNF: no \"[EOF]\" line; missing settings added at the end"),
-            std::string::npos);
+  SaveFrom(kBom + "JPGQ , 1\n[EOF]\n", FakeTarget());
+  const std::string warnings = ::testing::internal::GetCapturedStderr();
+  for (const std::string warning :
+       {"DEF_ZAVO.CNF starts with a UTF-8 byte-order mark",
+        "DEF_ZAVO.CNF uses LF line ends; lines must end with CR LF or CR"}) {
+    EXPECT_NE(warnings.find(warning), std::string::npos) << warnings;
+  }
 }
 
 // The old file is replaced, never rewritten: a hard link to it keeps it.
 TEST(SettingsSaver, ReplacesTheOldFileKeepsItWhenTheWriteFailsAndReportsWhy) {
   testing::TempDir dir;
   testing::WriteText(dir.File("DEF_ZAVO.CNF"),
-                     CrLf({"' a long comment line", "JPGQ , 1", "[EOF]"}));
+                     CrLf({"' a long comment line", "JPGQ , 1", "JPGB , 0", "TIFM , 0", "[EOF]"}));
   testing::WriteText(dir.File("ZAVO.CNF"), "old");
   fs::create_hard_link(dir.File("ZAVO.CNF"), dir.File("old-link"));
   // The file size limit stands in for a full disk.
@@ -214,7 +279,7 @@ TEST(SettingsSaver, ReplacesTheOldFileKeepsItWhenTheWriteFailsAndReportsWhy) {
   EXPECT_EQ(testing::ReadText(dir.File("ZAVO.CNF")), "old");
   ASSERT_TRUE(SaveSettings(Files(dir), FakeTarget(33)).ok());
   EXPECT_EQ(testing::ReadText(dir.File("ZAVO.CNF")),
-            CrLf({"' a long comment line", "JPGQ ,  33 ", "[EOF]"}));
+            CrLf({"' a long comment line", "JPGQ ,  33 ", "JPGB ,  0 ", "TIFM ,  0 ", "[EOF]"}));
   EXPECT_EQ(testing::ReadText(dir.File("old-link")), "old");
 }
 
@@ -225,7 +290,8 @@ TEST(SettingsSaver, SavesPastLinksAndFifosPlantedUnderItsNames) {
     for (const std::string kind : {"link", "dangling link", "fifo"}) {
       SCOPED_TRACE(std::string(name) + " " + kind);
       testing::TempDir dir;
-      testing::WriteText(dir.File("DEF_ZAVO.CNF"), Line("JPGQ , 1"));
+      testing::WriteText(dir.File("DEF_ZAVO.CNF"),
+                         CrLf({"JPGQ , 1", "JPGB , 0", "TIFM , 0", "[EOF]"}));
       const std::string planted = dir.File(name), victim = dir.File("victim");
       if (kind == "fifo") {
         ASSERT_EQ(::mkfifo(planted.c_str(), 0666), 0);
@@ -235,7 +301,8 @@ TEST(SettingsSaver, SavesPastLinksAndFifosPlantedUnderItsNames) {
       if (kind == "link") testing::WriteText(victim, "precious");
       EXPECT_TRUE(
           testing::RunInChild([&] { EXPECT_TRUE(SaveSettings(Files(dir), FakeTarget(33)).ok()); }));
-      EXPECT_EQ(testing::ReadText(dir.File("ZAVO.CNF")), Line("JPGQ ,  33 "));
+      EXPECT_EQ(testing::ReadText(dir.File("ZAVO.CNF")),
+                CrLf({"JPGQ ,  33 ", "JPGB ,  0 ", "TIFM ,  0 ", "[EOF]"}));
       EXPECT_FALSE(fs::is_symlink(dir.File("ZAVO.CNF")));
       EXPECT_EQ(fs::exists(victim) ? testing::ReadText(victim) : "",
                 kind == "link" ? "precious" : "");
@@ -263,7 +330,7 @@ class TicketTarget : public FakeTarget {
 };
 
 std::string TicketFile(int ticket) {
-  return CrLf({"TIFM , " + SignPositionText(ticket) + " ", "[EOF]"});
+  return CrLf({"TIFM , " + SignPositionText(ticket) + " ", "JPGQ ,  50 ", "JPGB ,  0 ", "[EOF]"});
 }
 
 // Many windows closing over and over at once: the file is always one whole,

@@ -18,10 +18,6 @@
 namespace zavo {
 namespace {
 
-void InvertRow(uint8_t* row, uint32_t width) {
-  for (uint32_t x = 0; x < width; ++x) row[x] = static_cast<uint8_t>(255 - row[x]);
-}
-
 void CopyRgbaAsBgr(const uint8_t* in, uint8_t* out, uint32_t width, uint16_t alpha) {
   for (uint32_t x = 0; x < width; ++x, in += 4, out += 3) {
     for (int c = 0; c < 3; ++c) {
@@ -88,21 +84,18 @@ bool EightBitGrayOrRgb(const TiffLayout& layout) {
          layout.samples == 3;
 }
 
-// One row through libtiff's scanline reader, turned in place. The one-thread
-// route reads every row so, and the threads read their strips' rows so too:
-// they then honour the byte counts, strip heights and codec checks exactly as
-// it does (a stored strip shorter than its rows fails "Not enough data", a
-// PackBits run across rows is cut with a warning, on every route alike).
-bool ReadRow(TIFF* tif, const TiffLayout& layout, uint32_t y, uint8_t* rgba, Image* image) {
+// One row through libtiff's scanline reader. The one-thread route reads
+// every row so, and the threads read their strips' rows so too: they then
+// honour the byte counts, strip heights and codec checks exactly as it does
+// (a stored strip shorter than its rows fails "Not enough data", a PackBits
+// run across rows is cut with a warning, on every route alike). Gray rows go
+// straight into the picture; others through `scratch` (a row long), turned
+// on the way, so the picture's memory is written once.
+bool ReadRow(TIFF* tif, const TiffLayout& layout, uint32_t y, uint8_t* scratch, Image* image) {
   uint8_t* row = image->row(y);
-  if (TIFFReadScanline(tif, rgba != nullptr ? rgba : row, y, 0) < 0) return false;
-  if (layout.photometric == PHOTOMETRIC_MINISWHITE) {
-    InvertRow(row, layout.width);
-  } else if (rgba != nullptr) {
-    CopyRgbaAsBgr(rgba, row, layout.width, layout.alpha);
-  } else if (!layout.gray()) {
-    SwapFirstAndThird(row, row, layout.width);
-  }
+  const bool as_stored = layout.gray() && layout.photometric != PHOTOMETRIC_MINISWHITE;
+  if (TIFFReadScanline(tif, as_stored ? row : scratch, y, 0) < 0) return false;
+  if (!as_stored) ConvertRow(layout, layout.width, scratch, row);
   return true;
 }
 
@@ -172,9 +165,8 @@ bool DecodePiece(TIFF* tif, const PieceJob& job, uint32_t piece, std::vector<uin
   const uint32_t left = pieces.Left(piece), top = pieces.Top(piece);
   const uint32_t rows = std::min(pieces.height, layout.height - top);
   if (!pieces.tiled) {
-    uint8_t* rgba = buffer->empty() ? nullptr : buffer->data();
     for (uint32_t y = top; y < top + rows; ++y) {
-      if (!ReadRow(tif, layout, y, rgba, job.image)) return false;
+      if (!ReadRow(tif, layout, y, buffer->data(), job.image)) return false;
     }
     return true;
   }
@@ -189,15 +181,10 @@ bool DecodePiece(TIFF* tif, const PieceJob& job, uint32_t piece, std::vector<uin
   return true;
 }
 
-// A tile's whole buffer, or a row's for four samples (they do not fit a
-// three-byte-a-pixel row); false when there is no room for it.
-bool MakeBuffer(const TiffSource& source, const Pieces& pieces, std::vector<uint8_t>* buffer) {
+// A tile's whole buffer, or a row's; false when there is no room for it.
+bool MakeBuffer(const Pieces& pieces, std::vector<uint8_t>* buffer) {
   try {
-    if (pieces.tiled) {
-      buffer->resize(pieces.row_bytes * pieces.height);
-    } else if (source.layout.samples == 4) {
-      buffer->resize(pieces.row_bytes);
-    }
+    buffer->resize(pieces.row_bytes * (pieces.tiled ? pieces.height : 1));
   } catch (const std::bad_alloc&) {
     return false;
   }
@@ -213,7 +200,7 @@ void DecodePieces(PieceJob* job, unsigned thread) {
   TiffMessages messages(job->source.messages->name());
   TiffPtr tif = OpenTiffForReading(&input, &messages);
   std::vector<uint8_t> buffer;
-  if (!tif || messages.failed() || !MakeBuffer(job->source, job->pieces, &buffer)) {
+  if (!tif || messages.failed() || !MakeBuffer(job->pieces, &buffer)) {
     job->queue.Stop();
   }
   const uint64_t said = messages.said();
@@ -282,9 +269,9 @@ Result<Image> DecodeFast(const TiffSource& source) {
   }
   // The file itself failed a thread: reading it again cannot help.
   if (TiffInputFailed(source.tif)) return source.messages->Failure("cannot read the file");
-  std::vector<uint8_t> rgba(layout.samples == 4 ? row_bytes : 0);
+  std::vector<uint8_t> scratch(row_bytes);
   for (uint32_t y = 0; y < layout.height; ++y) {
-    if (!ReadRow(source.tif, layout, y, rgba.empty() ? nullptr : rgba.data(), &image.value())) {
+    if (!ReadRow(source.tif, layout, y, scratch.data(), &image.value())) {
       return source.messages->Failure("cannot read row " + std::to_string(y));
     }
     ReportRows(source, y + 1, layout.height);

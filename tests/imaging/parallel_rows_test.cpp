@@ -24,19 +24,10 @@ TEST(ParallelRows, StartsNoMoreThreadsThanCoresOrPiecesAndNoneForSmallWork) {
 // unreadable set no limit.
 TEST(ParallelRows, ReadsTheCgroupsCpuQuota) {
   const std::pair<const char*, std::optional<unsigned>> quotas[] = {
-      {"max 100000\n", std::nullopt},
-      {"200000 100000\n", 2u},
-      {"150000 100000", 2u},
-      {"100001 100000\n", 2u},
-      {"50000 100000\n", 1u},
-      {"1 100000\n", 1u},
-      {"0 100000\n", 1u},
-      {"400000 50000\n", 8u},
-      {"100000 0\n", std::nullopt},
-      {"100000\n", std::nullopt},
-      {"-5 100000\n", std::nullopt},
-      {"2x 100000\n", std::nullopt},
-      {"", std::nullopt},
+      {"max 100000\n", std::nullopt}, {"200000 100000\n", 2u},       {"150000 100000", 2u},
+      {"100001 100000\n", 2u},        {"50000 100000\n", 1u},        {"0 100000\n", 1u},
+      {"400000 50000\n", 8u},         {"100000 0\n", std::nullopt},  {"100000\n", std::nullopt},
+      {"-5 100000\n", std::nullopt},  {"2x 100000\n", std::nullopt}, {"", std::nullopt},
   };
   for (const auto& [text, cores] : quotas) EXPECT_EQ(QuotaCores(text), cores) << text;
   const std::pair<const char*, std::optional<std::string>> cgroups[] = {

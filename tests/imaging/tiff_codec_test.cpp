@@ -133,15 +133,7 @@ std::pair<std::string, Warnings> SameOutcomeOnAnyThreads(const fs::path& path) {
   const auto bytes = image ? testing::Bytes(*image) : std::vector<uint8_t>();
   EXPECT_TRUE(std::pair(image ? std::string(bytes.begin(), bytes.end()) : image.error().message(),
                         warnings) == one);
-  const auto said = [](const std::pair<std::string, Warnings>& outcome) {
-    std::string text = outcome.first.size() < 300 ? outcome.first : "a picture";
-    for (const std::string& warning : outcome.second) text += "\n" + warning;
-    return text;
-  };
-  for (unsigned threads : {2u, 7u}) {
-    const auto some = Outcome(path, threads);
-    EXPECT_TRUE(some == one) << threads << " threads: " << said(some) << "\none: " << said(one);
-  }
+  for (unsigned threads : {2u, 7u}) EXPECT_TRUE(Outcome(path, threads) == one) << threads;
   return one;
 }
 
@@ -320,34 +312,23 @@ TEST(TiffThreads, DecodeTheSamePixelsAsOneThread) {
   }
 }
 
-// Where the values of `tag` lie in the first directory of a little-endian
-// classic TIFF, and how wide each is (SHORT or LONG).
-std::pair<size_t, size_t> TagValues(const std::vector<uint8_t>& bytes, uint16_t tag) {
+// Value `index` of `tag` (SHORT or LONG) in the first directory of a
+// little-endian classic TIFF; set to `value` first when one is given.
+uint32_t TagValue(std::vector<uint8_t>& bytes, uint16_t tag, size_t index,
+                  std::optional<uint32_t> value = std::nullopt) {
   const auto get = [&](size_t at, size_t width) {
-    uint32_t value = 0;
-    for (size_t i = 0; i < width; ++i) value |= uint32_t{bytes.at(at + i)} << (8 * i);
-    return value;
+    uint32_t got = 0;
+    for (size_t i = 0; i < width; ++i) got |= uint32_t{bytes.at(at + i)} << (8 * i);
+    return got;
   };
   const size_t ifd = get(4, 4);
-  for (size_t entry = ifd + 2; entry < ifd + 2 + 12 * get(ifd, 2); entry += 12) {
-    if (get(entry, 2) != tag) continue;
-    const size_t width = get(entry + 2, 2) == TIFF_SHORT ? 2 : 4;
-    return {get(entry + 4, 4) * width <= 4 ? entry + 8 : get(entry + 8, 4), width};
-  }
-  ADD_FAILURE() << "no tag " << tag;
-  return {0, 0};
-}
-
-uint32_t TagValue(const std::vector<uint8_t>& bytes, uint16_t tag, size_t index) {
-  const auto [at, width] = TagValues(bytes, tag);
-  uint32_t value = 0;
-  for (size_t i = 0; i < width; ++i) value |= uint32_t{bytes.at(at + index * width + i)} << (8 * i);
-  return value;
-}
-
-void SetTagValue(std::vector<uint8_t>& bytes, uint16_t tag, size_t index, uint32_t value) {
-  const auto [at, width] = TagValues(bytes, tag);
-  for (size_t i = 0; i < width; ++i) bytes.at(at + index * width + i) = uint8_t(value >> (8 * i));
+  size_t entry = ifd + 2;
+  while (entry < ifd + 2 + 12 * get(ifd, 2) && get(entry, 2) != tag) entry += 12;
+  const size_t width = get(entry + 2, 2) == TIFF_SHORT ? 2 : 4;
+  const size_t at =
+      (get(entry + 4, 4) * width <= 4 ? entry + 8 : get(entry + 8, 4)) + index * width;
+  for (size_t i = 0; value && i < width; ++i) bytes.at(at + i) = uint8_t(*value >> (8 * i));
+  return get(at, width);
 }
 
 // A 40 x 60 gray picture in strips of 6 rows (or tiles of 16 x 16) as tiffcp
@@ -362,6 +343,8 @@ std::vector<uint8_t> DamagedTiff(const testing::TempDir& dir, const std::string&
   return bytes;
 }
 
+constexpr uint16_t kOffsets = TIFFTAG_STRIPOFFSETS, kCounts = TIFFTAG_STRIPBYTECOUNTS;
+
 // Strips and tiles whose tags lie or whose data is damaged: the threads
 // honour byte counts, strip heights and offsets exactly as one thread does,
 // so every thread count ends alike, down to the message and the warnings.
@@ -371,38 +354,27 @@ std::vector<uint8_t> DamagedTiff(const testing::TempDir& dir, const std::string&
 // whatever the byte counts said, and PackBits strips whole.
 TEST(TiffThreads, HonourTheLayoutAsOneThreadDoes) {
   testing::TempDir dir;
-  constexpr uint16_t kOffsets = TIFFTAG_STRIPOFFSETS, kCounts = TIFFTAG_STRIPBYTECOUNTS;
-  const auto count = [](size_t strip, int change) {
-    return [=](std::vector<uint8_t>& b) {
-      SetTagValue(b, kCounts, strip, uint32_t(TagValue(b, kCounts, strip) + change));
-    };
+  const auto count = [](size_t strip, int change, uint16_t tag = kCounts) {
+    return
+        [=](std::vector<uint8_t>& b) { TagValue(b, tag, strip, TagValue(b, tag, strip) + change); };
   };
   const auto offset = [](size_t strip, size_t like, int change) {
     return [=](std::vector<uint8_t>& b) {
-      SetTagValue(b, kOffsets, strip, uint32_t(TagValue(b, kOffsets, like) + change));
-    };
-  };
-  const auto tile_count = [](size_t tile, int change) {
-    return [=](std::vector<uint8_t>& b) {
-      const uint32_t was = TagValue(b, TIFFTAG_TILEBYTECOUNTS, tile);
-      SetTagValue(b, TIFFTAG_TILEBYTECOUNTS, tile, uint32_t(was + change));
+      TagValue(b, kOffsets, strip, TagValue(b, kOffsets, like) + change);
     };
   };
   const auto rows_per_strip = [](uint32_t rows) {
-    return [=](std::vector<uint8_t>& b) { SetTagValue(b, TIFFTAG_ROWSPERSTRIP, 0, rows); };
+    return [=](std::vector<uint8_t>& b) { TagValue(b, TIFFTAG_ROWSPERSTRIP, 0, rows); };
   };
   // Strip 2 as two runs of 120 bytes: each crosses rows of 40.
   const auto runs_across_rows = [](std::vector<uint8_t>& b) {
-    const uint32_t at = TagValue(b, kOffsets, 2);
     const uint8_t runs[] = {0x89, 50, 0x89, 200};  // -119: the next byte 120 times
-    std::copy(std::begin(runs), std::end(runs), b.begin() + at);
-    SetTagValue(b, kCounts, 2, sizeof runs);
+    std::copy(std::begin(runs), std::end(runs), b.begin() + TagValue(b, kOffsets, 2));
+    TagValue(b, kCounts, 2, sizeof runs);
   };
-  const auto spoil = [](size_t strip) {
-    return [=](std::vector<uint8_t>& b) {
-      const uint32_t at = TagValue(b, kOffsets, strip), bytes = TagValue(b, kCounts, strip);
-      std::fill(b.begin() + at, b.begin() + at + bytes, 0xFF);
-    };
+  const auto spoil = [](std::vector<uint8_t>& b) {
+    const uint32_t at = TagValue(b, kOffsets, 4);
+    std::fill(b.begin() + at, b.begin() + at + TagValue(b, kCounts, 4), 0xFF);
   };
   const std::tuple<const char*, const char*, std::function<void(std::vector<uint8_t>&)>,
                    const char*>
@@ -419,14 +391,14 @@ TEST(TiffThreads, HonourTheLayoutAsOneThreadDoes) {
            "Not enough data for scanline 6"},
           {"more strips than counted", "-c none -r 6", rows_per_strip(5),
            "Incorrect count for \"StripOffsets\""},
-          {"spoilt LZW strip", "-c lzw -r 6", spoil(4), "Using code not yet in table"},
+          {"spoilt LZW strip", "-c lzw -r 6", spoil, "Using code not yet in table"},
           {"cut LZW strip", "-c lzw -r 6", count(4, -60), "Strip 4 not terminated"},
           {"PackBits runs across rows", "-c packbits -r 6", runs_across_rows,
            "Discarding 80 bytes"},
           {"cut PackBits strip", "-c packbits -r 6", count(4, -100), "lack of data"},
-          {"short tile count", "-c none -t -w 16 -l 16", tile_count(2, -10),
+          {"short tile count", "-c none -t -w 16 -l 16", count(2, -10, TIFFTAG_TILEBYTECOUNTS),
            "Not enough data for scanline 32"},
-          {"long tile count", "-c none -t -w 16 -l 16", tile_count(2, 100),
+          {"long tile count", "-c none -t -w 16 -l 16", count(2, 100, TIFFTAG_TILEBYTECOUNTS),
            "too small to hold tile 2"},
       };
   const std::string path = dir.File("damaged.tif");
@@ -464,7 +436,7 @@ ssize_t EndingRead(int fd, void* buffer, size_t count, off_t offset) {
 TEST(TiffThreads, TellReadFailuresAsOneThreadDoes) {
   testing::TempDir dir;
   const std::string path = dir.File("faulty.tif");
-  const std::vector<uint8_t> bytes = DamagedTiff(dir, "-c none -r 6", [](auto&) {});
+  std::vector<uint8_t> bytes = DamagedTiff(dir, "-c none -r 6", [](auto&) {});
   testing::WriteBytes(path, bytes);
   fault_from = TagValue(bytes, TIFFTAG_STRIPOFFSETS, 5);  // strip 5
   fault_to = fault_from + 240;

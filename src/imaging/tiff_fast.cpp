@@ -156,6 +156,29 @@ struct PieceJob {
   TiffInput* input;  // the first handle's: takes the first failed read
 };
 
+// An uncompressed strip whose byte count is exactly its rows' bytes and lies
+// within the file: the scanline reader would read those very bytes without a
+// word, so they come in with one read (libtiff's own, given the size) and
+// are turned straight into the picture. Any other strip goes row by row.
+bool ReadsAsStored(TIFF* tif, const PieceJob& job, uint32_t strip, uint32_t rows,
+                   std::vector<uint8_t>* buffer) {
+  const uint64_t bytes = job.pieces.row_bytes * rows;
+  const uint64_t count = TIFFGetStrileByteCount(tif, strip);
+  const uint64_t offset = TIFFGetStrileOffset(tif, strip);
+  if (job.source.layout.compression != COMPRESSION_NONE || count != bytes ||
+      bytes > buffer->size() || offset > job.input->size || count > job.input->size - offset) {
+    return false;
+  }
+  const auto size = static_cast<tmsize_t>(bytes);
+  if (TIFFReadEncodedStrip(tif, strip, buffer->data(), size) != size) return false;
+  for (uint32_t i = 0; i < rows; ++i) {
+    ConvertRow(job.source.layout, job.source.layout.width,
+               buffer->data() + i * job.pieces.row_bytes,
+               job.image->row(job.pieces.Top(strip) + i));
+  }
+  return true;
+}
+
 // Decodes one piece into the picture; false when libtiff fails it. A tile is
 // read as TIFFReadTile reads it for the one-thread route (whole, its byte
 // count honoured), then turned into the picture.
@@ -165,6 +188,7 @@ bool DecodePiece(TIFF* tif, const PieceJob& job, uint32_t piece, std::vector<uin
   const uint32_t left = pieces.Left(piece), top = pieces.Top(piece);
   const uint32_t rows = std::min(pieces.height, layout.height - top);
   if (!pieces.tiled) {
+    if (ReadsAsStored(tif, job, piece, rows, buffer)) return true;
     for (uint32_t y = top; y < top + rows; ++y) {
       if (!ReadRow(tif, layout, y, buffer->data(), job.image)) return false;
     }
@@ -181,10 +205,12 @@ bool DecodePiece(TIFF* tif, const PieceJob& job, uint32_t piece, std::vector<uin
   return true;
 }
 
-// A tile's whole buffer, or a row's; false when there is no room for it.
+// A whole tile's buffer, or a strip's within the limit (else a row's); false
+// when there is no room for it.
 bool MakeBuffer(const Pieces& pieces, std::vector<uint8_t>* buffer) {
+  const bool whole = pieces.tiled || pieces.row_bytes * pieces.height <= kMaxParallelPieceBytes;
   try {
-    buffer->resize(pieces.row_bytes * (pieces.tiled ? pieces.height : 1));
+    buffer->resize(pieces.row_bytes * (whole ? pieces.height : 1));
   } catch (const std::bad_alloc&) {
     return false;
   }

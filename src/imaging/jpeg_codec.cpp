@@ -54,12 +54,13 @@ class DecoderHandle {
   JpegDecoder d_{};
 };
 
-// `use_source` points the decoder at the data, which is `bytes` long.
+// `use_source` points the decoder at the data, which is `bytes` long; an
+// earlier decode of the same file spent `spent` of its budget.
 template <typename UseSource>
-void ReadHeader(JpegDecoder* d, uint64_t bytes, const UseSource& use_source) {
+void ReadHeader(JpegDecoder* d, uint64_t bytes, const UseSource& use_source, uint64_t spent = 0) {
   d->err.step = "header";
   jpeg_create_decompress(&d->cinfo);
-  LimitJpegDecoder(&d->cinfo, &d->budget, bytes);
+  LimitJpegDecoder(&d->cinfo, &d->budget, bytes, spent);
   use_source(d);
   KeepMetadataMarkers(&d->cinfo);
   jpeg_read_header(&d->cinfo, TRUE);
@@ -275,6 +276,7 @@ bool DecodeLowerBand(JpegDecoder* d, uint64_t bytes, const UseSource& use_source
   long header_warnings = 0;
   const bool ran = RunJpegStep(&d->err, [&] {
     ReadHeader(d, bytes, use_source);
+    PrepayJpegBand(cinfo, &d->budget);
     header_warnings = d->err.pub.num_warnings;
     cinfo->out_color_space = out_colours;
     jpeg_start_decompress(cinfo);
@@ -473,12 +475,13 @@ namespace {
 // met damage and the file is to be decoded again in one piece.
 using DecodeOutcome = std::optional<Result<Image>>;
 
-// `threads` 1 decodes in one piece, 0 lets the picture and the cores choose.
+// `threads` 1 decodes in one piece, 0 lets the picture and the cores choose;
+// `spent` is what an earlier decode of the file spent of its budget.
 template <typename UseSource>
 DecodeOutcome Decode(JpegDecoder* d, uint64_t bytes, const UseSource& use_source,
                      const std::string& name, Warnings* seen, Progress* progress, unsigned threads,
-                     unsigned* bands_used) {
-  if (!RunJpegStep(&d->err, [&] { ReadHeader(d, bytes, use_source); })) {
+                     uint64_t spent, unsigned* bands_used) {
+  if (!RunJpegStep(&d->err, [&] { ReadHeader(d, bytes, use_source, spent); })) {
     return JpegError(d->err, name);
   }
   ZAVO_TRY_ASSIGN(const PixelFormat format, ChooseOutputColours(&d->cinfo, name));
@@ -493,7 +496,7 @@ DecodeOutcome Decode(JpegDecoder* d, uint64_t bytes, const UseSource& use_source
   const std::vector<Band> bands =
       band_count > 1 ? SplitRows(d->cinfo, band_count) : std::vector<Band>{};
   const ColourTransform* colours = metadata.colours.get();
-  if (bands.size() > 1 && ChargeJpegSkippedRows(&d->cinfo, &d->budget, SkippedRows(bands))) {
+  if (bands.size() > 1 && ChargeJpegBands(&d->cinfo, &d->budget, SkippedRows(bands))) {
     if (!ReadPixelsInBands(d, bytes, use_source, bands, &image, progress)) return std::nullopt;
   } else if (!RunJpegStep(&d->err, [&] { ReadPixels(d, &image, colours, progress); })) {
     return JpegError(d->err, name);
@@ -528,11 +531,13 @@ Result<Image> DecodeJpeg(std::span<const uint8_t> data, const std::string& name,
   const auto use_memory = [&](JpegDecoder* d) {
     jpeg_mem_src(&d->cinfo, data.data(), data.size());
   };
+  uint64_t spent = 0;  // of the file's one budget, by the decode in bands
   const auto decode = [&](unsigned threads) -> DecodeOutcome {
     Warnings seen;
     DecoderHandle handle(&seen);
-    DecodeOutcome image =
-        Decode(handle.get(), data.size(), use_memory, name, &seen, progress, threads, nullptr);
+    DecodeOutcome image = Decode(handle.get(), data.size(), use_memory, name, &seen, progress,
+                                 threads, spent, nullptr);
+    spent = handle.get()->budget.spent;
     // Damaged data that libjpeg got past: the picture stands, with a warning.
     if (image && *image) ReportWarnings(seen, name, warnings);
     return image;
@@ -555,11 +560,14 @@ Result<Image> LoadJpegFileInBands(const std::string& path, unsigned threads, War
   const auto use_file = [&](JpegDecoder* d) {
     UseJpegFileSource(&d->cinfo, &d->file, file.fd, file.size);
   };
+  uint64_t spent = 0;  // of the file's one budget, by the decode in bands
   const auto decode = [&](unsigned count) -> DecodeOutcome {
     Warnings seen;
     DecoderHandle handle(&seen);
     JpegDecoder* d = handle.get();
-    DecodeOutcome image = Decode(d, file.size, use_file, path, &seen, progress, count, bands_used);
+    DecodeOutcome image =
+        Decode(d, file.size, use_file, path, &seen, progress, count, spent, bands_used);
+    spent = d->budget.spent;
     if (image && !*image) {
       std::optional<Error> failure = JpegFileSourceFailure(d->file, path);
       if (failure) return Result<Image>(*failure);

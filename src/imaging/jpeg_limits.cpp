@@ -59,11 +59,12 @@ void ChargeNewScans(j_common_ptr common) {
 
 }  // namespace
 
-void LimitJpegDecoder(j_decompress_ptr cinfo, JpegWorkBudget* budget, uint64_t file_bytes) {
+void LimitJpegDecoder(j_decompress_ptr cinfo, JpegWorkBudget* budget, uint64_t file_bytes,
+                      uint64_t spent) {
   budget->pub.progress_monitor = ChargeNewScans;
   budget->file_bytes = file_bytes;
   budget->allowed = kJpegFreeWork + file_bytes * kJpegWorkPerByte;
-  budget->spent = 0;
+  budget->spent = spent;
   budget->charged_scans = 0;
   cinfo->progress = &budget->pub;
   cinfo->mem->max_memory_to_use = kJpegMaxMemory;
@@ -81,14 +82,21 @@ Result<void> ChargeJpegOutput(j_decompress_ptr cinfo, JpegWorkBudget* budget,
                    std::to_string(cinfo->image_height) + " picture the header claims: " + name);
 }
 
-// Unlike the other charges, one that does not fit is not made: the picture is
-// then decoded in one piece, with the budget it had.
-bool ChargeJpegSkippedRows(j_decompress_ptr cinfo, JpegWorkBudget* budget, uint64_t rows) {
+// The decode in one piece charges its output pass and its one scan, as
+// ChargeJpegOutput does.
+bool ChargeJpegBands(j_decompress_ptr cinfo, JpegWorkBudget* budget, uint64_t skipped_rows) {
   const uint64_t height = cinfo->image_height;
-  const uint64_t visits = (BlocksInPicture(cinfo) * rows + height - 1) / height;
-  if (visits > budget->allowed - std::min(budget->spent, budget->allowed)) return false;
-  budget->spent += visits;
+  const uint64_t skipping = (BlocksInPicture(cinfo) * skipped_rows + height - 1) / height;
+  const uint64_t retry = BlocksInPicture(cinfo) * kJpegOutputWork + BlocksInScan(cinfo);
+  const uint64_t left = budget->allowed - std::min(budget->spent, budget->allowed);
+  if (skipping > left || retry > left - skipping) return false;
+  budget->spent += skipping;
   return true;
+}
+
+void PrepayJpegBand(j_decompress_ptr cinfo, JpegWorkBudget* budget) {
+  budget->charged_scans = cinfo->input_scan_number;
+  budget->allowed = budget->spent;
 }
 
 }  // namespace zavo

@@ -55,18 +55,28 @@ struct JpegWorkBudget {
 };
 
 // Sets the limits on `cinfo` (created, header not yet read) for a file of
-// `file_bytes` bytes.
-void LimitJpegDecoder(j_decompress_ptr cinfo, JpegWorkBudget* budget, uint64_t file_bytes);
+// `file_bytes` bytes, of whose budget an earlier decode of it spent `spent`.
+void LimitJpegDecoder(j_decompress_ptr cinfo, JpegWorkBudget* budget, uint64_t file_bytes,
+                      uint64_t spent = 0);
 
 // Charges the output pass; call after jpeg_read_header and before anything is
 // allocated for the picture. Fails, naming `name`, when over the budget.
 Result<void> ChargeJpegOutput(j_decompress_ptr cinfo, JpegWorkBudget* budget,
                               const std::string& name);
 
-// Charges the Huffman decoding of the first `rows` rows done once more, by a
-// decompressor that skips them to reach its share of the rows; false when the
-// budget cannot pay for it. A file thus gets one budget however many
-// decompressors share its rows.
-bool ChargeJpegSkippedRows(j_decompress_ptr cinfo, JpegWorkBudget* budget, uint64_t rows);
+// Charges the work that decoding in bands adds: the Huffman data of the
+// `skipped_rows` rows that the band decompressors decode once more to reach
+// their bands (the bands' own work is the decode's, charged already). Made
+// only when the budget could still pay for decoding the picture once more in
+// one piece, as damage in any band makes us do: the file keeps one budget
+// across the bands and that retry, and the retry fares exactly as a decode in
+// one piece from the start. False, with nothing charged, otherwise.
+bool ChargeJpegBands(j_decompress_ptr cinfo, JpegWorkBudget* budget, uint64_t skipped_rows);
+
+// For a band's own decompressor, its header read: its work was paid from the
+// file's budget beforehand, so its own budget has nothing left, and anything
+// beyond the one scan paid for fails the band (and so sends the file to the
+// decode in one piece).
+void PrepayJpegBand(j_decompress_ptr cinfo, JpegWorkBudget* budget);
 
 }  // namespace zavo

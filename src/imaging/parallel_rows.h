@@ -6,14 +6,26 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
 #include <system_error>
 #include <thread>
 #include <vector>
 
 namespace zavo {
 
-// The cores the scheduler lets this process use (its affinity mask), at least 1.
+// The cores this process may use, at least 1: those of its affinity mask, or
+// fewer when its cgroup's CPU quota (or an enclosing one's) is smaller.
 unsigned UsableCores();
+
+// The cgroup v2 path of this process from the text of /proc/self/cgroup (its
+// "0::" line), or nullopt under cgroup v1 alone.
+std::optional<std::string> CgroupPath(std::string_view proc_self_cgroup);
+// The cores a cgroup's cpu.max ("QUOTA PERIOD", in microseconds) allows:
+// the quota over the period rounded up, at least 1; nullopt for "max" or
+// anything unreadable.
+std::optional<unsigned> QuotaCores(std::string_view cpu_max);
 
 // Below this many bytes of work a thread costs more than it saves.
 inline constexpr uint64_t kParallelMinBytes = uint64_t{1} << 20;

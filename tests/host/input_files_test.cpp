@@ -92,10 +92,13 @@ TEST(InputFiles, MemoryFollowsThePictureNotTheFile) {
   testing::TempDir dir;
   const Image picture = testing::Noise(3000, 2000, PixelFormat::Bgr24);
   const std::string jpeg = dir.File("tail.jpg"), bmp = dir.File("tail.bmp");
+  const std::string tiff = dir.File("tail.tif");
   ASSERT_TRUE(SaveJpegFile(jpeg, picture, 90, false, nullptr));
   ASSERT_TRUE(SaveBmpFile(bmp, picture, nullptr));
-  for (const auto& [path, load] :
-       {std::pair<std::string, Loader>{jpeg, LoadJpegFile}, {bmp, LoadBmpFile}}) {
+  ASSERT_TRUE(SaveTiffFile(tiff, picture, false, nullptr));
+  for (const auto& [path, load] : {std::pair<std::string, Loader>{jpeg, LoadJpegFile},
+                                   {bmp, LoadBmpFile},
+                                   {tiff, LoadTiffFile}}) {
     SCOPED_TRACE(path);
     const auto size = static_cast<off_t>(std::filesystem::file_size(path));
     ASSERT_EQ(::truncate(path.c_str(), size + (off_t{3} << 30)), 0);

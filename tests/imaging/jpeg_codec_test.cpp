@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <fstream>
+#include <functional>
 
 // jpeglib.h needs size_t and FILE declared first.
 // clang-format off
@@ -156,38 +157,90 @@ TEST(JpegDecoder, ReadsCmykAsInvertedWithAdobesMarkerAndAsInkWithout) {
   }
 }
 
-// The same bytes from bands as from one piece; damage in any band sends the
-// file back to the decode in one piece, which alone decides the gray fill
-// and the warnings.
+// Where the `n`th marker `code` lies in the entropy-coded data (after the
+// first SOS), or 0.
+size_t FindMarker(const std::vector<uint8_t>& jpeg, uint8_t code, int n) {
+  size_t i = 2;
+  while (i + 1 < jpeg.size() && !(jpeg[i] == 0xFF && jpeg[i + 1] == 0xDA)) ++i;
+  for (; i + 1 < jpeg.size(); ++i) {
+    if (jpeg[i] == 0xFF && jpeg[i + 1] == code && --n < 0) return i;
+  }
+  return 0;
+}
+
+// A flat gray picture claimed to be 4800 x 4000, cut after a few blocks and
+// padded with a comment to 2 KB: its budget pays for one decode, not for
+// bands and a decode again in one piece after them.
+std::vector<uint8_t> CutPictureOverHalfItsBudget() {
+  std::vector<uint8_t> jpeg = CompressJpeg(std::vector<uint8_t>(16 * 16, 90), 16, 16, 1);
+  testing::ClaimSize(jpeg, 4800, 4000);
+  const size_t padding = 2048 - jpeg.size();
+  std::vector<uint8_t> comment = {0xFF, 0xFE, uint8_t(padding >> 8), uint8_t(padding)};
+  comment.resize(padding + 2, ' ');
+  jpeg.insert(jpeg.begin() + 2, comment.begin(), comment.end());
+  return jpeg;
+}
+
+// The same outcome from bands as from one piece, down to the warnings and
+// the message; damage in any band sends the file back to the decode in one
+// piece, which alone decides the gray fill and the warnings, within the
+// file's one budget.
 TEST(JpegDecoder, DecodesTheSamePictureInBandsAsInOnePiece) {
   TempDir temp;
   const std::string path = temp.File("bands.jpg");
   // Odd-sized, so the bands end inside a row of blocks.
   const std::vector<uint8_t> rgb = Bytes(testing::Noise(203, 157, PixelFormat::Bgr24));
-  const std::pair<const char*, void (*)(j_compress_ptr)> layouts[] = {
-      {"4:2:0", [](j_compress_ptr) {}},
-      {"4:2:2", [](j_compress_ptr c) { c->comp_info[0].v_samp_factor = 1; }},
-      {"4:4:4",
-       [](j_compress_ptr c) { c->comp_info[0].h_samp_factor = c->comp_info[0].v_samp_factor = 1; }},
-      {"gray", [](j_compress_ptr c) { jpeg_set_colorspace(c, JCS_GRAYSCALE); }},
-      {"restart markers", [](j_compress_ptr c) { c->restart_interval = 5; }},
-      {"cut", nullptr},
-      {"spoilt", nullptr},
+  const auto restarts = [](j_compress_ptr c) { c->restart_interval = 5; };
+  using Damage = std::function<void(std::vector<uint8_t>&)>;
+  const auto spoil = [](double where) {
+    return [=](std::vector<uint8_t>& b) {
+      b[size_t(b.size() * where)] = 0xFF;  // a marker where none can be
+      b[size_t(b.size() * where) + 1] = 0xD5;
+    };
   };
-  for (const auto& [layout, configure] : layouts) {
+  const auto flip = [](double where) {
+    return [=](std::vector<uint8_t>& b) {
+      for (size_t i = 0; i < 4; ++i) b[size_t(b.size() * where) + i] ^= 0x5A;
+    };
+  };
+  const auto renumber = [](int n) {  // restart marker n says it is the one after
+    return [=](std::vector<uint8_t>& b) {
+      const size_t at = FindMarker(b, uint8_t(0xD0 + n % 8), n / 8);
+      ASSERT_NE(at, 0u);
+      b[at + 1] = uint8_t(0xD0 + (n + 1) % 8);
+    };
+  };
+  const std::tuple<const char*, void (*)(j_compress_ptr), Damage> layouts[] = {
+      {"4:2:0", [](j_compress_ptr) {}, nullptr},
+      {"4:2:2", [](j_compress_ptr c) { c->comp_info[0].v_samp_factor = 1; }, nullptr},
+      {"4:4:4",
+       [](j_compress_ptr c) { c->comp_info[0].h_samp_factor = c->comp_info[0].v_samp_factor = 1; },
+       nullptr},
+      {"gray", [](j_compress_ptr c) { jpeg_set_colorspace(c, JCS_GRAYSCALE); }, nullptr},
+      {"restart markers", restarts, nullptr},
+      {"cut", nullptr, [](std::vector<uint8_t>& b) { b.resize(b.size() * 7 / 10); }},
+      {"spoilt first band", nullptr, spoil(0.2)},
+      {"spoilt last band", nullptr, spoil(0.8)},
+      {"flipped bits", nullptr, flip(0.6)},
+      {"flipped bits between restarts", restarts, flip(0.6)},
+      {"restart marker spoilt", restarts, spoil(0.6)},
+      {"restart marker misnumbered", restarts, renumber(20)},
+      {"restart marker lost", restarts,
+       [](std::vector<uint8_t>& b) {
+         const size_t at = FindMarker(b, 0xD3, 2);
+         ASSERT_NE(at, 0u);
+         b.erase(b.begin() + at, b.begin() + at + 2);
+       }},
+  };
+  for (const auto& [layout, configure, damage] : layouts) {
     SCOPED_TRACE(layout);
     std::vector<uint8_t> bytes = CompressJpeg(rgb, 203, 157, 3, configure);
-    const bool damaged = configure == nullptr;
-    if (layout == std::string("cut")) bytes.resize(bytes.size() * 7 / 10);
-    if (layout == std::string("spoilt")) {
-      bytes[bytes.size() * 8 / 10] = 0xFF;  // a marker where none can be
-      bytes[bytes.size() * 8 / 10 + 1] = 0xD5;
-    }
+    if (damage) damage(bytes);
     testing::WriteBytes(path, bytes);
     unsigned one_band = 0, bands = 0;
     const auto whole = Outcome(path, 1, &one_band);
     EXPECT_EQ(one_band, 1u);
-    EXPECT_EQ(whole.second.empty(), !damaged);
+    EXPECT_EQ(whole.second.empty(), !damage);
     if (layout == std::string("cut")) {
       EXPECT_EQ(whole.second,
                 (Warnings{"JPEG: Premature end of JPEG file: " + path,
@@ -196,10 +249,15 @@ TEST(JpegDecoder, DecodesTheSamePictureInBandsAsInOnePiece) {
     for (unsigned threads : {2u, 3u, 7u}) {
       SCOPED_TRACE(threads);
       EXPECT_TRUE(Outcome(path, threads, &bands) == whole);
-      // Bands shorter than a row of blocks are merged.
-      EXPECT_TRUE(damaged ? bands == 1 : bands > 1 && bands <= threads) << bands;
+      // Bands shorter than a row of blocks are merged; a warning anywhere
+      // leaves the picture to the decode in one piece.
+      EXPECT_TRUE(!whole.second.empty() ? bands == 1 : bands > 1 && bands <= threads) << bands;
     }
   }
+  testing::WriteBytes(path, CutPictureOverHalfItsBudget());
+  const auto whole = Outcome(path, 1);
+  EXPECT_EQ(whole.first.size(), 4800u * 4000u);
+  for (unsigned threads : {2u, 7u}) EXPECT_TRUE(Outcome(path, threads) == whole) << threads;
 }
 
 // Channels, JFIF density (half a resolution is none), the quality clamped to

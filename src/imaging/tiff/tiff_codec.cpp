@@ -136,6 +136,7 @@ Result<Image> DecodeBest(const TiffSource& source) {
   if (source.colours != nullptr) return DecodeSamples(source);
   if (FastRouteTakes(layout)) return DecodeFast(source);
   if (auto tiles = DecodePiecesOnAllCores(source)) return std::move(*tiles);
+  if (TiffInputFailed(source.tif)) return source.messages->Failure("cannot read the file");
   const auto samples_refusal = SamplesRouteRefuses(source.tif, layout);
   // libtiff's RGBA interface reads signed samples as unsigned (-1 comes out
   // white) and drops the alpha of CMYK.
@@ -372,24 +373,37 @@ void ReportRows(const TiffSource& source, uint64_t rows_done, uint64_t total_row
 
 namespace {
 
-Result<Image> DecodeMemory(TiffRoute route, TiffMemory memory, const std::string& name,
-                           Warnings* warnings, Progress* progress) {
+// A failed read of the file outweighs what libtiff made of it ("Read error"):
+// the message says what happened to the file.
+Result<Image> DecodeInput(TiffRoute route, TiffInput* input, const std::string& name,
+                          Warnings* warnings, Progress* progress) {
   TiffMessages messages(name);
-  TiffPtr tif = OpenTiffInMemory(&memory, &messages);
-  if (!tif) {
-    messages.MoveWarningsTo(warnings);
-    return messages.Failure("not a TIFF file");
-  }
-  Result<Image> image = DecodeOpened(route, tif.get(), &messages, memory.bytes.size(), progress);
+  TiffPtr tif = OpenTiffForReading(input, &messages);
+  Result<Image> image = tif ? DecodeOpened(route, tif.get(), &messages, input->size, progress)
+                            : Result<Image>(messages.Failure("not a TIFF file"));
   messages.MoveWarningsTo(warnings);
+  if (input->failed()) return input->Failure(name);
   return image;
 }
+
+// Closes the descriptor of an OpenedFile when the load ends.
+class ClosingFile {
+ public:
+  explicit ClosingFile(int fd) : fd_(fd) {}
+  ~ClosingFile() { ::close(fd_); }
+  ClosingFile(const ClosingFile&) = delete;
+  ClosingFile& operator=(const ClosingFile&) = delete;
+
+ private:
+  int fd_;
+};
 
 }  // namespace
 
 Result<Image> DecodeTiffVia(TiffRoute route, std::span<const uint8_t> data, const std::string& name,
                             Warnings* warnings, Progress* progress) {
-  return DecodeMemory(route, TiffMemory{data}, name, warnings, progress);
+  TiffInput input = TiffInput::Memory(data);
+  return DecodeInput(route, &input, name, warnings, progress);
 }
 
 Result<Image> DecodeTiff(std::span<const uint8_t> data, const std::string& name, Warnings* warnings,
@@ -398,12 +412,11 @@ Result<Image> DecodeTiff(std::span<const uint8_t> data, const std::string& name,
 }
 
 Result<Image> LoadTiffFileVia(TiffRoute route, const std::string& path, Warnings* warnings,
-                              Progress* progress) {
-  ZAVO_TRY_ASSIGN(const MappedFile file, MappedFile::Open(path, /*populate=*/false));
-  Result<Image> image = DecodeMemory(route, TiffMemory{file.bytes(), 0, true, file.descriptor()},
-                                     path, warnings, progress);
-  ZAVO_TRY(file.Intact(path));
-  return image;
+                              Progress* progress, TiffInput::ReadAt read_at) {
+  ZAVO_TRY_ASSIGN(const OpenedFile file, OpenForReading(path));
+  const ClosingFile closing(file.fd);
+  TiffInput input = TiffInput::File(file.fd, file.size, read_at);
+  return DecodeInput(route, &input, path, warnings, progress);
 }
 
 Result<Image> LoadTiffFile(const std::string& path, Warnings* warnings, Progress* progress) {

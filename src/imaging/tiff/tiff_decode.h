@@ -28,9 +28,10 @@ enum class TiffRoute { Best, Fast, Rgba, Samples, Pieces };
 // refuses it as Unsupported. Tests use it to compare the routes.
 Result<Image> DecodeTiffVia(TiffRoute route, std::span<const uint8_t> data, const std::string& name,
                             Warnings* warnings, Progress* progress);
-// The same for a file, read as LoadTiffFile reads it.
+// The same for a file, read as LoadTiffFile reads it, with `read_at` in
+// place of pread (tests make reads fail with it).
 Result<Image> LoadTiffFileVia(TiffRoute route, const std::string& path, Warnings* warnings,
-                              Progress* progress);
+                              Progress* progress, TiffInput::ReadAt read_at = ::pread);
 
 // The fields of the first directory that decide how to read it.
 struct TiffLayout {
@@ -71,6 +72,9 @@ Result<Image> DecodeFast(const TiffSource& source);
 // Nullopt, with nothing said, when the picture is small, there is one core or
 // libtiff objects to anything: another route then reads the file as ever.
 std::optional<Image> DecodePiecesOnAllCores(const TiffSource& source);
+
+// Whether a read of the file behind `tif` failed: the picture cannot be had.
+bool TiffInputFailed(TIFF* tif);
 
 Result<Image> DecodeRgba(const TiffSource& source);
 

@@ -2,10 +2,10 @@
 // RGB strip straight into the picture's own row, which is then turned around in
 // place (RGB to BGR, min-is-white to min-is-black). No RGBA raster, no copy.
 // Large files of many strips or tiles in the common compressions are decoded
-// on all cores, each thread with a handle of its own that reads the pieces
-// through the file descriptor.
+// on all cores, each thread with a handle of its own over the same file.
 #include <atomic>
 #include <cstring>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <utility>
@@ -17,10 +17,6 @@
 
 namespace zavo {
 namespace {
-
-void InvertRow(uint8_t* row, uint32_t width) {
-  for (uint32_t x = 0; x < width; ++x) row[x] = static_cast<uint8_t>(255 - row[x]);
-}
 
 void CopyRgbaAsBgr(const uint8_t* in, uint8_t* out, uint32_t width, uint16_t alpha) {
   for (uint32_t x = 0; x < width; ++x, in += 4, out += 3) {
@@ -51,8 +47,8 @@ void ConvertRow(const TiffLayout& layout, uint32_t width, const uint8_t* in, uin
   }
 }
 
-// A thread's strip or tile is decoded whole into a buffer of its own; beyond
-// this the file stays with the one-thread path, so the buffers cost little.
+// A thread's tile is decoded whole into a buffer of its own; beyond this the
+// file stays with the one-thread path, so the buffers cost little.
 constexpr uint64_t kMaxParallelPieceBytes = uint64_t{4} << 20;
 
 // Strips and tiles that a second handle decodes just as the first would:
@@ -88,6 +84,21 @@ bool EightBitGrayOrRgb(const TiffLayout& layout) {
          layout.samples == 3;
 }
 
+// One row through libtiff's scanline reader. The one-thread route reads
+// every row so, and the threads read their strips' rows so too: they then
+// honour the byte counts, strip heights and codec checks exactly as it does
+// (a stored strip shorter than its rows fails "Not enough data", a PackBits
+// run across rows is cut with a warning, on every route alike). Gray rows go
+// straight into the picture; others through `scratch` (a row long), turned
+// on the way, so the picture's memory is written once.
+bool ReadRow(TIFF* tif, const TiffLayout& layout, uint32_t y, uint8_t* scratch, Image* image) {
+  uint8_t* row = image->row(y);
+  const bool as_stored = layout.gray() && layout.photometric != PHOTOMETRIC_MINISWHITE;
+  if (TIFFReadScanline(tif, as_stored ? row : scratch, y, 0) < 0) return false;
+  if (!as_stored) ConvertRow(layout, layout.width, scratch, row);
+  return true;
+}
+
 // How the picture is cut into strips or tiles, each decoded on its own.
 struct Pieces {
   bool tiled = false;
@@ -102,13 +113,10 @@ struct Pieces {
 };
 
 // The pieces of a file the threads can take, or nullopt: pieces not as the
-// tags describe them, unusual codecs, pieces too large for a thread's buffer.
+// tags describe them, unusual codecs, tiles too large for a thread's buffer.
 std::optional<Pieces> PiecesOf(const TiffSource& source) {
   const TiffLayout& layout = source.layout;
-  if (!EightBitGrayOrRgb(layout) || !PiecesDecodeApart(layout) ||
-      TIFFClientdata(source.tif) == nullptr) {
-    return std::nullopt;
-  }
+  if (!EightBitGrayOrRgb(layout) || !PiecesDecodeApart(layout)) return std::nullopt;
   Pieces pieces;
   pieces.tiled = layout.tiled;
   pieces.width = layout.width;
@@ -126,81 +134,126 @@ std::optional<Pieces> PiecesOf(const TiffSource& source) {
   const uint64_t down = (uint64_t{layout.height} + pieces.height - 1) / pieces.height;
   const uint64_t count =
       layout.tiled ? TIFFNumberOfTiles(source.tif) : TIFFNumberOfStrips(source.tif);
-  const uint64_t piece_bytes = layout.tiled ? TIFFTileSize64(source.tif) : 0;
-  if (count != down * pieces.across || pieces.row_bytes * pieces.height > kMaxParallelPieceBytes ||
-      (layout.tiled && piece_bytes != pieces.row_bytes * pieces.height)) {
+  const uint64_t tile_bytes = layout.tiled ? TIFFTileSize64(source.tif) : 0;
+  if (count != down * pieces.across ||
+      (layout.tiled &&
+       (tile_bytes != pieces.row_bytes * pieces.height || tile_bytes > kMaxParallelPieceBytes))) {
     return std::nullopt;
   }
   pieces.count = static_cast<uint32_t>(count);
   return pieces;
 }
 
+const TiffInput& InputOf(TIFF* tif) { return *static_cast<const TiffInput*>(TIFFClientdata(tif)); }
+
 struct PieceJob {
   const TiffSource& source;
-  const TiffMemory& memory;
   const Pieces& pieces;
   Image* image;
   PieceQueue queue;
   std::atomic<uint32_t> done{0};
+  std::mutex lock;   // guards the input's failure
+  TiffInput* input;  // the first handle's: takes the first failed read
 };
 
-// Decodes one piece into the thread's buffer; null when libtiff fails it.
-// Read through the file, a stored strip comes in with one pread.
-const uint8_t* DecodePiece(TIFF* tif, const PieceJob& job, uint32_t piece, uint32_t rows,
-                           std::vector<uint8_t>* buffer) {
-  if (job.pieces.tiled) {
-    const auto size = static_cast<tmsize_t>(buffer->size());
-    return TIFFReadEncodedTile(tif, piece, buffer->data(), size) == size ? buffer->data() : nullptr;
+// An uncompressed strip whose byte count is exactly its rows' bytes and lies
+// within the file: the scanline reader would read those very bytes without a
+// word, so they come in with one read (libtiff's own, given the size) and
+// are turned straight into the picture. Any other strip goes row by row.
+bool ReadsAsStored(TIFF* tif, const PieceJob& job, uint32_t strip, uint32_t rows,
+                   std::vector<uint8_t>* buffer) {
+  const uint64_t bytes = job.pieces.row_bytes * rows;
+  const uint64_t count = TIFFGetStrileByteCount(tif, strip);
+  const uint64_t offset = TIFFGetStrileOffset(tif, strip);
+  if (job.source.layout.compression != COMPRESSION_NONE || count != bytes ||
+      bytes > buffer->size() || offset > job.input->size || count > job.input->size - offset) {
+    return false;
   }
-  const auto size = static_cast<tmsize_t>(job.pieces.row_bytes * rows);
-  return TIFFReadEncodedStrip(tif, piece, buffer->data(), size) == size ? buffer->data() : nullptr;
+  const auto size = static_cast<tmsize_t>(bytes);
+  if (TIFFReadEncodedStrip(tif, strip, buffer->data(), size) != size) return false;
+  for (uint32_t i = 0; i < rows; ++i) {
+    ConvertRow(job.source.layout, job.source.layout.width,
+               buffer->data() + i * job.pieces.row_bytes,
+               job.image->row(job.pieces.Top(strip) + i));
+  }
+  return true;
 }
 
-// One thread's share: a handle of its own over the same bytes, since a handle
+// Decodes one piece into the picture; false when libtiff fails it. A tile is
+// read as TIFFReadTile reads it for the one-thread route (whole, its byte
+// count honoured), then turned into the picture.
+bool DecodePiece(TIFF* tif, const PieceJob& job, uint32_t piece, std::vector<uint8_t>* buffer) {
+  const TiffLayout& layout = job.source.layout;
+  const Pieces& pieces = job.pieces;
+  const uint32_t left = pieces.Left(piece), top = pieces.Top(piece);
+  const uint32_t rows = std::min(pieces.height, layout.height - top);
+  if (!pieces.tiled) {
+    if (ReadsAsStored(tif, job, piece, rows, buffer)) return true;
+    for (uint32_t y = top; y < top + rows; ++y) {
+      if (!ReadRow(tif, layout, y, buffer->data(), job.image)) return false;
+    }
+    return true;
+  }
+  const auto size = static_cast<tmsize_t>(buffer->size());
+  if (TIFFReadEncodedTile(tif, piece, buffer->data(), tmsize_t{-1}) != size) return false;
+  const uint32_t columns = std::min(pieces.width, layout.width - left);
+  const unsigned pixel_bytes = BytesPerPixel(layout.format);
+  for (uint32_t i = 0; i < rows; ++i) {
+    ConvertRow(layout, columns, buffer->data() + i * pieces.row_bytes,
+               job.image->row(top + i) + size_t{left} * pixel_bytes);
+  }
+  return true;
+}
+
+// A whole tile's buffer, or a strip's within the limit (else a row's); false
+// when there is no room for it.
+bool MakeBuffer(const Pieces& pieces, std::vector<uint8_t>* buffer) {
+  const bool whole = pieces.tiled || pieces.row_bytes * pieces.height <= kMaxParallelPieceBytes;
+  try {
+    buffer->resize(pieces.row_bytes * (whole ? pieces.height : 1));
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+  return true;
+}
+
+// One thread's share: a handle of its own over the same file, since a handle
 // holds the codec's state. Anything libtiff says on it, even a warning, stops
 // every thread; the file then goes the one-thread way and is told as ever.
 void DecodePieces(PieceJob* job, unsigned thread) {
   const TiffLayout& layout = job->source.layout;
-  const Pieces& pieces = job->pieces;
-  TiffMemory memory{job->memory.bytes, 0, job->memory.file_mapping, job->memory.fd,
-                    job->memory.fd >= 0};
+  TiffInput input = job->input->Again();
   TiffMessages messages(job->source.messages->name());
-  TiffPtr tif = OpenTiffInMemory(&memory, &messages);
+  TiffPtr tif = OpenTiffForReading(&input, &messages);
   std::vector<uint8_t> buffer;
-  try {
-    buffer.resize(pieces.row_bytes * pieces.height);
-  } catch (const std::bad_alloc&) {
-    tif.reset();
+  if (!tif || messages.failed() || !MakeBuffer(job->pieces, &buffer)) {
+    job->queue.Stop();
   }
-  if (!tif || messages.failed()) return job->queue.Stop();
   const uint64_t said = messages.said();
-  const unsigned pixel_bytes = BytesPerPixel(layout.format);
   uint32_t piece = 0;
   while (job->queue.Next(&piece)) {
-    const uint32_t left = pieces.Left(piece), top = pieces.Top(piece);
-    const uint32_t rows = std::min(pieces.height, layout.height - top);
-    const uint32_t columns = std::min(pieces.width, layout.width - left);
-    const uint8_t* data = DecodePiece(tif.get(), *job, piece, rows, &buffer);
-    if (data == nullptr || messages.said() != said) return job->queue.Stop();
-    for (uint32_t i = 0; i < rows; ++i) {
-      ConvertRow(layout, columns, data + i * pieces.row_bytes,
-                 job->image->row(top + i) + size_t{left} * pixel_bytes);
+    if (!DecodePiece(tif.get(), *job, piece, &buffer) || messages.said() != said) {
+      job->queue.Stop();
+      break;
     }
-    ReleaseDecodedStrip(tif.get(), piece);  // a tile is a strile too
     const uint32_t done = job->done.fetch_add(1) + 1;
     // Only the calling thread may talk to the progress display.
-    const uint64_t rows_done = uint64_t{done / pieces.across} * pieces.height;
+    const uint64_t rows_done = uint64_t{done / job->pieces.across} * job->pieces.height;
     if (thread == 0 && rows_done < layout.height) {
       ReportRows(job->source, rows_done, layout.height);
     }
+  }
+  if (input.failed()) {
+    const std::lock_guard<std::mutex> hold(job->lock);
+    job->input->NoteFailureOf(input);
   }
 }
 
 // Whether all pieces were decoded; if not, the picture holds some of them.
 bool DecodePiecesInParallel(const TiffSource& source, const Pieces& pieces, unsigned threads,
                             Image* image) {
-  const auto* memory = static_cast<const TiffMemory*>(TIFFClientdata(source.tif));
-  PieceJob job{source, *memory, pieces, image, PieceQueue(pieces.count)};
+  auto* input = static_cast<TiffInput*>(TIFFClientdata(source.tif));
+  PieceJob job{source, pieces, image, PieceQueue(pieces.count), {}, {}, input};
   RunOnThreads(threads, [&job](unsigned thread) { DecodePieces(&job, thread); });
   if (job.queue.stopped()) return false;
   ReportRows(source, source.layout.height, source.layout.height);
@@ -213,6 +266,8 @@ unsigned ThreadsForPieces(const TiffSource& source, const Pieces& pieces) {
 }
 
 }  // namespace
+
+bool TiffInputFailed(TIFF* tif) { return InputOf(tif).failed(); }
 
 bool FastRouteTakes(const TiffLayout& layout) { return !layout.tiled && EightBitGrayOrRgb(layout); }
 
@@ -238,22 +293,12 @@ Result<Image> DecodeFast(const TiffSource& source) {
   if (threads > 1 && DecodePiecesInParallel(source, *pieces, threads, &image.value())) {
     return image;
   }
-  // Four samples do not fit a three-byte-a-pixel row: those go through a buffer.
-  std::vector<uint8_t> rgba(layout.samples == 4 ? row_bytes : 0);
+  // The file itself failed a thread: reading it again cannot help.
+  if (TiffInputFailed(source.tif)) return source.messages->Failure("cannot read the file");
+  std::vector<uint8_t> scratch(row_bytes);
   for (uint32_t y = 0; y < layout.height; ++y) {
-    uint8_t* row = image->row(y);
-    if (TIFFReadScanline(source.tif, rgba.empty() ? row : rgba.data(), y, 0) < 0) {
+    if (!ReadRow(source.tif, layout, y, scratch.data(), &image.value())) {
       return source.messages->Failure("cannot read row " + std::to_string(y));
-    }
-    if (layout.photometric == PHOTOMETRIC_MINISWHITE) {
-      InvertRow(row, layout.width);
-    } else if (!rgba.empty()) {
-      CopyRgbaAsBgr(rgba.data(), row, layout.width, layout.alpha);
-    } else if (!layout.gray()) {
-      SwapFirstAndThird(row, row, layout.width);
-    }
-    if ((y + 1) % layout.rows_per_strip == 0 || y + 1 == layout.height) {
-      ReleaseDecodedStrip(source.tif, y / layout.rows_per_strip);
     }
     ReportRows(source, y + 1, layout.height);
   }

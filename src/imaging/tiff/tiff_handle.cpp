@@ -1,6 +1,6 @@
 #include "imaging/tiff/tiff_handle.h"
 
-#include <sys/mman.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -8,6 +8,9 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <new>
+
+#include "platform/file_io.h"
 
 namespace zavo {
 namespace {
@@ -50,59 +53,65 @@ ErrorKind KindOf(const std::string& message) {
   return ErrorKind::Malformed;
 }
 
-// What pread gives of [position, position + count); less when the file was
-// cut short meanwhile, which libtiff reports as a read error.
-uint64_t ReadFile(const TiffMemory& memory, void* buffer, uint64_t count) {
+// Fills `buffer` from the file at the input's position; less only when the
+// file ended early or a read failed, which the input then remembers.
+uint64_t ReadFile(TiffInput* input, void* buffer, uint64_t count) {
   uint64_t got = 0;
   while (got < count) {
-    const ssize_t read = ::pread(memory.fd, static_cast<uint8_t*>(buffer) + got, count - got,
-                                 static_cast<off_t>(memory.position + got));
+    const ssize_t read = input->read_at(input->fd, static_cast<uint8_t*>(buffer) + got, count - got,
+                                        static_cast<off_t>(input->position + got));
     if (read < 0 && errno == EINTR) continue;
-    if (read <= 0) break;
+    if (read < 0) {
+      input->read_error = errno;
+      break;
+    }
+    if (read == 0) {
+      // Only a file that shrank since it was opened ends before its size.
+      struct stat st {};
+      if (::fstat(input->fd, &st) != 0) {
+        input->read_error = errno;
+      } else if (static_cast<uint64_t>(st.st_size) < input->size) {
+        input->cut_short = true;
+      }
+      break;
+    }
     got += static_cast<uint64_t>(read);
   }
   return got;
 }
 
-tmsize_t ReadMemory(thandle_t handle, void* buffer, tmsize_t size) {
-  auto* memory = static_cast<TiffMemory*>(handle);
-  if (size <= 0 || memory->position >= memory->bytes.size()) return 0;
-  uint64_t count =
-      std::min<uint64_t>(static_cast<uint64_t>(size), memory->bytes.size() - memory->position);
-  if (memory->read_through_fd) {
-    count = ReadFile(*memory, buffer, count);
+tmsize_t ReadInput(thandle_t handle, void* buffer, tmsize_t size) {
+  auto* input = static_cast<TiffInput*>(handle);
+  if (size <= 0 || input->position >= input->size) return 0;
+  uint64_t count = std::min<uint64_t>(static_cast<uint64_t>(size), input->size - input->position);
+  if (input->fd >= 0) {
+    count = ReadFile(input, buffer, count);
   } else {
-    std::memcpy(buffer, memory->bytes.data() + memory->position, count);
+    std::memcpy(buffer, input->bytes.data() + input->position, count);
   }
-  memory->position += count;
+  input->position += count;
   return static_cast<tmsize_t>(count);
 }
 
 tmsize_t RefuseWrite(thandle_t, void*, tmsize_t) { return -1; }
 
-toff_t SeekMemory(thandle_t handle, toff_t offset, int whence) {
-  auto* memory = static_cast<TiffMemory*>(handle);
+toff_t SeekInput(thandle_t handle, toff_t offset, int whence) {
+  auto* input = static_cast<TiffInput*>(handle);
   uint64_t base = 0;
-  if (whence == SEEK_CUR) base = memory->position;
-  if (whence == SEEK_END) base = memory->bytes.size();
+  if (whence == SEEK_CUR) base = input->position;
+  if (whence == SEEK_END) base = input->size;
   // Offsets are unsigned; a "negative" one wraps and is refused here.
   if (offset > UINT64_MAX - base) return static_cast<toff_t>(-1);
-  memory->position = base + offset;
-  return memory->position;
+  input->position = base + offset;
+  return input->position;
 }
 
 int CloseNothing(thandle_t) { return 0; }
 
-toff_t MemorySize(thandle_t handle) { return static_cast<TiffMemory*>(handle)->bytes.size(); }
+toff_t InputSize(thandle_t handle) { return static_cast<TiffInput*>(handle)->size; }
 
-// libtiff reads mapped data in place and never writes to it in read mode.
-int MapMemory(thandle_t handle, void** base, toff_t* size) {
-  auto* memory = static_cast<TiffMemory*>(handle);
-  if (memory->read_through_fd) return 0;
-  *base = const_cast<uint8_t*>(memory->bytes.data());
-  *size = memory->bytes.size();
-  return memory->bytes.empty() ? 0 : 1;
-}
+// Nothing is mapped: libtiff reads every strip and tile into a buffer.
+int MapNothing(thandle_t, void**, toff_t*) { return 0; }
 
 void UnmapNothing(thandle_t, void*, toff_t) {}
 
@@ -118,6 +127,25 @@ OptionsPtr OptionsFor(TiffMessages* messages) {
   TIFFOpenOptionsSetErrorHandlerExtR(options.get(), &TiffMessages::OnError, messages);
   TIFFOpenOptionsSetWarningHandlerExtR(options.get(), &TiffMessages::OnWarning, messages);
   return options;
+}
+
+// libtiff 4.5's RGBA reader refuses an uncompressed tile unless libtiff's raw
+// buffer is exactly one tile long, which a buffer libtiff allocates for
+// reading is not (it rounds it up to 1 KiB; only a mapping fitted). A buffer
+// of our own, of exactly that size, is kept as it is given; a stored tile
+// longer than that is then refused on every route ("Data buffer too small"),
+// as that reader refused it before. A tile larger than the file cannot be
+// read whole anyway.
+void GiveRawTileBuffer(TIFF* tif, TiffInput* input) {
+  uint16_t compression = COMPRESSION_NONE;
+  TIFFGetFieldDefaulted(tif, TIFFTAG_COMPRESSION, &compression);
+  const uint64_t tile = TIFFIsTiled(tif) ? TIFFTileSize64(tif) : 0;
+  if (compression != COMPRESSION_NONE || tile == 0 || tile > input->size ||
+      tile > static_cast<uint64_t>(kMaxLibtiffAllocation)) {
+    return;
+  }
+  input->raw_tile.reset(new (std::nothrow) uint8_t[tile]);
+  if (input->raw_tile) TIFFReadBufferSetup(tif, input->raw_tile.get(), static_cast<tmsize_t>(tile));
 }
 
 }  // namespace
@@ -177,26 +205,26 @@ int TiffMessages::OnWarning(TIFF*, void* self, const char*, const char* format,
   return 1;
 }
 
-void ReleaseDecodedStrip(TIFF* tif, uint32_t strip) {
-  const auto* memory = static_cast<const TiffMemory*>(TIFFClientdata(tif));
-  if (memory == nullptr || !memory->file_mapping || memory->read_through_fd) return;
-  const uint64_t offset = TIFFGetStrileOffset(tif, strip);
-  const uint64_t count = TIFFGetStrileByteCount(tif, strip);
-  if (offset >= memory->bytes.size() || count > memory->bytes.size() - offset) return;
-  // Only whole pages inside the strip: its neighbours may share the edge pages.
-  const uint64_t page = static_cast<uint64_t>(::sysconf(_SC_PAGESIZE));
-  const auto base = reinterpret_cast<uintptr_t>(memory->bytes.data());
-  const uint64_t first = (base + offset + page - 1) / page * page;
-  const uint64_t last = (base + offset + count) / page * page;
-  if (last > first) ::madvise(reinterpret_cast<void*>(first), last - first, MADV_DONTNEED);
+void TiffInput::NoteFailureOf(const TiffInput& other) {
+  if (failed()) return;
+  read_error = other.read_error;
+  cut_short = other.cut_short;
 }
 
-TiffPtr OpenTiffInMemory(TiffMemory* memory, TiffMessages* messages) {
+Error TiffInput::Failure(const std::string& path) const {
+  if (cut_short) return FileCutShortError(path);
+  return Error(ErrorKind::Io, "cannot read " + path + ": " + std::strerror(read_error));
+}
+
+TiffPtr OpenTiffForReading(TiffInput* input, TiffMessages* messages) {
   OptionsPtr options = OptionsFor(messages);
   if (!options) return nullptr;
-  return TiffPtr(TIFFClientOpenExt(messages->name().c_str(), "r", memory, ReadMemory, RefuseWrite,
-                                   SeekMemory, CloseNothing, MemorySize, MapMemory, UnmapNothing,
-                                   options.get()));
+  // "m": libtiff is not even to ask for a mapping.
+  TiffPtr tif(TIFFClientOpenExt(messages->name().c_str(), "rm", input, ReadInput, RefuseWrite,
+                                SeekInput, CloseNothing, InputSize, MapNothing, UnmapNothing,
+                                options.get()));
+  if (tif) GiveRawTileBuffer(tif.get(), input);
+  return tif;
 }
 
 TiffPtr OpenTiffForWriting(int fd, TiffMessages* messages) {

@@ -2,7 +2,9 @@
 // per-handle message handlers and allocation cap, over memory or a descriptor.
 #pragma once
 
+#include <sys/types.h>
 #include <tiffio.h>
+#include <unistd.h>
 
 #include <cstdint>
 #include <memory>
@@ -56,28 +58,56 @@ struct TiffCloser {
 };
 using TiffPtr = std::unique_ptr<TIFF, TiffCloser>;
 
-// The bytes of a TIFF file as libtiff's client procedures see them.
-struct TiffMemory {
-  std::span<const uint8_t> bytes;
+// Where libtiff's client procedures read a TIFF from: bytes in memory, or an
+// open file read with pread into buffers libtiff or we own. Nothing is ever
+// mapped, so a file that shrinks under us costs a failed read, not a signal,
+// and memory follows the strips read, not the file. Reads end at `size`, the
+// file's size when it was opened, as they would at the end of the file.
+struct TiffInput {
+  using ReadAt = ssize_t (*)(int fd, void* buffer, size_t count, off_t offset);
+
+  std::span<const uint8_t> bytes;  // the data, when there is no file
+  int fd = -1;                     // the file, read with `read_at`
+  uint64_t size = 0;
   uint64_t position = 0;
-  // The bytes are a file mapping whose pages may be dropped once decoded
-  // (they would be read from the file again if needed).
-  bool file_mapping = false;
-  // The mapped file's descriptor, -1 when unknown, and whether this handle
-  // reads through it with libtiff told that nothing is mapped. A thread
-  // copies each piece out of the page cache in one pread, which costs a
-  // fraction of what touching the mapping's pages does (faults, TLB misses,
-  // and handing them back).
-  int fd = -1;
-  bool read_through_fd = false;
+  ReadAt read_at = ::pread;  // tests put one here that fails
+
+  // libtiff's raw buffer for an uncompressed tile (see OpenTiffForReading).
+  std::unique_ptr<uint8_t[]> raw_tile;
+
+  // What went wrong with the file itself; libtiff only says "Read error".
+  int read_error = 0;      // errno of a failed read or fstat
+  bool cut_short = false;  // it ended before `size`: another program shrank it
+
+  static TiffInput Memory(std::span<const uint8_t> bytes) {
+    TiffInput input;
+    input.bytes = bytes;
+    input.size = bytes.size();
+    return input;
+  }
+  static TiffInput File(int fd, uint64_t size, ReadAt read_at) {
+    TiffInput input;
+    input.fd = fd;
+    input.size = size;
+    input.read_at = read_at;
+    return input;
+  }
+  // The same source for another handle, read from the start.
+  TiffInput Again() const {
+    TiffInput input = fd >= 0 ? File(fd, size, read_at) : Memory(bytes);
+    return input;
+  }
+
+  bool failed() const { return read_error != 0 || cut_short; }
+  // Takes on the first failure `other` met, if this one met none.
+  void NoteFailureOf(const TiffInput& other);
+  // The error naming `path` for a failed read of the file, which outweighs
+  // whatever libtiff made of the bytes that did not come.
+  Error Failure(const std::string& path) const;
 };
 
-// Hands the pages of a decoded strip or tile back to the system, so a large
-// uncompressed file does not stay resident beside its picture.
-void ReleaseDecodedStrip(TIFF* tif, uint32_t strip);
-
-// Opens `memory` (which must outlive the handle) and reads its first directory.
-TiffPtr OpenTiffInMemory(TiffMemory* memory, TiffMessages* messages);
+// Opens `input` (which must outlive the handle) and reads its first directory.
+TiffPtr OpenTiffForReading(TiffInput* input, TiffMessages* messages);
 // Opens a new, empty file for writing; the handle owns `fd` and closes it.
 TiffPtr OpenTiffForWriting(int fd, TiffMessages* messages);
 

@@ -212,7 +212,11 @@ Result<void> BandReader::LoadStrip(uint16_t plane, uint32_t rows) {
   const uint32_t strip = TIFFComputeStrip(source_.tif, top_, plane);
   const tmsize_t wanted = static_cast<tmsize_t>(row_bytes_ * rows);
   uint8_t* out = band_.data() + uint64_t{plane} * band_rows_ * row_bytes_;
-  if (TIFFReadEncodedStrip(source_.tif, strip, out, wanted) != wanted) {
+  // Asked for the whole strip (-1), libtiff reads it by its byte count and
+  // fails a short one, as TIFFReadScanline does; given a size, it would read
+  // that many stored bytes whatever the count says.
+  const bool whole = TIFFVStripSize64(source_.tif, rows) == static_cast<uint64_t>(wanted);
+  if (TIFFReadEncodedStrip(source_.tif, strip, out, whole ? tmsize_t{-1} : wanted) != wanted) {
     return source_.messages->Failure("cannot read strip " + std::to_string(strip));
   }
   return {};

@@ -113,16 +113,28 @@ Result<Image> DecodeVia(TiffRoute route, const fs::path& path, Warnings* warning
   return DecodeTiffVia(route, bytes, path.string(), warnings, progress);
 }
 
-// One thread decodes from memory; several read the file as an import does,
-// each piece through the descriptor.
-std::pair<std::string, Warnings> Outcome(const fs::path& path, unsigned threads) {
+// The import at a forced thread count: its message or its pixels, and its warnings.
+std::pair<std::string, Warnings> Outcome(const fs::path& path, unsigned threads,
+                                         TiffInput::ReadAt read_at = ::pread) {
   ScopedThreadCount count(threads);
   Warnings warnings;
-  auto image = threads > 1 ? LoadTiffFile(path.string(), &warnings, nullptr)
-                           : DecodeVia(TiffRoute::Best, path, &warnings);
+  auto image = LoadTiffFileVia(TiffRoute::Best, path.string(), &warnings, nullptr, read_at);
   if (!image) return {image.error().message(), warnings};
   const auto bytes = testing::Bytes(*image);
   return {std::string(bytes.begin(), bytes.end()), warnings};
+}
+
+// The one-thread outcome, which the same bytes from memory and two and seven
+// threads all give.
+std::pair<std::string, Warnings> SameOutcomeOnAnyThreads(const fs::path& path) {
+  const auto one = Outcome(path, 1);
+  Warnings warnings;
+  auto image = DecodeVia(TiffRoute::Best, path, &warnings);
+  const auto bytes = image ? testing::Bytes(*image) : std::vector<uint8_t>();
+  EXPECT_TRUE(std::pair(image ? std::string(bytes.begin(), bytes.end()) : image.error().message(),
+                        warnings) == one);
+  for (unsigned threads : {2u, 7u}) EXPECT_TRUE(Outcome(path, threads) == one) << threads;
+  return one;
 }
 
 // Every valid file decodes like its judge; where the fast route takes a file,
@@ -136,8 +148,7 @@ TEST(TiffCorpus, DecodesEveryValidFileLikeItsJudge) {
     auto image = LoadTiffFile(file.path.string(), nullptr, nullptr);
     ASSERT_TRUE(image) << image.error().message();
     DecodesLikeItsJudge(file.path, *image);
-    const auto one = Outcome(file.path, 1);
-    EXPECT_TRUE(Outcome(file.path, 3) == one);
+    const auto one = SameOutcomeOnAnyThreads(file.path);
     EXPECT_LE(one.second.size(), 5u);
     warned += !one.second.empty();
     for (const std::string& warning : one.second) {
@@ -175,8 +186,7 @@ TEST(TiffCorpus, RefusesOrDecodesDamagedFilesWithoutHarm) {
         EXPECT_GT(image->width() * image->height(), 0u);
       }
     }
-    const auto one = Outcome(file.path, 1);
-    EXPECT_TRUE(Outcome(file.path, 3) == one);
+    const auto one = SameOutcomeOnAnyThreads(file.path);
     for (const auto& warning : one.second) EXPECT_EQ(std::ranges::count(one.second, warning), 1);
   }
 }
@@ -276,9 +286,7 @@ TEST(TiffDecoder, RefusesWhatItCannotOrMustNotDecode) {
 }
 
 // Odd sides and strips or tiles that do not divide them, in every compression
-// the threads take, gray and colour, go to the threads; then a file with a
-// strip spoilt halfway, which every route and the threads refuse with the
-// one-thread message.
+// the threads take, gray and colour, go to the threads.
 TEST(TiffThreads, DecodeTheSamePixelsAsOneThread) {
   testing::TempDir dir;
   const std::string path = dir.File("threads.tif");
@@ -292,8 +300,7 @@ TEST(TiffThreads, DecodeTheSamePixelsAsOneThread) {
         ASSERT_EQ(testing::RunCommand("tiffcp " + option + " '" + dir.File("plain.tif") + "' '" +
                                       path + "'"),
                   0);
-        const auto one = Outcome(path, 1);
-        EXPECT_TRUE(Outcome(path, 3) == one);
+        SameOutcomeOnAnyThreads(path);
         ScopedThreadCount threads(3);
         const bool one_strip = layout == std::string("-r 61");
         auto image = LoadTiffFileVia(one_strip ? TiffRoute::Best : TiffRoute::Pieces, path, nullptr,
@@ -303,19 +310,146 @@ TEST(TiffThreads, DecodeTheSamePixelsAsOneThread) {
       }
     }
   }
-  ASSERT_TRUE(SaveTiffFile(dir.File("plain.tif"), testing::Noise(40, 90, PixelFormat::Bgr24), false,
-                           nullptr));
-  ASSERT_EQ(
-      testing::RunCommand("tiffcp -c lzw -r 6 '" + dir.File("plain.tif") + "' '" + path + "'"), 0);
-  std::vector<uint8_t> bytes = testing::ReadBytes(path);
-  std::fill(bytes.begin() + bytes.size() / 2, bytes.begin() + bytes.size() / 2 + 200, 0xFF);
-  testing::WriteBytes(path, bytes);
-  for (TiffRoute route : {TiffRoute::Fast, TiffRoute::Rgba, TiffRoute::Samples}) {
-    EXPECT_FALSE(DecodeVia(route, path)) << int(route);
+}
+
+// Value `index` of `tag` (SHORT or LONG) in the first directory of a
+// little-endian classic TIFF; set to `value` first when one is given.
+uint32_t TagValue(std::vector<uint8_t>& bytes, uint16_t tag, size_t index,
+                  std::optional<uint32_t> value = std::nullopt) {
+  const auto get = [&](size_t at, size_t width) {
+    uint32_t got = 0;
+    for (size_t i = 0; i < width; ++i) got |= uint32_t{bytes.at(at + i)} << (8 * i);
+    return got;
+  };
+  const size_t ifd = get(4, 4);
+  size_t entry = ifd + 2;
+  while (entry < ifd + 2 + 12 * get(ifd, 2) && get(entry, 2) != tag) entry += 12;
+  const size_t width = get(entry + 2, 2) == TIFF_SHORT ? 2 : 4;
+  const size_t at =
+      (get(entry + 4, 4) * width <= 4 ? entry + 8 : get(entry + 8, 4)) + index * width;
+  for (size_t i = 0; value && i < width; ++i) bytes.at(at + i) = uint8_t(*value >> (8 * i));
+  return get(at, width);
+}
+
+// A 40 x 60 gray picture in strips of 6 rows (or tiles of 16 x 16) as tiffcp
+// writes it with `options`, then changed by `damage`.
+std::vector<uint8_t> DamagedTiff(const testing::TempDir& dir, const std::string& options,
+                                 const std::function<void(std::vector<uint8_t>&)>& damage) {
+  const std::string plain = dir.File("plain.tif"), copy = dir.File("copy.tif");
+  EXPECT_TRUE(SaveTiffFile(plain, testing::Noise(40, 60, PixelFormat::Gray8), false, nullptr));
+  EXPECT_EQ(testing::RunCommand("tiffcp " + options + " '" + plain + "' '" + copy + "'"), 0);
+  std::vector<uint8_t> bytes = testing::ReadBytes(copy);
+  damage(bytes);
+  return bytes;
+}
+
+constexpr uint16_t kOffsets = TIFFTAG_STRIPOFFSETS, kCounts = TIFFTAG_STRIPBYTECOUNTS;
+
+// Strips and tiles whose tags lie or whose data is damaged: the threads
+// honour byte counts, strip heights and offsets exactly as one thread does,
+// so every thread count ends alike, down to the message and the warnings.
+// `expected` is part of the one-thread message or warnings ("" for a clean
+// picture), so that each file is damaged as meant. Each once went wrong on
+// the threads: they read stored strips and tiles by their computed size,
+// whatever the byte counts said, and PackBits strips whole.
+TEST(TiffThreads, HonourTheLayoutAsOneThreadDoes) {
+  testing::TempDir dir;
+  const auto count = [](size_t strip, int change, uint16_t tag = kCounts) {
+    return
+        [=](std::vector<uint8_t>& b) { TagValue(b, tag, strip, TagValue(b, tag, strip) + change); };
+  };
+  const auto offset = [](size_t strip, size_t like, int change) {
+    return [=](std::vector<uint8_t>& b) {
+      TagValue(b, kOffsets, strip, TagValue(b, kOffsets, like) + change);
+    };
+  };
+  const auto rows_per_strip = [](uint32_t rows) {
+    return [=](std::vector<uint8_t>& b) { TagValue(b, TIFFTAG_ROWSPERSTRIP, 0, rows); };
+  };
+  // Strip 2 as two runs of 120 bytes: each crosses rows of 40.
+  const auto runs_across_rows = [](std::vector<uint8_t>& b) {
+    const uint8_t runs[] = {0x89, 50, 0x89, 200};  // -119: the next byte 120 times
+    std::copy(std::begin(runs), std::end(runs), b.begin() + TagValue(b, kOffsets, 2));
+    TagValue(b, kCounts, 2, sizeof runs);
+  };
+  const auto spoil = [](std::vector<uint8_t>& b) {
+    const uint32_t at = TagValue(b, kOffsets, 4);
+    std::fill(b.begin() + at, b.begin() + at + TagValue(b, kCounts, 4), 0xFF);
+  };
+  const std::tuple<const char*, const char*, std::function<void(std::vector<uint8_t>&)>,
+                   const char*>
+      cases[] = {
+          {"intact", "-c none -r 6", [](std::vector<uint8_t>&) {}, ""},
+          {"short count", "-c none -r 6", count(4, -10), "Not enough data for scanline 29"},
+          {"long count", "-c none -r 6", count(4, 100), ""},
+          {"count past the end", "-c none -r 6", count(9, 5000), "Read error at scanline 54"},
+          {"zero count", "-c none -r 6", count(3, -240), "Invalid strip byte count 0, strip 3"},
+          {"shared offsets", "-c none -r 6", offset(5, 2, 0), ""},
+          {"overlapping offsets", "-c none -r 6", offset(5, 4, 7), ""},
+          {"offset past the end", "-c none -r 6", offset(6, 9, 100000), "got 0 bytes"},
+          {"taller strips than counted", "-c none -r 6", rows_per_strip(7),
+           "Not enough data for scanline 6"},
+          {"more strips than counted", "-c none -r 6", rows_per_strip(5),
+           "Incorrect count for \"StripOffsets\""},
+          {"spoilt LZW strip", "-c lzw -r 6", spoil, "Using code not yet in table"},
+          {"cut LZW strip", "-c lzw -r 6", count(4, -60), "Strip 4 not terminated"},
+          {"PackBits runs across rows", "-c packbits -r 6", runs_across_rows,
+           "Discarding 80 bytes"},
+          {"cut PackBits strip", "-c packbits -r 6", count(4, -100), "lack of data"},
+          {"short tile count", "-c none -t -w 16 -l 16", count(2, -10, TIFFTAG_TILEBYTECOUNTS),
+           "Not enough data for scanline 32"},
+          {"long tile count", "-c none -t -w 16 -l 16", count(2, 100, TIFFTAG_TILEBYTECOUNTS),
+           "too small to hold tile 2"},
+      };
+  const std::string path = dir.File("damaged.tif");
+  for (const auto& [name, options, damage, expected] : cases) {
+    SCOPED_TRACE(name);
+    testing::WriteBytes(path, DamagedTiff(dir, options, damage));
+    const auto [message, warnings] = SameOutcomeOnAnyThreads(path);
+    std::string said = message.substr(0, message.find(path) + path.size());
+    for (const std::string& warning : warnings) said += "\n" + warning;
+    if (expected[0] == '\0') {
+      EXPECT_EQ(message.size(), 40u * 60u) << said;
+    } else {
+      EXPECT_NE(said.find(expected), std::string::npos) << said;
+    }
   }
-  const auto one = Outcome(path, 1);
-  EXPECT_TRUE(one.first.starts_with("TIFF: ")) << one.first;
-  EXPECT_TRUE(Outcome(path, 3) == one);
+}
+
+// Reads that touch [fault_from, fault_to) fail, as a bad disk block would.
+off_t fault_from, fault_to;
+bool TouchesFault(size_t count, off_t offset) {
+  return offset < fault_to && offset + off_t(count) > fault_from;
+}
+ssize_t FailingRead(int fd, void* buffer, size_t count, off_t offset) {
+  if (!TouchesFault(count, offset)) return ::pread(fd, buffer, count, offset);
+  errno = EIO;
+  return -1;
+}
+ssize_t EndingRead(int fd, void* buffer, size_t count, off_t offset) {
+  return TouchesFault(count, offset) ? 0 : ::pread(fd, buffer, count, offset);
+}
+
+// A read the system fails is told with the system's words, never as a file
+// cut short; a read that ends early while the file keeps its size is
+// libtiff's read error. Alike on every thread count.
+TEST(TiffThreads, TellReadFailuresAsOneThreadDoes) {
+  testing::TempDir dir;
+  const std::string path = dir.File("faulty.tif");
+  std::vector<uint8_t> bytes = DamagedTiff(dir, "-c none -r 6", [](auto&) {});
+  testing::WriteBytes(path, bytes);
+  fault_from = TagValue(bytes, TIFFTAG_STRIPOFFSETS, 5);  // strip 5
+  fault_to = fault_from + 240;
+  const std::pair<TiffInput::ReadAt, std::string> faults[] = {
+      {FailingRead, "cannot read " + path + ": Input/output error"},
+      {EndingRead, "TIFF: Read error"},
+  };
+  for (const auto& [read_at, expected] : faults) {
+    SCOPED_TRACE(expected);
+    const auto one = Outcome(path, 1, read_at);
+    EXPECT_TRUE(one.first.starts_with(expected)) << one.first;
+    for (unsigned threads : {2u, 7u}) EXPECT_TRUE(Outcome(path, threads, read_at) == one);
+  }
 }
 
 // Several strips of 64 KiB, odd widths; a resolution only when there is one.

@@ -5,13 +5,11 @@
 #include <bit>
 #include <cstring>
 
+#include "imaging/image_rows.h"
 #include "platform/byte_reader.h"
 
 namespace zavo::bmp {
 namespace {
-
-// About this much of the file is read at a time.
-constexpr size_t kWindowBytes = size_t{4} << 20;
 
 // Stored rows run bottom-up unless the header said top-down.
 uint32_t TopRow(const Header& header, uint32_t stored_row) {
@@ -61,7 +59,7 @@ class RunBytes {
   Result<ByteReader*> Next() {
     if (reader_.ok() && piece_.size() - reader_.position() >= kLongestCode) return &reader_;
     start_ += reader_.ok() ? reader_.position() : 0;
-    ZAVO_TRY_ASSIGN(piece_, file_.At(start_, kWindowBytes));
+    ZAVO_TRY_ASSIGN(piece_, file_.At(start_, std::max(FileReadBytes(), kLongestCode)));
     reader_ = ByteReader(piece_);
     return &reader_;
   }
@@ -263,7 +261,7 @@ Result<std::span<const uint8_t>> FileBytes::At(uint64_t offset, size_t size) {
   const uint64_t wanted = std::min<uint64_t>(size, end_ - offset);
   if (offset < window_start_ || offset + wanted > window_start_ + window_.size()) {
     const auto length = static_cast<size_t>(
-        std::min<uint64_t>(std::max(wanted, uint64_t{kWindowBytes}), end_ - offset));
+        std::min<uint64_t>(std::max<uint64_t>(wanted, FileReadBytes()), end_ - offset));
     window_.resize(length);
     window_start_ = offset;
     ZAVO_TRY(file_.ReadAt(offset, window_));

@@ -6,19 +6,21 @@
 namespace zavo {
 namespace {
 
-std::atomic<size_t> g_band_bytes{kRowBandBytes};
+std::atomic<size_t> g_read_bytes{size_t{4} << 20};
 
 uint32_t RowsPerBand(const Image& image) {
   if (image.in_memory()) return image.height();
-  const size_t rows = g_band_bytes.load(std::memory_order_relaxed) / image.stride();
+  const size_t rows = FileReadBytes() / image.stride();
   return static_cast<uint32_t>(std::clamp<size_t>(rows, 1, image.height()));
 }
 
 }  // namespace
 
-ScopedRowBandBytes::ScopedRowBandBytes(size_t bytes) : saved_(g_band_bytes.exchange(bytes)) {}
+size_t FileReadBytes() { return g_read_bytes.load(std::memory_order_relaxed); }
 
-ScopedRowBandBytes::~ScopedRowBandBytes() { g_band_bytes.store(saved_); }
+ScopedFileReadBytes::ScopedFileReadBytes(size_t bytes) : saved_(g_read_bytes.exchange(bytes)) {}
+
+ScopedFileReadBytes::~ScopedFileReadBytes() { g_read_bytes.store(saved_); }
 
 ImageRows::ImageRows(const Image& image) : image_(image), rows_per_band_(RowsPerBand(image)) {}
 

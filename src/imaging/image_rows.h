@@ -26,17 +26,19 @@ struct RowBand {
   const uint8_t* row(uint32_t y) const { return bottom + size_t{end() - 1 - y} * stride; }
 };
 
-// About this many bytes of rows are read from a file at a time.
-inline constexpr size_t kRowBandBytes = size_t{4} << 20;
+// How many bytes of a transfer file are read at a time: a band of rows (at
+// least one row), or a window of the file for the BMP decoder. A few MiB:
+// few system calls, and nothing beside the picture.
+size_t FileReadBytes();
 
-// While one lives, bands read from a file hold `bytes` of rows (at least one
-// row): tests read small pictures in many bands.
-class ScopedRowBandBytes {
+// While one lives, FileReadBytes() is `bytes`: tests read small pictures in
+// many pieces.
+class ScopedFileReadBytes {
  public:
-  explicit ScopedRowBandBytes(size_t bytes);
-  ~ScopedRowBandBytes();
-  ScopedRowBandBytes(const ScopedRowBandBytes&) = delete;
-  ScopedRowBandBytes& operator=(const ScopedRowBandBytes&) = delete;
+  explicit ScopedFileReadBytes(size_t bytes);
+  ~ScopedFileReadBytes();
+  ScopedFileReadBytes(const ScopedFileReadBytes&) = delete;
+  ScopedFileReadBytes& operator=(const ScopedFileReadBytes&) = delete;
 
  private:
   size_t saved_;

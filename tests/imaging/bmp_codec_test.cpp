@@ -1,8 +1,12 @@
 #include "imaging/bmp_codec.h"
 
 #include <array>
+#include <functional>
 #include <optional>
 
+#include "imaging/image_rows.h"
+#include "imaging/jpeg_codec.h"
+#include "imaging/tiff_codec.h"
 #include "support/test_support.h"
 
 namespace zavo {
@@ -87,6 +91,8 @@ std::optional<fs::path> Reference(const fs::path& dir, const fs::path& file) {
 // without a rendering may be refused (rgb24prof2 relies on its profile).
 TEST(BmpSuite, TreatsEveryFileAsItsJudgementSays) {
   ZAVO_REQUIRE_TESTDATA(dir);
+  // Pieces smaller than the files, so every pass moves its window on.
+  const ScopedFileReadBytes small_reads(300);
   int decoded = 0;
   for (const testing::CorpusFile& file : testing::Corpus(dir, "bmp/")) {
     const fs::path& path = file.path;
@@ -306,6 +312,48 @@ TEST(BmpWriter, RoundTripsBgrAndGrayWithResolutionAndProgress) {
     EXPECT_EQ(back.value().x_pixels_per_metre, 3780u);
     EXPECT_EQ(back.value().y_pixels_per_metre, 1890u);
     EXPECT_EQ(testing::EntriesIn(dir.path()), 1u);
+  }
+}
+
+}  // namespace
+}  // namespace zavo
+
+namespace zavo {
+namespace {
+
+// A picture in the transfer file's own layout stays in its file. Read in
+// bands of one row and of five, every writer, turning it to each of the eight
+// orientations, writes exactly what it writes from the picture in memory.
+TEST(BmpReader, LeavesRowsInTheFileAndWritesThemAsFromMemory) {
+  testing::TempDir dir;
+  const std::string transfer = dir.File("in.bmp"), ours = dir.File("a"), theirs = dir.File("b");
+  using Save = std::function<Result<void>(const std::string&, const Image&)>;
+  const Save writers[] = {
+      [](const std::string& path, const Image& i) { return SaveBmpFile(path, i, nullptr); },
+      [](const std::string& path, const Image& i) { return SaveTiffFile(path, i, false, nullptr); },
+      [](const std::string& path, const Image& i) {
+        return SaveJpegFile(path, i, 100, true, nullptr);
+      },
+  };
+  for (const PixelFormat format : {PixelFormat::Bgr24, PixelFormat::Gray8}) {
+    Image picture = testing::Noise(37, 23, format);
+    ASSERT_TRUE(SaveBmpFile(transfer, picture, nullptr));
+    Image loaded = LoadBmpFile(transfer, nullptr, nullptr).value();
+    ASSERT_FALSE(loaded.in_memory());
+    for (const size_t band_bytes : {size_t{1}, 5 * picture.stride()}) {
+      const ScopedFileReadBytes bands(band_bytes);
+      for (uint16_t orientation = 1; orientation <= 8; ++orientation) {
+        picture.orientation = loaded.orientation = orientation;
+        for (size_t writer = 0; writer < std::size(writers); ++writer) {
+          SCOPED_TRACE(::testing::Message()
+                       << "format " << int(format) << ", band " << band_bytes << ", orientation "
+                       << orientation << ", writer " << writer);
+          ASSERT_TRUE(writers[writer](ours, picture));
+          ASSERT_TRUE(writers[writer](theirs, loaded));
+          EXPECT_EQ(testing::ReadBytes(ours), testing::ReadBytes(theirs));
+        }
+      }
+    }
   }
 }
 

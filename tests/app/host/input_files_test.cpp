@@ -52,7 +52,7 @@ TEST(InputFiles, AFileCutShortWhileItIsReadFailsWithAMessage) {
                            "");
   }
   const std::string target = dir.File("out");
-  const ScopedRowBandBytes bands(64 * 1024);
+  const ScopedFileReadBytes bands(64 * 1024);
   for (const char* format : {"jpeg", "tiff", "bmp"}) {
     SCOPED_TRACE(format);
     testing::WriteText(target, "old");
@@ -79,7 +79,8 @@ uint64_t StatusKilobytes(const std::string& field) {
 }
 
 // A picture followed by 3 GiB (a sparse file): memory and address space
-// follow the picture.
+// follow the picture, whether it is decoded (JPEG, a top-down BMP) or left
+// in its file (a bottom-up BMP).
 TEST(InputFiles, MemoryFollowsThePictureNotTheFile) {
 #ifdef ZAVO_SANITIZED
   GTEST_SKIP() << "the sanitizers' own memory hides the codecs'";
@@ -87,10 +88,15 @@ TEST(InputFiles, MemoryFollowsThePictureNotTheFile) {
   testing::TempDir dir;
   const Image picture = testing::Noise(3000, 2000, PixelFormat::Bgr24);
   const std::string jpeg = dir.File("tail.jpg"), bmp = dir.File("tail.bmp");
+  const std::string top_down = dir.File("top-down.bmp");
   ASSERT_TRUE(SaveJpegFile(jpeg, picture, 90, false, nullptr));
   ASSERT_TRUE(SaveBmpFile(bmp, picture, nullptr));
-  for (const auto& [path, load] :
-       {std::pair<std::string, Loader>{jpeg, LoadJpegFile}, {bmp, LoadBmpFile}}) {
+  std::vector<uint8_t> flipped = testing::ReadBytes(bmp);
+  for (int i = 0; i < 4; ++i) flipped[22 + i] = static_cast<uint8_t>(-2000 >> (8 * i));  // biHeight
+  testing::WriteBytes(top_down, flipped);
+  for (const auto& [path, load] : {std::pair<std::string, Loader>{jpeg, LoadJpegFile},
+                                   {bmp, LoadBmpFile},
+                                   {top_down, LoadBmpFile}}) {
     SCOPED_TRACE(path);
     const auto size = static_cast<off_t>(std::filesystem::file_size(path));
     ASSERT_EQ(::truncate(path.c_str(), size + (off_t{3} << 30)), 0);

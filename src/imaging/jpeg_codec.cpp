@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "imaging/image_rows.h"
+#include "imaging/jpeg_coefficients.h"
 #include "imaging/jpeg_error_manager.h"
 #include "imaging/jpeg_file_source.h"
 #include "imaging/jpeg_limits.h"
@@ -356,6 +357,7 @@ struct JpegEncoder {
   jpeg_compress_struct cinfo;
   JpegErrorManager err;
   JpegDestination dest;
+  JpegCoefficients coefficients;
 };
 
 JpegDestination* DestinationOf(j_compress_ptr cinfo) {
@@ -400,7 +402,10 @@ class EncoderHandle {
     e_.dest.file = file;
     e_.dest.write_result = write_result;
   }
-  ~EncoderHandle() { jpeg_destroy_compress(&e_.cinfo); }
+  ~EncoderHandle() {
+    jpeg_destroy_compress(&e_.cinfo);
+    ReleaseJpegCoefficients(&e_.coefficients);
+  }
   EncoderHandle(const EncoderHandle&) = delete;
   EncoderHandle& operator=(const EncoderHandle&) = delete;
 
@@ -457,6 +462,7 @@ void StartCompress(JpegEncoder* e, const Image& image, int quality, bool graysca
   j_compress_ptr cinfo = &e->cinfo;
   e->err.step = "write";
   jpeg_create_compress(cinfo);
+  KeepJpegCoefficients(cinfo, &e->coefficients);
   cinfo->dest = &e->dest.pub;
   SetParameters(cinfo, image, quality, grayscale);
   jpeg_start_compress(cinfo, TRUE);

@@ -108,7 +108,7 @@ bool IsGrayRamp(const std::vector<bmp::PaletteEntry>& palette) {
   return true;
 }
 
-// Rows the Image can use where they lie: bottom-up, uncompressed, and either
+// Rows an Image can leave in the file: bottom-up, uncompressed, and either
 // BGR (what the host and we write) or indices that are their own gray.
 std::optional<PixelFormat> InPlaceFormat(const bmp::Header& header) {
   if (header.top_down || header.compression != bmp::Compression::None) return std::nullopt;

@@ -176,8 +176,8 @@ Result<void> FileReader::ReadAt(uint64_t offset, std::span<uint8_t> out) const {
   return {};
 }
 
-// The mapping outlives nothing: the descriptor stays open beside it for
-// readers that copy with pread.
+// The descriptor stays open beside the mapping, for readers that copy
+// large pieces with pread.
 Result<MappedFile> MappedFile::Open(const std::string& path, bool populate) {
   ZAVO_TRY_ASSIGN(const OpenedFile opened, OpenForReading(path));
   MappedFile file;

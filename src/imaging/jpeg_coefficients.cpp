@@ -17,6 +17,13 @@ struct CoefficientArray {
 
 namespace {
 
+// Under AddressSanitizer libjpeg keeps its own arrays, whose bounds it guards.
+#ifdef ZAVO_SANITIZED
+constexpr bool kOwnArrays = false;
+#else
+constexpr bool kOwnArrays = true;
+#endif
+
 JpegCoefficients* CoefficientsOf(j_common_ptr cinfo) {
   return static_cast<JpegCoefficients*>(cinfo->client_data);
 }
@@ -72,16 +79,12 @@ JBLOCKARRAY AccessArray(j_common_ptr cinfo, jvirt_barray_ptr handle, JDIMENSION 
 }  // namespace
 
 void KeepJpegCoefficients(j_compress_ptr cinfo, JpegCoefficients* coefficients) {
-#ifndef ZAVO_SANITIZED  // AddressSanitizer guards malloc's blocks, not ours
   *coefficients = {nullptr, cinfo->mem->realize_virt_arrays, nullptr, 0};
+  if (!kOwnArrays) return;
   cinfo->client_data = coefficients;
   cinfo->mem->request_virt_barray = RequestArray;
   cinfo->mem->realize_virt_arrays = RealizeArrays;
   cinfo->mem->access_virt_barray = AccessArray;
-#else
-  (void)cinfo;
-  (void)coefficients;
-#endif
 }
 
 void ReleaseJpegCoefficients(JpegCoefficients* coefficients) {

@@ -9,6 +9,7 @@
 
 #include "imaging/bmp_header.h"
 #include "imaging/bmp_pixels.h"
+#include "imaging/image_rows.h"
 #include "imaging/orientation.h"
 #include "imaging/parallel_rows.h"
 #include "platform/file_io.h"
@@ -17,6 +18,7 @@ namespace zavo {
 namespace {
 
 constexpr uint32_t kHeadersSize = 14 + 40;  // BITMAPFILEHEADER + BITMAPINFOHEADER
+constexpr size_t kBmpPieceBytes = size_t{16} << 20;
 
 void PutU16(std::vector<uint8_t>& out, uint32_t value) {
   out.push_back(static_cast<uint8_t>(value));
@@ -88,10 +90,9 @@ Result<void> WriteTurnedPixels(AtomicFile* file, const Image& image, Progress* p
   return {};
 }
 
-Result<Image> DecodePixels(std::span<const uint8_t> data, const bmp::Header& header,
-                           const std::string& name, Warnings* warnings,
-                           const bmp::ReleaseBytes& release) {
-  auto image = bmp::DecodeBmpPixels(data, header, name, warnings, release);
+Result<Image> DecodePixels(bmp::Bytes& bytes, const bmp::Header& header, const std::string& name,
+                           Warnings* warnings) {
+  auto image = bmp::DecodeBmpPixels(bytes, header, name, warnings);
   if (!image) return image;
   image->x_pixels_per_metre = header.x_pixels_per_metre;
   image->y_pixels_per_metre = header.y_pixels_per_metre;
@@ -107,7 +108,7 @@ bool IsGrayRamp(const std::vector<bmp::PaletteEntry>& palette) {
   return true;
 }
 
-// Rows the Image can use where they lie: bottom-up, uncompressed, and either
+// Rows an Image can leave in the file: bottom-up, uncompressed, and either
 // BGR (what the host and we write) or indices that are their own gray.
 std::optional<PixelFormat> InPlaceFormat(const bmp::Header& header) {
   if (header.top_down || header.compression != bmp::Compression::None) return std::nullopt;
@@ -116,26 +117,11 @@ std::optional<PixelFormat> InPlaceFormat(const bmp::Header& header) {
   return std::nullopt;
 }
 
-// The picture stays in the mapped file: no second copy of it. Its pages come
-// in and go back as a writer says how far it is (see ImgKit's savers); the
-// first rows a writer reads, the top ones, are asked for now. A file cut
-// short from now on is caught when the written file is committed (see
-// AtomicFile).
-Image ViewInPlace(std::shared_ptr<MappedFile> file, const bmp::Header& header, PixelFormat format) {
-  const size_t offset = header.pixel_offset;
-  PixelPages pages{[file = file.get(), offset](size_t from, size_t to) {
-                     file->Prefetch(offset + from, offset + to);
-                   },
-                   [file = file.get(), offset](size_t from, size_t to) {
-                     file->Release(offset + from, offset + to);
-                   }};
-  const uint8_t* pixels = file->bytes().data() + offset;
-  Image image =
-      Image::View(header.width, header.height, format, pixels, std::move(file), std::move(pages));
-  image.PrefetchRows(0, RowsPerPageStep(image));
-  image.x_pixels_per_metre = header.x_pixels_per_metre;
-  image.y_pixels_per_metre = header.y_pixels_per_metre;
-  return image;
+// The first bytes of the file, which hold every header and the palette.
+Result<std::vector<uint8_t>> ReadHead(const FileReader& file) {
+  std::vector<uint8_t> head(std::min<uint64_t>(file.size(), bmp::kHeadBytes));
+  ZAVO_TRY(file.ReadAt(0, head));
+  return head;
 }
 
 }  // namespace
@@ -143,58 +129,73 @@ Image ViewInPlace(std::shared_ptr<MappedFile> file, const bmp::Header& header, P
 Result<Image> DecodeBmp(std::span<const uint8_t> data, const std::string& name,
                         Warnings* warnings) {
   ZAVO_TRY_ASSIGN(const bmp::Header header, bmp::ReadBmpHeader(data, data.size(), name));
-  return DecodePixels(data, header, name, warnings, {});
+  bmp::MemoryBytes bytes(data);
+  return DecodePixels(bytes, header, name, warnings);
 }
 
-// Only the picture's part of the file is mapped. A picture in the Image's own
-// layout is used where it lies; any other is decoded with its pages coming in
-// a step ahead of the decoder and going back once it is past them. Either way
-// memory follows the picture, not the file, whatever lies after its end.
+// A picture in the Image's own layout stays in the file, its rows read by
+// whoever writes it (see image_rows.h); any other is decoded through a
+// window of the file that moves from front to back. Either way memory
+// follows the picture, not the file, whatever lies after its end.
 Result<Image> LoadBmpFile(const std::string& path, Warnings* warnings, Progress* progress) {
-  auto file = MappedFile::OpenFront(path, bmp::PictureExtent);
-  if (!file) return file.error();
-  const auto header = bmp::ReadBmpHeader(file->bytes(), file->file_size(), path);
-  if (!header) {
-    ZAVO_TRY(file->Intact(path));
-    return header.error();
-  }
-  if (const auto format = InPlaceFormat(header.value())) {
+  ZAVO_TRY_ASSIGN(FileReader opened, FileReader::Open(path));
+  auto file = std::make_unique<const FileReader>(std::move(opened));
+  ZAVO_TRY_ASSIGN(const std::vector<uint8_t> head, ReadHead(*file));
+  ZAVO_TRY_ASSIGN(const bmp::Header header, bmp::ReadBmpHeader(head, file->size(), path));
+  if (const auto format = InPlaceFormat(header)) {
     Image image =
-        ViewInPlace(std::make_shared<MappedFile>(std::move(file).value()), header.value(), *format);
+        Image::InFile(header.width, header.height, *format, std::move(file), header.pixel_offset);
+    image.x_pixels_per_metre = header.x_pixels_per_metre;
+    image.y_pixels_per_metre = header.y_pixels_per_metre;
     ReportProgress(progress, image.height(), image.height());
     return image;
   }
-  file->Prefetch(0, bmp::kReleaseStep);
-  const auto release = [&](size_t from, size_t to) {
-    file->Release(from, to);
-    file->Prefetch(to, to + bmp::kReleaseStep);
-  };
-  auto image = DecodePixels(file->bytes(), header.value(), path, warnings, release);
-  ZAVO_TRY(file->Intact(path));
+  bmp::FileBytes bytes(*file, bmp::PictureExtent(head, file->size()));
+  auto image = DecodePixels(bytes, header, path, warnings);
   if (image) ReportProgress(progress, image->height(), image->height());
   return image;
 }
 
-// The Image already holds BMP rows, so the pixels go out as they are, in the
-// same write as the headers.
+namespace {
+
+// Rows already in file order go out as they lie: large pieces keep the
+// system calls few while a progress display still sees the rows go out. A
+// picture in its file comes a band at a time.
+Result<void> WriteStoredPixels(AtomicFile* file, const Image& image, Progress* progress) {
+  ImageRows rows(image);
+  const size_t rows_per_piece =
+      std::min<size_t>(rows.rows_per_band(), std::max<size_t>(1, kBmpPieceBytes / image.stride()));
+  // File row `written` is the picture's row height - 1 - written.
+  for (size_t written = 0; written < image.height(); written += rows_per_piece) {
+    const auto count = static_cast<uint32_t>(std::min(rows_per_piece, image.height() - written));
+    const auto top = static_cast<uint32_t>(image.height() - written - count);
+    ZAVO_TRY_ASSIGN(const RowBand band, rows.Rows(top, count));
+    ZAVO_TRY(file->Write(band.bottom, count * image.stride()));
+    ReportProgress(progress, written + count, image.height());
+  }
+  return {};
+}
+
+}  // namespace
+
+// The Image already holds BMP rows, so the pixels go out as they are, after
+// the headers; a picture to be turned is turned on the way.
 Result<void> SaveBmpFile(const std::string& path, const Image& image, Progress* progress) {
-  if (image.data() == nullptr) {
+  if (image.width() == 0 || image.height() == 0) {
     return Error(ErrorKind::Internal, "BMP: no picture to write: " + path);
+  }
+  const bool upright = SaneOrientation(image.orientation) == kUpright;
+  if (!upright && !image.in_memory()) {
+    ZAVO_TRY_ASSIGN(const Image turned, UprightCopy(image));
+    return SaveBmpFile(path, turned, progress);
   }
   const std::vector<uint8_t> headers = HeadersFor(image);
   ZAVO_TRY_ASSIGN(AtomicFile file, AtomicFile::Create(path));
   ZAVO_TRY(file.Write(headers.data(), headers.size()));
-  if (SaneOrientation(image.orientation) != kUpright) {
+  if (upright) {
+    ZAVO_TRY(WriteStoredPixels(&file, image, progress));
+  } else {
     ZAVO_TRY(WriteTurnedPixels(&file, image, progress));
-    return file.Commit(Durability::Renamed);
-  }
-  // The pixels are already in file order; large pieces keep the system calls
-  // few while a progress display still sees the rows go out.
-  const size_t rows_per_piece = std::max<size_t>(1, (size_t{16} << 20) / image.stride());
-  for (size_t row = 0; row < image.height(); row += rows_per_piece) {
-    const size_t rows = std::min<size_t>(rows_per_piece, image.height() - row);
-    ZAVO_TRY(file.Write(image.data() + row * image.stride(), rows * image.stride()));
-    ReportProgress(progress, row + rows, image.height());
   }
   return file.Commit(Durability::Renamed);
 }

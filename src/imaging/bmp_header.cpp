@@ -288,14 +288,12 @@ Result<void> ReadPalette(std::span<const uint8_t> file, const InfoFields& info, 
   return {};
 }
 
-Result<void> CheckPixelBytes(std::span<const uint8_t> file, const Header& header,
-                             const std::string& name) {
+Result<void> CheckPixelBytes(uint64_t file_size, const Header& header, const std::string& name) {
   if (header.compression == Compression::Rle8 || header.compression == Compression::Rle4) {
     return {};  // run-length data may end early; the decoder copes
   }
   const uint64_t needed = BmpRowStride(header.width, header.bits_per_pixel) * header.height;
-  const uint64_t present =
-      file.size() > header.pixel_offset ? file.size() - header.pixel_offset : 0;
+  const uint64_t present = file_size > header.pixel_offset ? file_size - header.pixel_offset : 0;
   if (needed <= present) return {};
   return BmpError(ErrorKind::Truncated,
                   "pixel data needs " + std::to_string(needed) + " bytes but the file has " +
@@ -358,7 +356,7 @@ Result<Header> ReadBmpHeader(std::span<const uint8_t> file, uint64_t file_size,
   const size_t palette_start = kFileHeaderSize + info.header_size + mask_bytes;
   ZAVO_TRY(ReadPalette(file, info, palette_start, header, name));
   ZAVO_TRY(CheckSizeField(file_size, info, header, name));
-  ZAVO_TRY(CheckPixelBytes(file, header, name));
+  ZAVO_TRY(CheckPixelBytes(file_size, header, name));
   header.x_pixels_per_metre = static_cast<uint32_t>(std::max(info.x_pixels_per_metre, 0));
   header.y_pixels_per_metre = static_cast<uint32_t>(std::max(info.y_pixels_per_metre, 0));
   return header;

@@ -49,10 +49,13 @@ struct Header {
   uint32_t y_pixels_per_metre = 0;
 };
 
+// The headers, masks and palette of any BMP lie within its first this many bytes.
+inline constexpr size_t kHeadBytes = 4096;
+
 // Reads and checks the headers, colour masks and palette of a BMP file of
-// `file_size` bytes, of which `file` holds the front (at least as much as
-// PictureExtent asks for). On success an uncompressed pixel array lies wholly
-// inside `file`; run-length data may still end early.
+// `file_size` bytes, of which `file` holds the front (the whole file, or at
+// least its first kHeadBytes). On success an uncompressed pixel array lies
+// wholly inside the file; run-length data may still end early.
 Result<Header> ReadBmpHeader(std::span<const uint8_t> file, uint64_t file_size,
                              const std::string& name);
 

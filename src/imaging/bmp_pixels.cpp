@@ -5,39 +5,25 @@
 #include <bit>
 #include <cstring>
 
+#include "imaging/image_rows.h"
 #include "platform/byte_reader.h"
 
 namespace zavo::bmp {
 namespace {
-
-// Follows one pass from the front of the pixel data to its end.
-class PassRelease {
- public:
-  PassRelease(const ReleaseBytes& release, size_t start) : release_(release), from_(start) {}
-  void Reached(size_t offset) {
-    if (!release_ || offset < from_ + kReleaseStep) return;
-    release_(from_, offset);
-    from_ = offset;
-  }
-
- private:
-  const ReleaseBytes& release_;
-  size_t from_;
-};
-
-size_t RowEnd(const Header& header, uint32_t row) {
-  return header.pixel_offset +
-         (row + size_t{1}) * BmpRowStride(header.width, header.bits_per_pixel);
-}
 
 // Stored rows run bottom-up unless the header said top-down.
 uint32_t TopRow(const Header& header, uint32_t stored_row) {
   return header.top_down ? stored_row : header.height - 1 - stored_row;
 }
 
-const uint8_t* StoredRow(std::span<const uint8_t> file, const Header& header, uint32_t row) {
+// ReadBmpHeader has checked that every row lies within the file.
+Result<const uint8_t*> StoredRow(Bytes& file, const Header& header, uint32_t row) {
   const uint64_t stride = BmpRowStride(header.width, header.bits_per_pixel);
-  return file.data() + header.pixel_offset + row * stride;
+  ZAVO_TRY_ASSIGN(const auto bytes, file.At(header.pixel_offset + row * stride, stride));
+  if (bytes.size() < stride) {
+    return Error(ErrorKind::Internal, "BMP: row " + std::to_string(row) + " lies past the data");
+  }
+  return bytes.data();
 }
 
 bool IsRunLength(const Header& header) {
@@ -47,20 +33,43 @@ bool IsRunLength(const Header& header) {
 // Calls put(x, stored_row, index) for every pixel of uncompressed index rows,
 // whose pixels fill each byte from its top bit down.
 template <typename Put>
-void ForEachPackedIndex(std::span<const uint8_t> file, const Header& header,
-                        const ReleaseBytes& release, Put&& put) {
+Result<void> ForEachPackedIndex(Bytes& file, const Header& header, Put&& put) {
   const unsigned bits = header.bits_per_pixel;
   const unsigned mask = (1u << bits) - 1;
-  PassRelease pass(release, header.pixel_offset);
   for (uint32_t y = 0; y < header.height; ++y) {
-    const uint8_t* row = StoredRow(file, header, y);
+    ZAVO_TRY_ASSIGN(const uint8_t* row, StoredRow(file, header, y));
     for (uint32_t x = 0; x < header.width; ++x) {
       const size_t bit = size_t{x} * bits;
       put(x, y, (row[bit / 8] >> (8 - bits - bit % 8)) & mask);
     }
-    pass.Reached(RowEnd(header, y));
   }
+  return {};
 }
+
+// Run-length data through a ByteReader over a piece of the file at a time;
+// every code with its operands is shorter than kLongestCode, so a piece is
+// only replaced between codes.
+class RunBytes {
+ public:
+  static constexpr size_t kLongestCode = 2 + 256;
+
+  RunBytes(Bytes& file, uint64_t start) : file_(file), start_(start) {}
+
+  // A reader holding at least kLongestCode bytes, or all that are left.
+  Result<ByteReader*> Next() {
+    if (reader_.ok() && piece_.size() - reader_.position() >= kLongestCode) return &reader_;
+    start_ += reader_.ok() ? reader_.position() : 0;
+    ZAVO_TRY_ASSIGN(piece_, file_.At(start_, std::max(FileReadBytes(), kLongestCode)));
+    reader_ = ByteReader(piece_);
+    return &reader_;
+  }
+
+ private:
+  Bytes& file_;
+  uint64_t start_;
+  std::span<const uint8_t> piece_;
+  ByteReader reader_{{}, 1};  // failed: the first Next() reads
+};
 
 // RLE4 packs two indices a byte, the first in the high nibble.
 unsigned RunIndex(bool four_bit, uint8_t byte, unsigned i) {
@@ -78,11 +87,9 @@ uint32_t MoveRight(uint32_t x, unsigned by, uint32_t width) {
 // sets; pixels beyond the row's end are dropped, not wrapped to the next row.
 // Returns false when the data ends before the picture or the end-of-bitmap mark.
 template <typename Put>
-bool ForEachRunIndex(std::span<const uint8_t> file, const Header& header,
-                     const ReleaseBytes& release, Put&& put) {
+Result<bool> ForEachRunIndex(Bytes& file, const Header& header, Put&& put) {
   const bool four_bit = header.compression == Compression::Rle4;
-  ByteReader in(file, header.pixel_offset);
-  PassRelease pass(release, header.pixel_offset);
+  RunBytes pieces(file, header.pixel_offset);
   uint32_t x = 0;
   uint32_t y = 0;
   const auto draw = [&](unsigned count, auto index_of) {
@@ -90,6 +97,8 @@ bool ForEachRunIndex(std::span<const uint8_t> file, const Header& header,
     x = MoveRight(x, count, header.width);
   };
   while (y < header.height) {
+    ZAVO_TRY_ASSIGN(ByteReader * reader, pieces.Next());
+    ByteReader& in = *reader;
     const uint8_t count = in.U8();
     const uint8_t code = in.U8();
     if (!in.ok()) return false;
@@ -98,7 +107,6 @@ bool ForEachRunIndex(std::span<const uint8_t> file, const Header& header,
     } else if (code == 0) {  // end of line
       x = 0;
       ++y;
-      pass.Reached(in.position());
     } else if (code == 1) {  // end of bitmap
       return true;
     } else if (code == 2) {  // delta: move right and up, skipping pixels
@@ -115,22 +123,21 @@ bool ForEachRunIndex(std::span<const uint8_t> file, const Header& header,
   return true;
 }
 
+// Says whether the data reached the end of the picture.
 template <typename Put>
-bool ForEachIndex(std::span<const uint8_t> file, const Header& header, const ReleaseBytes& release,
-                  Put&& put) {
-  if (IsRunLength(header)) return ForEachRunIndex(file, header, release, put);
-  ForEachPackedIndex(file, header, release, put);
+Result<bool> ForEachIndex(Bytes& file, const Header& header, Put&& put) {
+  if (IsRunLength(header)) return ForEachRunIndex(file, header, put);
+  ZAVO_TRY(ForEachPackedIndex(file, header, put));
   return true;
 }
 
 // The palette entries the pixels use; refuses indices beyond the palette
 // rather than guessing a colour for them.
-Result<std::array<bool, 256>> UsedEntries(std::span<const uint8_t> file, const Header& header,
-                                          const std::string& name, const ReleaseBytes& release,
-                                          bool* complete) {
+Result<std::array<bool, 256>> UsedEntries(Bytes& file, const Header& header,
+                                          const std::string& name, bool* complete) {
   std::array<bool, 256> used{};
-  *complete =
-      ForEachIndex(file, header, release, [&](uint32_t, uint32_t, unsigned i) { used[i] = true; });
+  ZAVO_TRY_ASSIGN(*complete, ForEachIndex(file, header,
+                                          [&](uint32_t, uint32_t, unsigned i) { used[i] = true; }));
   for (size_t i = header.palette.size(); i < used.size(); ++i) {
     if (!used[i]) continue;
     return BmpError(ErrorKind::Malformed,
@@ -154,29 +161,32 @@ void FillWhite(Image& image) {
   for (uint32_t y = 0; y < image.height(); ++y) std::memset(image.row(y), 0xFF, used_bytes);
 }
 
-Result<Image> DecodeIndexed(std::span<const uint8_t> file, const Header& header,
-                            const std::string& name, Warnings* warnings,
-                            const ReleaseBytes& release) {
+// Two passes over the pixel data: the first finds the entries used, which
+// decide between gray and colour, the second draws.
+Result<Image> DecodeIndexed(Bytes& file, const Header& header, const std::string& name,
+                            Warnings* warnings) {
   bool complete = true;
-  ZAVO_TRY_ASSIGN(const auto used, UsedEntries(file, header, name, release, &complete));
+  ZAVO_TRY_ASSIGN(const auto used, UsedEntries(file, header, name, &complete));
   const bool gray = AllGray(header, used);
   auto image = Image::Create(header.width, header.height,
                              gray ? PixelFormat::Gray8 : PixelFormat::Bgr24, "BMP: " + name);
   if (!image) return image;
   if (IsRunLength(header)) FillWhite(*image);
   const auto& palette = header.palette;
+  Result<bool> drawn = true;
   if (gray) {
-    ForEachIndex(file, header, release, [&](uint32_t x, uint32_t y, unsigned i) {
+    drawn = ForEachIndex(file, header, [&](uint32_t x, uint32_t y, unsigned i) {
       image->row(TopRow(header, y))[x] = palette[i].red;
     });
   } else {
-    ForEachIndex(file, header, release, [&](uint32_t x, uint32_t y, unsigned i) {
+    drawn = ForEachIndex(file, header, [&](uint32_t x, uint32_t y, unsigned i) {
       uint8_t* pixel = image->row(TopRow(header, y)) + 3 * size_t{x};
       pixel[0] = palette[i].blue;
       pixel[1] = palette[i].green;
       pixel[2] = palette[i].red;
     });
   }
+  if (!drawn) return drawn.error();
   if (!complete && warnings != nullptr) {
     warnings->push_back("BMP: run-length data ends early; the rest is left white: " + name);
   }
@@ -222,31 +232,47 @@ void ConvertMaskedRow(const uint8_t* src, unsigned bytes_per_pixel, uint32_t wid
   }
 }
 
-Result<Image> DecodeDirect(std::span<const uint8_t> file, const Header& header,
-                           const std::string& name, const ReleaseBytes& release) {
+Result<Image> DecodeDirect(Bytes& file, const Header& header, const std::string& name) {
   auto image = Image::Create(header.width, header.height, PixelFormat::Bgr24, "BMP: " + name);
   if (!image) return image;
-  PassRelease pass(release, header.pixel_offset);
   for (uint32_t y = 0; y < header.height; ++y) {
-    const uint8_t* src = StoredRow(file, header, y);
+    ZAVO_TRY_ASSIGN(const uint8_t* src, StoredRow(file, header, y));
     uint8_t* dst = image->row(TopRow(header, y));
     if (header.bits_per_pixel == 24) {
       std::memcpy(dst, src, size_t{header.width} * 3);
     } else {
       ConvertMaskedRow(src, header.bits_per_pixel / 8, header.width, header.masks, dst);
     }
-    pass.Reached(RowEnd(header, y));
   }
   return image;
 }
 
 }  // namespace
 
-Result<Image> DecodeBmpPixels(std::span<const uint8_t> file, const Header& header,
-                              const std::string& name, Warnings* warnings,
-                              const ReleaseBytes& release) {
-  if (header.bits_per_pixel <= 8) return DecodeIndexed(file, header, name, warnings, release);
-  return DecodeDirect(file, header, name, release);
+Result<std::span<const uint8_t>> MemoryBytes::At(uint64_t offset, size_t size) {
+  if (offset >= data_.size()) return std::span<const uint8_t>();
+  return data_.subspan(offset, std::min<uint64_t>(size, data_.size() - offset));
+}
+
+// A window is read from the first byte asked for on, so a pass from front to
+// back reads each byte once.
+Result<std::span<const uint8_t>> FileBytes::At(uint64_t offset, size_t size) {
+  if (offset >= end_) return std::span<const uint8_t>();
+  const uint64_t wanted = std::min<uint64_t>(size, end_ - offset);
+  if (offset < window_start_ || offset + wanted > window_start_ + window_.size()) {
+    const auto length = static_cast<size_t>(
+        std::min<uint64_t>(std::max<uint64_t>(wanted, FileReadBytes()), end_ - offset));
+    window_.resize(length);
+    window_start_ = offset;
+    ZAVO_TRY(file_.ReadAt(offset, window_));
+  }
+  return std::span<const uint8_t>(window_).subspan(offset - window_start_, wanted);
+}
+
+Result<Image> DecodeBmpPixels(Bytes& file, const Header& header, const std::string& name,
+                              Warnings* warnings) {
+  if (header.bits_per_pixel <= 8) return DecodeIndexed(file, header, name, warnings);
+  return DecodeDirect(file, header, name);
 }
 
 }  // namespace zavo::bmp

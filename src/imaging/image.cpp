@@ -51,7 +51,6 @@ uint8_t* MapInHugePages(size_t bytes, size_t* mapped) {
 }
 
 void PixelRelease::operator()(uint8_t* pixels) const {
-  if (borrowed) return;
   if (mapped_bytes > 0) {
     ::munmap(pixels, mapped_bytes);
   } else {
@@ -71,7 +70,7 @@ Result<Image> Image::Create(uint32_t width, uint32_t height, PixelFormat format,
   if (kMapLargePictures && bytes >= kMapFrom) {
     size_t mapped = 0;
     uint8_t* pixels = MapInHugePages(bytes, &mapped);
-    image.pixels_ = {pixels, PixelRelease{pixels != nullptr ? mapped : 0, false}};
+    image.pixels_ = {pixels, PixelRelease{pixels != nullptr ? mapped : 0}};
   } else {
     image.pixels_ = {new (std::nothrow) uint8_t[bytes], PixelRelease{}};
   }
@@ -88,27 +87,16 @@ Result<Image> Image::Create(uint32_t width, uint32_t height, PixelFormat format,
   return image;
 }
 
-Image Image::View(uint32_t width, uint32_t height, PixelFormat format, const uint8_t* pixels,
-                  std::shared_ptr<const void> keeper, PixelPages pages) {
+Image Image::InFile(uint32_t width, uint32_t height, PixelFormat format,
+                    std::unique_ptr<const FileReader> file, uint64_t offset) {
   Image image;
   image.width_ = width;
   image.height_ = height;
   image.format_ = format;
   image.stride_ = static_cast<size_t>(BmpRowStride(width, BytesPerPixel(format) * 8));
-  // The pointer is stored without const only to share the owned case's
-  // member; read_only() keeps writers away from it.
-  image.pixels_ = {const_cast<uint8_t*>(pixels), PixelRelease{0, true}};
-  image.keeper_ = std::move(keeper);
-  image.pages_ = std::move(pages);
+  image.file_ = std::move(file);
+  image.file_offset_ = offset;
   return image;
-}
-
-// Rows counted from the top lie bottom-up: row y at (height - 1 - y) * stride.
-void Image::OnRows(const std::function<void(size_t, size_t)>& pages, uint32_t first,
-                   uint32_t count) const {
-  if (!pages || first >= height_) return;
-  count = std::min(count, height_ - first);
-  pages((height_ - first - count) * stride_, (height_ - first) * stride_);
 }
 
 }  // namespace zavo

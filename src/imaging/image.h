@@ -1,17 +1,19 @@
 // A decoded picture, held the way a BMP file holds its pixels: rows from the
 // bottom up, each padded to a multiple of four bytes, blue-green-red or 8-bit
 // gray. Decoders write straight into this layout and the BMP writer sends it
-// out in one write, so an import needs no conversion pass.
+// out in one write, so an import needs no conversion pass. A transfer file
+// whose pixels already lie this way is not read in at all: the Image names
+// the file, and writers read its rows a band at a time (see image_rows.h).
 #pragma once
 
 #include <algorithm>
 #include <cassert>
 #include <cstddef>
 #include <cstdint>
-#include <functional>
 #include <memory>
 
 #include "platform/error.h"
+#include "platform/file_io.h"
 
 namespace zavo {
 
@@ -47,16 +49,7 @@ uint8_t* MapInHugePages(size_t bytes, size_t* mapped);
 // it grants them: far fewer page faults while a decoder fills them.
 struct PixelRelease {
   size_t mapped_bytes = 0;  // 0: allocated with new[]
-  bool borrowed = false;    // someone else's memory, kept alive by the Image
   void operator()(uint8_t* pixels) const;
-};
-
-// What the owner of a View's memory does with a stretch of its pixel bytes
-// [from, to): bring the pages in ahead of a reader, or hand them back behind
-// it (they are read from the file again if touched).
-struct PixelPages {
-  std::function<void(size_t from, size_t to)> prefetch;
-  std::function<void(size_t from, size_t to)> release;
 };
 
 class Image {
@@ -66,12 +59,10 @@ class Image {
   static Result<Image> Create(uint32_t width, uint32_t height, PixelFormat format,
                               const std::string& what);
 
-  // A picture whose rows stay where they already lie in BMP order (a mapped
-  // transfer file): nothing is copied. `keeper` holds that memory for as long
-  // as the Image lives. The rows are read-only: only the const accessors may
-  // be used on such a picture.
-  static Image View(uint32_t width, uint32_t height, PixelFormat format, const uint8_t* pixels,
-                    std::shared_ptr<const void> keeper, PixelPages pages);
+  // A picture whose rows stay in `file`: a BMP pixel array in this layout,
+  // starting at `offset`, which the caller has checked lies within the file.
+  static Image InFile(uint32_t width, uint32_t height, PixelFormat format,
+                      std::unique_ptr<const FileReader> file, uint64_t offset);
 
   Image() = default;
   Image(Image&&) noexcept = default;
@@ -82,24 +73,27 @@ class Image {
   PixelFormat format() const { return format_; }
   size_t stride() const { return stride_; }
   size_t size_bytes() const { return stride_ * height_; }
-  bool read_only() const { return keeper_ != nullptr; }
+  bool in_memory() const { return file_ == nullptr; }
 
   // The whole pixel array, bottom row first, as it stands in a BMP file.
+  // Only a picture in memory has one; read the rows of any picture through
+  // ImageRows.
   uint8_t* data() {
-    assert(!read_only());
+    assert(in_memory());
     return pixels_.get();
   }
-  const uint8_t* data() const { return pixels_.get(); }
+  const uint8_t* data() const {
+    assert(in_memory());
+    return pixels_.get();
+  }
 
   // Row y counted from the top of the picture.
   uint8_t* row(uint32_t y) { return data() + (height_ - 1 - y) * stride_; }
-  const uint8_t* row(uint32_t y) const { return pixels_.get() + (height_ - 1 - y) * stride_; }
+  const uint8_t* row(uint32_t y) const { return data() + (height_ - 1 - y) * stride_; }
 
-  // For a View: the pages of rows [first, first + count), counted from the
-  // top, are wanted soon / not wanted again. Nothing for a picture in memory
-  // of its own.
-  void PrefetchRows(uint32_t first, uint32_t count) const { OnRows(pages_.prefetch, first, count); }
-  void ReleaseRows(uint32_t first, uint32_t count) const { OnRows(pages_.release, first, count); }
+  // Where the rows of a picture InFile lie; null for one in memory.
+  const FileReader* file() const { return file_.get(); }
+  uint64_t file_offset() const { return file_offset_; }
 
   // Resolution in pixels per metre; 0 when the source did not say.
   uint32_t x_pixels_per_metre = 0;
@@ -114,19 +108,10 @@ class Image {
   uint32_t height_ = 0;
   PixelFormat format_ = PixelFormat::Bgr24;
   size_t stride_ = 0;
-  void OnRows(const std::function<void(size_t, size_t)>& pages, uint32_t first,
-              uint32_t count) const;
 
   std::unique_ptr<uint8_t, PixelRelease> pixels_;
-  std::shared_ptr<const void> keeper_;  // a View's memory
-  PixelPages pages_;
+  std::unique_ptr<const FileReader> file_;  // where an InFile picture's rows stay
+  uint64_t file_offset_ = 0;
 };
-
-// About 4 MiB of rows: how far ahead of a writer a View's pages come in, and
-// how far behind it they go back.
-inline uint32_t RowsPerPageStep(const Image& image) {
-  const size_t rows = (size_t{4} << 20) / std::max<size_t>(image.stride(), 1);
-  return static_cast<uint32_t>(std::clamp<size_t>(rows, 1, std::max<uint32_t>(image.height(), 1)));
-}
 
 }  // namespace zavo

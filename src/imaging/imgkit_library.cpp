@@ -14,44 +14,17 @@ constexpr int32_t kStatusFailed = -1;
 constexpr const char* kLoadFailed = "読み込みに失敗しました。";
 constexpr const char* kSaveFailed = "保存に失敗しました。";
 
-// The JPEG and TIFF writers take the rows from the top down and report the
-// rows they are done with. For a picture read where it lies in the transfer
-// file, those rows' pages go back and the next ones are asked for, so the
-// file's pages do not pile up beside what the encoder keeps (libjpeg keeps
-// every coefficient for its optimised tables).
-class RowPagesProgress : public Progress {
- public:
-  RowPagesProgress(const Image& image, Progress* shown)
-      : image_(image), shown_(shown), step_(RowsPerPageStep(image)) {}
-
-  void Advance(uint64_t done, uint64_t total) override {
-    if (total == image_.height() && done >= released_ + step_ && done <= total) {
-      const auto rows = static_cast<uint32_t>(done);
-      image_.ReleaseRows(released_, rows - released_);
-      image_.PrefetchRows(rows, step_);
-      released_ = rows;
-    }
-    ReportProgress(shown_, done, total);
-  }
-
- private:
-  const Image& image_;
-  Progress* shown_;
-  uint32_t step_;
-  uint32_t released_ = 0;
-};
-
 // The JPEG and TIFF writers write the rows as they are stored (and say
-// "upright"): a picture loaded with another orientation is turned first.
-// An upright one is encoded where it lies, its finished rows' pages handed back.
+// "upright"): a picture loaded with another orientation is turned first. An
+// upright one is encoded from its own rows, in memory or read from its file
+// a band at a time.
 Result<void> SaveUpright(const Image& image, Progress* shown,
                          const std::function<Result<void>(const Image&, Progress*)>& save) {
   if (image.orientation != kUpright) {
     ZAVO_TRY_ASSIGN(const Image upright, UprightCopy(image));
     return save(upright, shown);
   }
-  RowPagesProgress pages(image, shown);
-  return save(image, &pages);
+  return save(image, shown);
 }
 
 }  // namespace

@@ -11,6 +11,8 @@
 #include <thread>
 #include <vector>
 
+#include "imaging/image_rows.h"
+#include "imaging/jpeg_coefficients.h"
 #include "imaging/jpeg_error_manager.h"
 #include "imaging/jpeg_file_source.h"
 #include "imaging/jpeg_limits.h"
@@ -357,6 +359,7 @@ struct JpegEncoder {
   jpeg_compress_struct cinfo;
   JpegErrorManager err;
   JpegDestination dest;
+  JpegCoefficients coefficients;
 };
 
 JpegDestination* DestinationOf(j_compress_ptr cinfo) {
@@ -401,7 +404,10 @@ class EncoderHandle {
     e_.dest.file = file;
     e_.dest.write_result = write_result;
   }
-  ~EncoderHandle() { jpeg_destroy_compress(&e_.cinfo); }
+  ~EncoderHandle() {
+    jpeg_destroy_compress(&e_.cinfo);
+    ReleaseJpegCoefficients(&e_.coefficients);
+  }
   EncoderHandle(const EncoderHandle&) = delete;
   EncoderHandle& operator=(const EncoderHandle&) = delete;
 
@@ -444,27 +450,41 @@ void SetParameters(j_compress_ptr cinfo, const Image& image, int quality, bool g
   SetDensity(cinfo, image);
 }
 
-JDIMENSION WriteRows(j_compress_ptr cinfo, const Image& image) {
+// Hands libjpeg the next rows of `band`, which holds the next scanline.
+void WriteRows(j_compress_ptr cinfo, const RowBand& band) {
   JSAMPROW rows[kRowsPerCall];
   const JDIMENSION first = cinfo->next_scanline;
-  const JDIMENSION count = std::min(kRowsPerCall, cinfo->image_height - first);
+  const JDIMENSION count = std::min(kRowsPerCall, band.end() - first);
   // libjpeg only reads the rows; its API just lacks the const.
-  for (JDIMENSION i = 0; i < count; ++i) rows[i] = const_cast<JSAMPROW>(image.row(first + i));
-  return jpeg_write_scanlines(cinfo, rows, count);
+  for (JDIMENSION i = 0; i < count; ++i) rows[i] = const_cast<JSAMPROW>(band.row(first + i));
+  jpeg_write_scanlines(cinfo, rows, count);
 }
 
-void Compress(JpegEncoder* e, const Image& image, int quality, bool grayscale, Progress* progress) {
+void StartCompress(JpegEncoder* e, const Image& image, int quality, bool grayscale) {
   j_compress_ptr cinfo = &e->cinfo;
   e->err.step = "write";
   jpeg_create_compress(cinfo);
+  KeepJpegCoefficients(cinfo, &e->coefficients);
   cinfo->dest = &e->dest.pub;
   SetParameters(cinfo, image, quality, grayscale);
   jpeg_start_compress(cinfo, TRUE);
+}
+
+// The rows come a band at a time (see ImageRows), read between libjpeg's
+// steps so that a failed read never jumps through libjpeg. Returns false
+// when libjpeg failed.
+Result<bool> Compress(JpegEncoder* e, const Image& image, int quality, bool grayscale,
+                      Progress* progress) {
+  j_compress_ptr cinfo = &e->cinfo;
+  if (!RunJpegStep(&e->err, [&] { StartCompress(e, image, quality, grayscale); })) return false;
+  ImageRows rows(image);
+  RowBand band;
   while (cinfo->next_scanline < cinfo->image_height) {
-    WriteRows(cinfo, image);
+    ZAVO_TRY_ASSIGN(band, rows.From(cinfo->next_scanline, band));
+    if (!RunJpegStep(&e->err, [&] { WriteRows(cinfo, band); })) return false;
     ReportProgress(progress, cinfo->next_scanline, cinfo->image_height);
   }
-  jpeg_finish_compress(cinfo);
+  return RunJpegStep(&e->err, [&] { jpeg_finish_compress(cinfo); });
 }
 
 }  // namespace
@@ -586,10 +606,9 @@ Result<void> SaveJpegFile(const std::string& path, const Image& image, int quali
   Result<void> write_result;
   EncoderHandle handle(&file, &write_result);
   JpegEncoder* e = handle.get();
-  if (!RunJpegStep(&e->err, [&] { Compress(e, image, quality, grayscale, progress); })) {
-    // Returning destroys the AtomicFile, which removes the scratch file.
-    return write_result ? JpegError(e->err, path) : write_result.error();
-  }
+  // Returning early destroys the AtomicFile, which removes the scratch file.
+  ZAVO_TRY_ASSIGN(const bool compressed, Compress(e, image, quality, grayscale, progress));
+  if (!compressed) return write_result ? JpegError(e->err, path) : write_result.error();
   return file.Commit(Durability::Flushed);
 }
 

@@ -26,14 +26,15 @@ inline bool SwapsAxes(uint16_t orientation) { return orientation >= 5 && orienta
 uint32_t ShownWidth(const Image& image);
 uint32_t ShownHeight(const Image& image);
 
-// Writes the rows first_row .. first_row + count - 1 of the picture as it is
-// seen (counted from its top) to `out`, `out_stride` bytes apart, each in the
+// Writes the rows first_row .. first_row + count - 1 of the picture (one in
+// memory) as it is seen (counted from its top) to `out`, `out_stride` bytes apart, each in the
 // image's pixel format and padded with zeros to the stride. Rows are written
 // in the order given by `bottom_up` (true: the last of them first, as BMP holds them).
 void CopyShownRows(const Image& image, uint32_t first_row, uint32_t count, bool bottom_up,
                    uint8_t* out, size_t out_stride);
 
-// The picture as it is seen, upright, resolution included; a copy.
+// The picture as it is seen, upright, resolution included; a copy in memory,
+// made from a picture in its file a band of rows at a time.
 Result<Image> UprightCopy(const Image& image);
 
 }  // namespace zavo

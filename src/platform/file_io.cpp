@@ -1,7 +1,6 @@
 #include "platform/file_io.h"
 
 #include <fcntl.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -10,46 +9,10 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
-#include <map>
-#include <mutex>
 #include <utility>
-
-#include "platform/mapping_guard.h"
 
 namespace zavo {
 namespace {
-
-#ifdef MADV_POPULATE_READ
-constexpr int kPopulateRead = MADV_POPULATE_READ;
-#else
-constexpr int kPopulateRead = 22;  // Linux 5.14
-#endif
-
-// The files mapped now, by guard slot, for the check before a commit.
-std::mutex g_mapped_mutex;
-std::map<int, std::string> g_mapped_paths;
-
-void NoteMapping(int guard, const std::string& path) {
-  const std::lock_guard<std::mutex> lock(g_mapped_mutex);
-  g_mapped_paths[guard] = path;
-}
-
-void ForgetMapping(int guard) {
-  const std::lock_guard<std::mutex> lock(g_mapped_mutex);
-  g_mapped_paths.erase(guard);
-}
-
-// A picture written from a mapped file may still be reading it when it is
-// committed (an export encodes straight from the transfer file's pages).
-// If another program cut any mapped file short meanwhile, part of what was
-// written is zeros, not the picture.
-Result<void> MappedFilesIntact() {
-  const std::lock_guard<std::mutex> lock(g_mapped_mutex);
-  for (const auto& [guard, path] : g_mapped_paths) {
-    if (MappingWasCut(guard)) return FileCutShortError(path);
-  }
-  return {};
-}
 
 std::string Reason(int error_number) { return std::strerror(error_number); }
 
@@ -169,56 +132,30 @@ Result<OpenedFile> OpenForReading(const std::string& path) {
   return OpenedFile{fd, static_cast<uint64_t>(st.st_size)};
 }
 
-// Takes over `fd` and closes it: a mapping outlives its descriptor.
-Result<MappedFile> MappedFile::Map(int fd, uint64_t file_size, uint64_t length, bool populate,
-                                   const std::string& path) {
-  MappedFile file;
-  file.size_ = static_cast<size_t>(length);
-  file.file_size_ = file_size;
-  if (file.size_ > 0) {
-    const int flags = MAP_PRIVATE | (populate ? MAP_POPULATE : 0);
-    void* map = ::mmap(nullptr, file.size_, PROT_READ, flags, fd, 0);
-    if (map == MAP_FAILED) {
-      const int saved = errno;
-      ::close(fd);
-      return IoError("cannot read", path, saved);
-    }
-    file.data_ = static_cast<const uint8_t*>(map);
-    file.mapped_ = true;
-    file.guard_ = GuardMapping(map, file.size_);
-    if (file.guard_ < 0) {
-      ::close(fd);
-      return Error(ErrorKind::Internal, "cannot read " + path + ": too many files mapped at once");
-    }
-    NoteMapping(file.guard_, path);
-    file.fd_ = fd;
-    return file;
-  }
-  ::close(fd);
-  return file;
+FileReader::FileReader(std::string path, int fd, uint64_t size)
+    : path_(std::move(path)), fd_(fd), size_(size) {}
+
+FileReader::FileReader(FileReader&& other) noexcept
+    : path_(std::move(other.path_)),
+      fd_(std::exchange(other.fd_, -1)),
+      size_(std::exchange(other.size_, 0)) {}
+
+FileReader::~FileReader() {
+  if (fd_ >= 0) ::close(fd_);
 }
 
-Result<MappedFile> MappedFile::Open(const std::string& path, bool populate) {
+Result<FileReader> FileReader::Open(const std::string& path) {
   ZAVO_TRY_ASSIGN(const OpenedFile opened, OpenForReading(path));
-  return Map(opened.fd, opened.size, opened.size, populate, path);
+  return FileReader(path, opened.fd, opened.size);
 }
 
-Result<MappedFile> MappedFile::OpenFront(const std::string& path, const NeededBytes& needed) {
-  Result<OpenedFile> opened = OpenForReading(path);
-  if (!opened) return opened.error();
-  uint8_t head[kHeadBytes];
-  ssize_t got = 0;
-  do {
-    got = ::pread(opened->fd, head, sizeof head, 0);
-  } while (got < 0 && errno == EINTR);
-  if (got < 0) {
-    const int saved = errno;
-    ::close(opened->fd);
-    return IoError("cannot read", path, saved);
-  }
-  const uint64_t length =
-      std::min(opened->size, needed({head, static_cast<size_t>(got)}, opened->size));
-  return Map(opened->fd, opened->size, length, /*populate=*/false, path);
+// A read that comes back short was cut short only if the file shrank; a
+// file that still has its size but gave nothing is another failure.
+Error FileReader::EndedEarly() const {
+  struct stat st {};
+  if (::fstat(fd_, &st) != 0) return IoError("cannot read", path_, errno);
+  if (static_cast<uint64_t>(st.st_size) < size_) return FileCutShortError(path_);
+  return Error(ErrorKind::Io, "cannot read " + path_ + ": it gave fewer bytes than it holds");
 }
 
 Error FileCutShortError(const std::string& path) {
@@ -226,61 +163,23 @@ Error FileCutShortError(const std::string& path) {
                "another program cut the file short while it was being read: " + path);
 }
 
-Result<void> MappedFile::Intact(const std::string& path) const {
-  if (!MappingWasCut(guard_)) return {};
-  return FileCutShortError(path);
-}
-
-void MappedFile::Release(size_t from, size_t to) {
-  const auto page = static_cast<size_t>(::sysconf(_SC_PAGESIZE));
-  const size_t first = (from + page - 1) / page * page;
-  const size_t end = std::min(to, size_) / page * page;
-  if (!mapped_ || end <= first) return;
-  ::madvise(const_cast<uint8_t*>(data_) + first, end - first, MADV_DONTNEED);
-}
-
-void MappedFile::Prefetch(size_t from, size_t to) {
-  const auto page = static_cast<size_t>(::sysconf(_SC_PAGESIZE));
-  const size_t first = from / page * page;
-  const size_t end = std::min(to, size_);
-  if (!mapped_ || end <= first) return;
-  // Older kernels lack MADV_POPULATE_READ; the pages then come in as touched.
-  ::madvise(const_cast<uint8_t*>(data_) + first, end - first, kPopulateRead);
-}
-
-void MappedFile::Unmap() {
-  if (!mapped_) return;
-  ForgetMapping(guard_);
-  UnguardMapping(guard_);
-  ::munmap(const_cast<uint8_t*>(data_), size_);
-  ::close(fd_);
-  fd_ = -1;
-  mapped_ = false;
-}
-
-MappedFile::MappedFile(MappedFile&& other) noexcept
-    : data_(std::exchange(other.data_, nullptr)),
-      size_(std::exchange(other.size_, 0)),
-      file_size_(std::exchange(other.file_size_, 0)),
-      mapped_(std::exchange(other.mapped_, false)),
-      guard_(std::exchange(other.guard_, -1)),
-      fd_(std::exchange(other.fd_, -1)) {}
-
-MappedFile& MappedFile::operator=(MappedFile&& other) noexcept {
-  if (this != &other) {
-    Unmap();
-    data_ = std::exchange(other.data_, nullptr);
-    size_ = std::exchange(other.size_, 0);
-    file_size_ = std::exchange(other.file_size_, 0);
-    mapped_ = std::exchange(other.mapped_, false);
-    guard_ = std::exchange(other.guard_, -1);
-    fd_ = std::exchange(other.fd_, -1);
+Result<void> FileReader::ReadAt(uint64_t offset, std::span<uint8_t> out) const {
+  if (offset > size_ || out.size() > size_ - offset) {
+    return Error(ErrorKind::Internal, "cannot read " + path_ + ": a read past its end was asked");
   }
-  return *this;
+  while (!out.empty()) {
+    const ssize_t got = ::pread(fd_, out.data(), out.size(), static_cast<off_t>(offset));
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) return IoError("cannot read", path_, errno);
+    if (got == 0) return EndedEarly();
+    out = out.subspan(static_cast<size_t>(got));
+    offset += static_cast<uint64_t>(got);
+  }
+  return {};
 }
 
-MappedFile::~MappedFile() { Unmap(); }
-
+// The descriptor stays open beside the mapping, for readers that copy
+// large pieces with pread.
 AtomicFile::AtomicFile(std::string target, std::string destination, std::string scratch, int fd)
     : target_(std::move(target)),
       destination_(std::move(destination)),
@@ -331,10 +230,6 @@ Result<void> AtomicFile::Write(const void* data, size_t size) {
 }
 
 Result<void> AtomicFile::Commit(Durability durability) {
-  if (Result<void> intact = MappedFilesIntact(); !intact) {
-    Discard();
-    return intact;
-  }
   if (durability == Durability::Flushed && ::fsync(fd_) != 0) {
     const int saved = errno;
     Discard();

@@ -1,12 +1,11 @@
-// Files the add-in reads and writes. Reads map the file, or the front of it
-// that a reader needs; writes go to a scratch file in the target's folder that
-// is renamed into place only when complete, so a failure never leaves a
-// half-written file or destroys the old one.
+// Files the add-in reads and writes. Reads copy the pieces a reader needs
+// with pread into buffers of its own; writes go to a scratch file in the
+// target's folder that is renamed into place only when complete, so a failure
+// never leaves a half-written file or destroys the old one.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
-#include <functional>
 #include <span>
 #include <string>
 
@@ -31,67 +30,34 @@ Result<void> CheckNotSpecialFile(const std::string& path);
 // The error for a file that shrank under a reader: another program cut it short.
 Error FileCutShortError(const std::string& path);
 
-// A regular file mapped read-only for the life of the object. Another program
-// may cut the file short while we read it; the pages past its new end then
-// read as zeros instead of killing the process with SIGBUS, and Intact()
-// says so afterwards.
-class MappedFile {
+// A regular file open for reading at any offset, in pieces the reader
+// chooses. Another program may cut the file short meanwhile: a read that
+// finds the file shorter than it was fails with FileCutShortError, a read
+// the system refuses with its own reason; neither hands back stale bytes.
+class FileReader {
  public:
-  // `populate` reads the whole file in at once, which is fastest when all of
-  // it is needed; without it pages come in as they are touched.
-  static Result<MappedFile> Open(const std::string& path, bool populate = true);
+  static Result<FileReader> Open(const std::string& path);
 
-  // How many leading bytes of a file of `file_size` bytes its reader needs,
-  // told from the file's first bytes (`head`, up to kHeadBytes of them).
-  using NeededBytes = std::function<uint64_t(std::span<const uint8_t> head, uint64_t file_size)>;
-  static constexpr size_t kHeadBytes = 4096;
+  FileReader(FileReader&& other) noexcept;
+  FileReader& operator=(FileReader&&) = delete;
+  FileReader(const FileReader&) = delete;
+  FileReader& operator=(const FileReader&) = delete;
+  ~FileReader();
 
-  // Maps only the front of the file that `needed` asks for, pages coming in
-  // as they are touched: whatever follows a picture costs no address space,
-  // however long it is.
-  static Result<MappedFile> OpenFront(const std::string& path, const NeededBytes& needed);
+  const std::string& path() const { return path_; }
+  // The file's size when it was opened.
+  uint64_t size() const { return size_; }
 
-  MappedFile() = default;
-  MappedFile(MappedFile&& other) noexcept;
-  MappedFile& operator=(MappedFile&& other) noexcept;
-  MappedFile(const MappedFile&) = delete;
-  MappedFile& operator=(const MappedFile&) = delete;
-  ~MappedFile();
-
-  std::span<const uint8_t> bytes() const { return {data_, size_}; }
-
-  // The size of the whole file when it was opened, mapped or not.
-  uint64_t file_size() const { return file_size_; }
-
-  // The mapped file, open for reading while it is mapped (-1 when nothing
-  // is): for a reader that copies large pieces out with pread, which costs
-  // far less than touching the mapping's pages one by one.
-  int descriptor() const { return fd_; }
-
-  // Fails, naming `path`, when the file was cut short while mapped: what was
-  // read from it since is not the file's content.
-  Result<void> Intact(const std::string& path) const;
-
-  // Hands the pages wholly inside [from, to) back to the system (they are
-  // read from the file again if touched), so a file read from front to back
-  // does not stay resident beside what was decoded from it.
-  void Release(size_t from, size_t to);
-
-  // Brings the pages of [from, to) in now, in one call rather than a fault
-  // each: for a reader that will need them next.
-  void Prefetch(size_t from, size_t to);
+  // Fills `out` with the bytes from `offset` on; they must lie within size().
+  Result<void> ReadAt(uint64_t offset, std::span<uint8_t> out) const;
 
  private:
-  static Result<MappedFile> Map(int fd, uint64_t file_size, uint64_t length, bool populate,
-                                const std::string& path);
-  void Unmap();
+  FileReader(std::string path, int fd, uint64_t size);
+  Error EndedEarly() const;
 
-  const uint8_t* data_ = nullptr;
-  size_t size_ = 0;
-  uint64_t file_size_ = 0;
-  bool mapped_ = false;
-  int guard_ = -1;  // the SIGBUS guard's slot for this mapping
+  std::string path_;
   int fd_ = -1;
+  uint64_t size_ = 0;
 };
 
 enum class Durability {
@@ -100,9 +66,7 @@ enum class Durability {
 };
 
 // Scratch file beside `target`; Commit renames it over `target` in one step.
-// Destroying an uncommitted AtomicFile removes the scratch file, and so does
-// a Commit while any MappedFile of the process has been cut short: what was
-// written from it would not be its content. Only a
+// Destroying an uncommitted AtomicFile removes the scratch file. Only a
 // regular file is replaced; a symbolic link is kept and the file it names is
 // replaced. Messages name `target` as the caller gave it.
 class AtomicFile {

@@ -1,10 +1,13 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <functional>
 
 #include "host/host_exchange.h"
 #include "imaging/bmp_codec.h"
+#include "imaging/image_rows.h"
 #include "imaging/imgkit_library.h"
+#include "imaging/jpeg_codec.h"
 #include "imaging/tiff/tiff_codec.h"
 #include "support/fakes.h"
 #include "support/image_support.h"
@@ -77,6 +80,42 @@ TEST(HostExchange, RefusesATargetThatIsTheFileBeingRead) {
   }
   EXPECT_TRUE(std::filesystem::is_symlink(dir.File("symlink")));
   EXPECT_EQ(testing::EntriesIn(dir.path()), 3u);  // no scratch file
+}
+
+// A picture in the transfer file's own layout stays in its file. Read in
+// bands of one row and of five, every writer, turning it to each of the eight
+// orientations, writes exactly what it writes from the picture in memory.
+TEST(BmpReader, LeavesRowsInTheFileAndWritesThemAsFromMemory) {
+  testing::TempDir dir;
+  const std::string transfer = dir.File("in.bmp"), ours = dir.File("a"), theirs = dir.File("b");
+  using Save = std::function<Result<void>(const std::string&, const Image&)>;
+  const Save writers[] = {
+      [](const std::string& path, const Image& i) { return SaveBmpFile(path, i, nullptr); },
+      [](const std::string& path, const Image& i) { return SaveTiffFile(path, i, false, nullptr); },
+      [](const std::string& path, const Image& i) {
+        return SaveJpegFile(path, i, 100, true, nullptr);
+      },
+  };
+  for (const PixelFormat format : {PixelFormat::Bgr24, PixelFormat::Gray8}) {
+    Image picture = testing::Noise(37, 23, format);
+    ASSERT_TRUE(SaveBmpFile(transfer, picture, nullptr));
+    Image loaded = LoadBmpFile(transfer, nullptr, nullptr).value();
+    ASSERT_FALSE(loaded.in_memory());
+    for (const size_t band_bytes : {size_t{1}, 5 * picture.stride()}) {
+      const ScopedFileReadBytes bands(band_bytes);
+      for (uint16_t orientation = 1; orientation <= 8; ++orientation) {
+        picture.orientation = loaded.orientation = orientation;
+        for (size_t writer = 0; writer < std::size(writers); ++writer) {
+          SCOPED_TRACE(::testing::Message()
+                       << "format " << int(format) << ", band " << band_bytes << ", orientation "
+                       << orientation << ", writer " << writer);
+          ASSERT_TRUE(writers[writer](ours, picture));
+          ASSERT_TRUE(writers[writer](theirs, loaded));
+          EXPECT_EQ(testing::ReadBytes(ours), testing::ReadBytes(theirs));
+        }
+      }
+    }
+  }
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "imaging/bmp_codec.h"
+#include "imaging/image_rows.h"
 #include "imaging/jpeg_codec.h"
 #include "imaging/parallel_rows.h"
 #include "imaging/tiff/tiff_codec.h"
@@ -33,7 +34,8 @@ class TruncatingProgress : public Progress {
 
 // Mapped or read in pieces, a file that shrinks under the reader is an error
 // naming the cause, never a SIGBUS and never a half-gray picture; an export
-// encodes the transfer file's rows where they lie and writes no target.
+// reads the transfer file's rows a band at a time and leaves the old target
+// as it was, with no scratch file beside it.
 TEST(InputFiles, AFileCutShortWhileItIsReadFailsWithAMessage) {
   testing::TempDir dir;
   // Noise does not compress: the files are several times libjpeg's read piece.
@@ -50,14 +52,20 @@ TEST(InputFiles, AFileCutShortWhileItIsReadFailsWithAMessage) {
                            "");
   }
   const std::string target = dir.File("out");
-  for (bool as_tiff : {false, true}) {
+  const ScopedFileReadBytes bands(64 * 1024);
+  for (const char* format : {"jpeg", "tiff", "bmp"}) {
+    SCOPED_TRACE(format);
+    testing::WriteText(target, "old");
     ASSERT_TRUE(SaveBmpFile(bmp, picture, nullptr));
     const Image image = LoadBmpFile(bmp, nullptr, nullptr).value();
     TruncatingProgress progress(bmp);
-    const Result<void> saved = as_tiff ? SaveTiffFile(target, image, true, &progress)
-                                       : SaveJpegFile(target, image, 90, false, &progress);
+    const std::string_view kind = format;
+    const Result<void> saved = kind == "jpeg"   ? SaveJpegFile(target, image, 90, false, &progress)
+                               : kind == "tiff" ? SaveTiffFile(target, image, true, &progress)
+                                                : SaveBmpFile(target, image, &progress);
     testing::ExpectFailure(saved, ErrorKind::Truncated, kCutShort + bmp, "");
-    EXPECT_FALSE(std::filesystem::exists(target));
+    EXPECT_EQ(testing::ReadBytes(target), std::vector<uint8_t>({'o', 'l', 'd'}));
+    EXPECT_EQ(testing::EntriesIn(dir.path()), 4u);  // the three inputs and the target
   }
 }
 
@@ -84,7 +92,8 @@ uint64_t StatusKilobytes(const std::string& field) {
 }
 
 // A picture followed by 3 GiB (a sparse file): memory and address space
-// follow the picture.
+// follow the picture, whether it is decoded (JPEG, a top-down BMP) or left
+// in its file (a bottom-up BMP).
 TEST(InputFiles, MemoryFollowsThePictureNotTheFile) {
 #ifdef ZAVO_SANITIZED
   GTEST_SKIP() << "the sanitizers' own memory hides the codecs'";
@@ -92,12 +101,16 @@ TEST(InputFiles, MemoryFollowsThePictureNotTheFile) {
   testing::TempDir dir;
   const Image picture = testing::Noise(3000, 2000, PixelFormat::Bgr24);
   const std::string jpeg = dir.File("tail.jpg"), bmp = dir.File("tail.bmp");
-  const std::string tiff = dir.File("tail.tif");
+  const std::string tiff = dir.File("tail.tif"), top_down = dir.File("top-down.bmp");
   ASSERT_TRUE(SaveJpegFile(jpeg, picture, 90, false, nullptr));
   ASSERT_TRUE(SaveBmpFile(bmp, picture, nullptr));
   ASSERT_TRUE(SaveTiffFile(tiff, picture, false, nullptr));
+  std::vector<uint8_t> flipped = testing::ReadBytes(bmp);
+  for (int i = 0; i < 4; ++i) flipped[22 + i] = static_cast<uint8_t>(-2000 >> (8 * i));  // biHeight
+  testing::WriteBytes(top_down, flipped);
   for (const auto& [path, load] : {std::pair<std::string, Loader>{jpeg, LoadJpegFile},
                                    {bmp, LoadBmpFile},
+                                   {top_down, LoadBmpFile},
                                    {tiff, LoadTiffFile}}) {
     SCOPED_TRACE(path);
     const auto size = static_cast<off_t>(std::filesystem::file_size(path));

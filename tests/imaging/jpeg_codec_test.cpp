@@ -12,6 +12,7 @@
 #include <jpeglib.h>
 // clang-format on
 
+#include "imaging/jpeg_coefficients.h"
 #include "support/hostile_jpeg.h"
 #include "support/image_support.h"
 
@@ -329,6 +330,34 @@ TEST(JpegEncoder, KeepsTheOldFileWhenAWriteFails) {
                          "");
   EXPECT_EQ(testing::ReadText(path), "old");
   EXPECT_EQ(testing::EntriesIn(temp.path()), 1u);
+}
+
+}  // namespace
+}  // namespace zavo
+
+namespace zavo {
+namespace {
+
+// The encoder's coefficients for optimised tables lie in one block of our own
+// (huge pages), and the file is the one libjpeg writes from its own arrays.
+TEST(JpegCoefficients, GiveTheFileLibjpegsOwnArraysGive) {
+  std::vector<uint8_t> pixels(size_t{300} * 200 * 3);
+  for (size_t i = 0; i < pixels.size(); ++i) pixels[i] = static_cast<uint8_t>(i * 7 + i / 900);
+  for (const bool progressive : {false, true}) {
+    JpegCoefficients coefficients{};
+    const auto encode = [&](bool ours) {
+      return testing::CompressJpeg(pixels, 300, 200, 3, [&](jpeg_compress_struct* cinfo) {
+        cinfo->optimize_coding = TRUE;
+        if (progressive) jpeg_simple_progression(cinfo);
+        if (ours) KeepJpegCoefficients(cinfo, &coefficients);
+      });
+    };
+    EXPECT_EQ(encode(true), encode(false)) << progressive;
+#ifndef ZAVO_SANITIZED
+    EXPECT_NE(coefficients.block, nullptr);
+#endif
+    ReleaseJpegCoefficients(&coefficients);
+  }
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <sstream>
 
+#include "imaging/image_rows.h"
 #include "imaging/orientation.h"
 
 namespace zavo::testing {
@@ -30,8 +31,11 @@ RgbPicture ToRgb(const Image& stored) {
   const Image& image = stored.orientation != 1 ? upright : stored;
   RgbPicture picture{image.width(), image.height(), {}};
   picture.rgb.reserve(size_t{image.width()} * image.height() * 3);
+  ImageRows rows(image);  // a transfer file's picture stays in its file
+  RowBand band;
   for (uint32_t y = 0; y < image.height(); ++y) {
-    const uint8_t* row = image.row(y);
+    band = rows.From(y, band).value();
+    const uint8_t* row = band.row(y);
     for (uint32_t x = 0; x < image.width(); ++x) {
       if (image.format() == PixelFormat::Gray8) {
         picture.rgb.insert(picture.rgb.end(), {row[x], row[x], row[x]});

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "imaging/channel_swap.h"
+#include "imaging/image_rows.h"
 #include "imaging/orientation.h"
 #include "imaging/tiff/tiff_colour.h"
 #include "imaging/tiff/tiff_decode.h"
@@ -227,8 +228,7 @@ bool SetTags(TIFF* tif, const Image& image, bool packbits) {
   return ok;
 }
 
-void CopyRowAsTiff(const Image& image, uint32_t y, uint8_t* out) {
-  const uint8_t* in = image.row(y);
+void CopyRowAsTiff(const Image& image, const uint8_t* in, uint8_t* out) {
   if (image.format() == PixelFormat::Gray8) {
     std::memcpy(out, in, image.width());
     return;
@@ -301,12 +301,15 @@ Result<void> WriteStrips(TIFF* tif, const Image& image, bool packbits, const Tif
   std::vector<uint8_t> rows(row_bytes * rows_per_strip);
   std::vector<uint8_t> packed(packbits ? (row_bytes + row_bytes / 128 + 1) * rows_per_strip : 0);
   uint64_t unsent = 0;
+  ImageRows source(image);
+  RowBand band;
   for (uint32_t first = 0, strip = 0; first < image.height(); first += rows_per_strip, ++strip) {
     const uint32_t count = std::min(rows_per_strip, image.height() - first);
     uint8_t* end = packed.data();
     for (uint32_t y = 0; y < count; ++y) {
       uint8_t* row = rows.data() + y * row_bytes;
-      CopyRowAsTiff(image, first + y, row);
+      ZAVO_TRY_ASSIGN(band, source.From(first + y, band));
+      CopyRowAsTiff(image, band.row(first + y), row);
       if (packbits) end = PackBitsRow(row, row_bytes, end);
     }
     const uint8_t* data = packbits ? packed.data() : rows.data();

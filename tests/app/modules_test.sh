@@ -58,9 +58,13 @@ cases=(
   "no /proc, core by a relative path|true|/R /TIF|LD_LIBRARY_PATH=. $no_proc|1|the program's folder is unknown: /proc/self/exe cannot be read (No such file or directory) and the dynamic loader found the program's code by the relative path ./libzavo_core.so; nothing was done"
 )
 
+# A sanitized build reads /proc/self/maps before anything else: it cannot
+# start without /proc at all.
+sanitized=$(ldd "$T/staged/zavo" | grep -c libasan || true)
 number=0
 for row in "${cases[@]}"; do
   IFS='|' read -r name change mode prefix want_status want_said <<<"$row"
+  [[ "$sanitized" == 0 || "$name" != "no /proc"* ]] || continue
   number=$((number + 1))
   dir="$T/case$number"
   install_copy "case$number"

@@ -20,7 +20,7 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 # The settings files live beside the executable: keep them out of the build.
 cp "$zavo" "$work/zavo"
-cp "$(dirname "$zavo")/zavo_window.so" "$(dirname "$zavo")/zavo_tiff.so" "$work/"
+cp "$(dirname "$zavo")"/{libzavo_core.so,zavo_window.so,zavo_tiff.so} "$work/"
 cp "$root/data/DEF_ZAVO.CNF" "$work/"
 convert -size 64x48 gradient:red-blue BMP3:"$work/in.bmp"
 

@@ -1,13 +1,10 @@
 // The process entry: chooses the outside world (a display through the window
 // module, or none), creates the window model and runs start-up; write mode
 // then waits for the window.
-#include <unistd.h>
-
-#include <climits>
 #include <csignal>
 #include <cstdio>
+#include <exception>
 #include <memory>
-#include <new>
 #include <string>
 #include <vector>
 
@@ -16,51 +13,80 @@
 #include "app/module_loader.h"
 #include "app/startup.h"
 #include "imaging/imgkit_library.h"
+#include "platform/caught_error.h"
+#include "platform/diagnostics.h"
 #include "platform/runtime_error.h"
 
 namespace {
-
-std::string ExecutableFolder(const char* argv0) {
-  char buffer[PATH_MAX];
-  const ssize_t length = ::readlink("/proc/self/exe", buffer, sizeof buffer - 1);
-  std::string path = length > 0 ? std::string(buffer, static_cast<size_t>(length)) : argv0;
-  const auto slash = path.rfind('/');
-  return slash == std::string::npos ? std::string("./") : path.substr(0, slash + 1);
-}
 
 int ReportUnhandled(zavo::MessageBoxes& boxes, const zavo::Error& error) {
   zavo::ReportFailure(boxes, zavo::RuntimeErrorReport(error), zavo::kMbCritical, zavo::kAppTitle);
   return zavo::kExitRuntimeError;
 }
 
-int Run(int argc, char** argv) {
-  const std::vector<std::string> arguments(argv + 1, argv + argc);
-  const std::string folder = ExecutableFolder(argv[0]);
-  zavo::ui::WindowModule* screen = zavo::LoadWindowModule(folder);
-  if (screen != nullptr && !screen->OpenDisplay()) screen = nullptr;
+// The display through the window module, when there is one to use. A module
+// that was refused is said as a warning, and `no_window_failure` then tells
+// write mode why it has no window.
+zavo::ui::WindowModule* OpenScreen(const std::string& folder, std::string* no_window_failure) {
+  const zavo::Result<zavo::ui::WindowModule*> loaded = zavo::LoadWindowModule(folder);
+  if (!loaded) {
+    zavo::CurrentDiagnostics().Warning(loaded.error().message() + "; going on without a display");
+    *no_window_failure =
+        "write mode cannot show its window: " + loaded.error().message() + "; nothing was saved";
+    return nullptr;
+  }
+  zavo::ui::WindowModule* screen = loaded.value();
+  if (screen == nullptr || screen->OpenDisplay()) return screen;
+  if (const zavo::Result<void> failed = screen->TakeFailure(); !failed) {
+    zavo::CurrentDiagnostics().Warning("the display could not be opened (" +
+                                       failed.error().message() + "); going on without a display");
+  }
+  return nullptr;
+}
+
+int RunWithScreen(const std::string& folder, const std::vector<std::string>& arguments) {
+  std::string no_window_failure = zavo::kNoDisplayFailure;
+  zavo::ui::WindowModule* screen = OpenScreen(folder, &no_window_failure);
   zavo::StderrMessageBoxes stderr_boxes;
   zavo::MessageBoxes& boxes = screen ? screen->boxes() : stderr_boxes;
-  zavo::LibraryImgKit imgkit(boxes, screen ? &screen->progress() : nullptr,
-                             zavo::TiffModuleSource(folder));
-  zavo::ModuleState state;
-  zavo::ui::Form1 form(state, imgkit, boxes);
-  std::unique_ptr<zavo::ui::FormWindow> window;
-  zavo::HeadlessWindow headless;
-  if (screen != nullptr) window = screen->CreateWindow(form);
-  zavo::WindowHost& host = window ? static_cast<zavo::WindowHost&>(*window) : headless;
   try {
+    zavo::LibraryImgKit imgkit(boxes, screen ? &screen->progress() : nullptr,
+                               zavo::TiffModuleSource(folder));
+    zavo::ModuleState state;
+    zavo::ui::Form1 form(state, imgkit, boxes);
+    std::unique_ptr<zavo::ui::FormWindow> window;
+    zavo::HeadlessWindow headless;
+    if (screen != nullptr) {
+      zavo::Result<std::unique_ptr<zavo::ui::FormWindow>> created = screen->CreateWindow(form);
+      if (!created) return ReportUnhandled(boxes, created.error());
+      window = std::move(created).value();
+    }
+    zavo::WindowHost& host = window ? static_cast<zavo::WindowHost&>(*window) : headless;
     const zavo::StartupOutcome outcome =
-        zavo::Form_Load(form, state, host, boxes, imgkit, folder, arguments);
-    if (!outcome.wait_for_user) return outcome.exit_status;
-    window->RunUntilClosed();
-    return zavo::kExitNormal;
-  } catch (const zavo::Error& error) {
-    return ReportUnhandled(boxes, error);
-  } catch (const std::bad_alloc&) {
-    return ReportUnhandled(boxes, zavo::Error(zavo::ErrorKind::TooLarge, ""));
-  } catch (const std::exception& error) {
-    return ReportUnhandled(boxes, zavo::Error(zavo::ErrorKind::Internal, error.what()));
+        zavo::Form_Load(form, state, host, boxes, imgkit, folder, arguments, no_window_failure);
+    // A failure inside the window module ended its event loop and is handed
+    // over here, to be reported as any other.
+    zavo::Result<void> ended =
+        outcome.wait_for_user ? window->RunUntilClosed() : zavo::Result<void>();
+    if (ended && screen != nullptr) ended = screen->TakeFailure();
+    if (!ended) return ReportUnhandled(boxes, ended.error());
+    return outcome.wait_for_user ? zavo::kExitNormal : outcome.exit_status;
+  } catch (...) {
+    return ReportUnhandled(boxes, zavo::ErrorOfException(std::current_exception()));
   }
+}
+
+// Modules and the settings template come only from the program's own folder;
+// a program that cannot tell where it is does nothing.
+int Run(int argc, char** argv) {
+  const zavo::Result<std::string> folder = zavo::ProgramFolder();
+  if (!folder) {
+    zavo::StderrMessageBoxes stderr_boxes;
+    zavo::ReportFailure(stderr_boxes, folder.error().message() + "; nothing was done",
+                        zavo::kMbCritical, zavo::kAppTitle);
+    return zavo::kExitImportFailed;
+  }
+  return RunWithScreen(folder.value(), std::vector<std::string>(argv + 1, argv + argc));
 }
 
 // --help and --version stand alone; with anything else they are tokens.

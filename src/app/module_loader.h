@@ -1,5 +1,7 @@
 // Finds the program's modules beside it: the window module when there is a
-// display to use, the TIFF codec when a TIFF file is read or written.
+// display to use, the TIFF codec when a TIFF file is read or written. A
+// module is loaded only from the program's own folder, found without
+// guessing, and only once CheckModuleFile trusts it.
 #pragma once
 
 #include <string>
@@ -9,12 +11,19 @@
 
 namespace zavo {
 
-// The module's entry, or null when DISPLAY names no display (nothing is
-// loaded then) or the module cannot be loaded (said as a warning).
-ui::WindowModule* LoadWindowModule(const std::string& program_folder);
+// The folder of the running program, resolved and ending in "/": the
+// kernel's /proc/self/exe, or else the path by which the dynamic loader
+// found this code (libzavo_core.so beside the program). An error when
+// neither tells it: never the current folder, never argv[0], never a search.
+Result<std::string> ProgramFolder();
+
+// The window module's entry, or null when DISPLAY names no display (nothing
+// is loaded then); an error "cannot load the window module (why)" when it
+// cannot be loaded or is not trusted.
+Result<ui::WindowModule*> LoadWindowModule(const std::string& program_folder);
 
 // Loads the TIFF module at the first call; a module that cannot be loaded is
-// an error that names it and says why.
+// an error "cannot load the TIFF codec module (why)".
 TiffCodecSource TiffModuleSource(const std::string& program_folder);
 
 }  // namespace zavo

@@ -14,6 +14,9 @@ const char* const kHostWarningText =
     "Plumioからの場合、SETUPにてADD_INの設定を行ってからにしてください";
 const char* const kGifReadMessage = "GIFは今回よりサポート外といたしました";
 const char* const kNoFormatFailure = "no format was given (/JPG or /TIF); nothing was imported";
+const char* const kNoDisplayFailure =
+    "write mode needs a display to show its window (DISPLAY is unset or cannot be opened); "
+    "nothing was saved";
 
 namespace {
 
@@ -83,7 +86,8 @@ StartupOutcome RunReadMode(const LaunchRequest& request, ModuleState& state, ui:
 }
 
 StartupOutcome RunWriteMode(const LaunchRequest& request, ModuleState& state, ui::Form1& form,
-                            WindowHost& window, MessageBoxes& boxes) {
+                            WindowHost& window, MessageBoxes& boxes,
+                            const std::string& no_window_failure) {
   // A folder, FIFO or device in the transfer file's place could never be
   // loaded (a FIFO would hold the window at Save): refused before the window.
   if (Result<void> transfer = CheckNotSpecialFile(state.TransferFile); !transfer) {
@@ -91,10 +95,7 @@ StartupOutcome RunWriteMode(const LaunchRequest& request, ModuleState& state, ui
     return {false, kExitImportFailed};
   }
   if (!window.interactive()) {
-    ReportFailure(boxes,
-                  "write mode needs a display to show its window (DISPLAY is unset or cannot be "
-                  "opened); nothing was saved",
-                  kMbExclamation, kAppTitle);
+    ReportFailure(boxes, no_window_failure, kMbExclamation, kAppTitle);
     return {false, kExitImportFailed};
   }
   form.StackPanels();
@@ -109,7 +110,8 @@ StartupOutcome RunWriteMode(const LaunchRequest& request, ModuleState& state, ui
 
 StartupOutcome Form_Load(ui::Form1& form, ModuleState& state, WindowHost& window,
                          MessageBoxes& boxes, ImgKit& imgkit, const std::string& executable_folder,
-                         const std::vector<std::string>& arguments) {
+                         const std::vector<std::string>& arguments,
+                         const std::string& no_window_failure) {
   form.CenterOnScreen(window.ScreenWidthTwips(), window.ScreenHeightTwips());
   state.AppFolder = executable_folder;
   if (state.AppFolder.empty() || state.AppFolder.back() != '/') state.AppFolder += '/';
@@ -128,7 +130,7 @@ StartupOutcome Form_Load(ui::Form1& form, ModuleState& state, WindowHost& window
     case kModeRead:
       return RunReadMode(request, state, form, boxes, imgkit);
     case kModeWrite:
-      return RunWriteMode(request, state, form, window, boxes);
+      return RunWriteMode(request, state, form, window, boxes, no_window_failure);
     default:
       return {};
   }

@@ -31,9 +31,14 @@ extern const char* const kGifReadMessage;
 // "zavo: read mode: <this>"; no box shows it.
 extern const char* const kNoFormatFailure;
 
+// What write mode says when `window` is not interactive: no display, unless
+// the caller knows better (the window module could not be loaded).
+extern const char* const kNoDisplayFailure;
+
 // `executable_folder` is the folder of the running program.
 StartupOutcome Form_Load(ui::Form1& form, ModuleState& state, WindowHost& window,
                          MessageBoxes& boxes, ImgKit& imgkit, const std::string& executable_folder,
-                         const std::vector<std::string>& arguments);
+                         const std::vector<std::string>& arguments,
+                         const std::string& no_window_failure = kNoDisplayFailure);
 
 }  // namespace zavo

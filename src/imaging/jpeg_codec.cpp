@@ -375,10 +375,16 @@ void StartOutput(j_compress_ptr cinfo) {
 }
 
 // Returns before the caller takes the error exit, so `written` is destroyed.
-bool WriteOutput(JpegDestination* dest, size_t count) {
-  Result<void> written = dest->file->Write(dest->buffer, count);
-  if (!written) *dest->write_result = written;
-  return written.ok();
+// Called from inside libjpeg (C): no exception may leave it. A failure whose
+// reason cannot be kept (no memory for its text) still fails the write.
+bool WriteOutput(JpegDestination* dest, size_t count) noexcept {
+  try {
+    Result<void> written = dest->file->Write(dest->buffer, count);
+    if (!written) *dest->write_result = written;
+    return written.ok();
+  } catch (...) {
+    return false;
+  }
 }
 
 boolean EmptyOutput(j_compress_ptr cinfo) {

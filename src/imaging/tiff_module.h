@@ -4,6 +4,7 @@
 // it at the first TIFF file; the tests and tools link it in (zavo_tiff).
 #pragma once
 
+#include <exception>
 #include <functional>
 #include <string>
 
@@ -22,8 +23,19 @@ struct TiffCodec {
 // Gives the codec when it is first needed, or says why it cannot.
 using TiffCodecSource = std::function<Result<const TiffCodec*>()>;
 
+// The codec as zavo_tiff.so hands it over. No exception leaves the module:
+// one thrown inside is caught at its entry, comes back in `thrown`, and the
+// program throws it again on its own side, where the run's failure handling
+// is (an allocation that fails is still the run-time error it always was).
+struct TiffModuleCodec {
+  Result<Image> (*load)(const std::string& path, Warnings* warnings, Progress* progress,
+                        std::exception_ptr* thrown) noexcept;
+  Result<void> (*save)(const std::string& path, const Image& image, bool packbits,
+                       Progress* progress, std::exception_ptr* thrown) noexcept;
+};
+
 // The module's one exported function.
-using TiffModuleEntry = const TiffCodec* (*)();
+using TiffModuleEntry = const TiffModuleCodec* (*)() noexcept;
 inline constexpr const char* kTiffModuleFile = "zavo_tiff.so";
 inline constexpr const char* kTiffModuleEntry = "zavo_tiff_codec";
 

@@ -74,23 +74,6 @@ TEST(ReadMode, EndsWithItsOutcomeAndKeepsTheOldTransferFileOnFailure) {
   }
 }
 
-// The TIFF codec lives in a module beside the program; without it a TIFF
-// import fails and says so.
-TEST(ReadMode, SaysWhenItsTiffModuleIsMissing) {
-  testing::TempDir dir;
-  const std::string alone = dir.File("zavo"), tif = dir.File("a.tif");
-  fs::copy_file(ZAVO_BINARY, alone);
-  ASSERT_EQ(RunCommand("convert -size 8x8 xc:red " + Quote(tif)), 0);
-  std::string output;
-  EXPECT_EQ(RunCommand("env -u DISPLAY " + Quote(alone) + " " +
-                           Import("/GP /R /TIF", tif, dir.File("t.bmp")) + " 2>&1",
-                       &output),
-            1);
-  EXPECT_NE(output.find("TIFF: cannot load the codec module (" + dir.File("zavo_tiff.so")),
-            std::string::npos)
-      << output;
-}
-
 // The program's own bound of 2 s is the behaviour; timeout's 60 s only
 // tells a hang (status 124) from an answer. The display takes connections
 // and never answers, on the abstract name where X clients look first.

@@ -181,7 +181,22 @@ TEST_F(FormViewTest, TabAndArrowsMoveTheFocusAsTheModelSays) {
   for (int round = 0; round < 100 && !form.unloaded(); ++round) Fl::wait(0.02);
   EXPECT_TRUE(form.unloaded());
   EXPECT_FALSE(window->shown());
-  view->RunUntilClosed();  // returns at once
+  EXPECT_TRUE(view->RunUntilClosed().ok());  // at once: the window is closed
+}
+
+// What an event runs may throw; FLTK's loop must never see it. The window
+// closes at once and RunUntilClosed hands the failure over.
+TEST_F(FormViewTest, AFailureInAnEventClosesTheWindowAndIsHandedOver) {
+  StartWriteMode("/JPG");
+  form.JPEG_Q_SC->on_change = [] { throw Error(ErrorKind::Overflow, "thrown by the test"); };
+  const Fl_Widget& bar = WidgetOf(*form.JPEG_Q_SC);
+  ClickAt(*window, bar.x() + bar.h() / 2, bar.y() + bar.h() / 2);  // left arrow
+  EXPECT_FALSE(window->shown());
+  const Result<void> ended = view->RunUntilClosed();
+  ASSERT_FALSE(ended.ok());
+  EXPECT_EQ(ended.error().kind(), ErrorKind::Overflow);
+  EXPECT_EQ(ended.error().message(), "thrown by the test");
+  EXPECT_TRUE(view->RunUntilClosed().ok());  // handed over once
 }
 
 TEST(FltkProgressDisplay, OpensOnlyPastItsDelayAndClosesAtTheEnd) {

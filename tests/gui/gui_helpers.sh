@@ -21,7 +21,7 @@ fail() {
 }
 
 build=$(dirname "$zavo_built")
-cp "$zavo_built" "$build/zavo_window.so" "$build/zavo_tiff.so" "$T/"  # the modules beside it
+cp "$zavo_built" "$build"/{libzavo_core.so,zavo_window.so,zavo_tiff.so} "$T/"  # its core and modules beside it
 cp "$build/DEF_ZAVO.CNF" "$T/" 2>/dev/null || cp "$(dirname "$0")/../../data/DEF_ZAVO.CNF" "$T/"
 
 start_zavo() {

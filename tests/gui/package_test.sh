@@ -13,8 +13,8 @@ for library in libc6 libjpeg62-turbo libtiff6 libfltk1.3; do
   dpkg-deb -f "$deb" Depends | grep -q "\b$library\b" || fail "Depends lacks $library"
 done
 listing=$(dpkg-deb -c "$deb" | awk '{ $1 = $2 = $3 = $4 = $5 = ""; sub(/^ +/, ""); print }')
-for path in ./usr/lib/zavo/zavo ./usr/lib/zavo/zavo_window.so ./usr/lib/zavo/zavo_tiff.so \
-  ./usr/lib/zavo/DEF_ZAVO.CNF \
+for path in ./usr/lib/zavo/zavo ./usr/lib/zavo/libzavo_core.so ./usr/lib/zavo/zavo_window.so \
+  ./usr/lib/zavo/zavo_tiff.so ./usr/lib/zavo/DEF_ZAVO.CNF \
   ./usr/share/man/man1/zavo.1 "./usr/bin/zavo -> ../lib/zavo/zavo"; do
   grep -qxF "$path" <<<"$listing" || fail "$path is not in the package"
 done

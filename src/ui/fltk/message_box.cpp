@@ -18,6 +18,7 @@
 #include <thread>
 
 #include "platform/diagnostics.h"
+#include "ui/fltk/guard.h"
 #include "ui/fltk/view.h"
 #include "ui/fltk/widgets.h"
 
@@ -159,8 +160,10 @@ std::string WithLineFeeds(const std::string& text) {
 }
 
 void HideWindowOf(Fl_Widget* widget, void* /*unused*/) {
-  Fl_Window* window = widget->as_window() != nullptr ? widget->as_window() : widget->window();
-  window->hide();
+  fltk::Guarded([widget] {
+    Fl_Window* window = widget->as_window() != nullptr ? widget->as_window() : widget->window();
+    window->hide();
+  });
 }
 
 // The box's parts, laid out around the measured text.
@@ -185,7 +188,18 @@ BoxLayout LayOut(const std::string& text, bool with_icon) {
 
 }  // namespace
 
+// While a failure is kept the windows are closing and nobody is asked
+// anything: the box becomes a line, as it would without a display.
 void FltkMessageBoxes::Show(const std::string& text, int style, const std::string& title) {
+  fltk::Guarded([&] {
+    if (!fltk::FailureKept()) ShowModal(text, style, title);
+  });
+  if (fltk::FailureKept()) {
+    fltk::Guarded([&] { StderrMessageBoxes().Show(text, style, title); });
+  }
+}
+
+void FltkMessageBoxes::ShowModal(const std::string& text, int style, const std::string& title) {
   fltk::SetUpFonts();
   const std::string body = WithLineFeeds(text);
   const int icon = style & kMbIconMask;

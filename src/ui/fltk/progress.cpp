@@ -5,6 +5,7 @@
 #include <FL/Fl_Progress.H>
 #include <FL/Fl_Window.H>
 
+#include "ui/fltk/guard.h"
 #include "ui/fltk/widgets.h"
 
 namespace zavo::ui {
@@ -29,35 +30,44 @@ class ProgressWindow : public Progress {
   }
 
   // Called for every batch of rows: one clock read unless a repaint is due.
+  // A failure of the window is kept for the program (see ui/window_module.h)
+  // and the work goes on without it.
   void Advance(uint64_t done, uint64_t total) override {
     const Clock::time_point now = Clock::now();
-    if (now < next_check_ || total == 0) return;
+    if (now < next_check_ || total == 0 || fltk::FailureKept()) return;
     next_check_ = now + interval_;
-    if (!window_) Open();
-    bar_->value(static_cast<float>(100.0 * static_cast<double>(done) / static_cast<double>(total)));
-    Fl::check();
+    fltk::Guarded([&] {
+      if (!window_) Open();
+      bar_->value(
+          static_cast<float>(100.0 * static_cast<double>(done) / static_cast<double>(total)));
+      Fl::check();
+    });
   }
 
  private:
+  // The window is kept only once it is whole, so a failure half way leaves
+  // none to update.
   void Open() {
     fltk::SetUpFonts();
     // Laid out at 96 dpi and scaled to the display's resolution.
     const DisplayScale& scale = fltk::ScaleOfDisplay();
     auto px = [&scale](int pixels) { return scale.Scaled(pixels); };
-    window_ = std::make_unique<Fl_Window>(px(320), px(76));
-    window_->copy_label(caption_.c_str());
-    window_->xclass("zavo");
+    auto window = std::make_unique<Fl_Window>(px(320), px(76));
+    window->copy_label(caption_.c_str());
+    window->xclass("zavo");
     auto* text = new Fl_Box(px(12), px(8), px(296), px(24));
     text->copy_label(message_.c_str());
     text->align(FL_ALIGN_INSIDE | FL_ALIGN_LEFT | FL_ALIGN_CLIP);
-    bar_ = new Fl_Progress(px(12), px(40), px(296), px(22));
-    bar_->minimum(0);
-    bar_->maximum(100);
-    bar_->selection_color(FL_DARK_BLUE);
-    window_->end();
-    window_->set_modal();
-    window_->position((Fl::w() - window_->w()) / 2, (Fl::h() - window_->h()) / 2);
-    window_->show();
+    auto* bar = new Fl_Progress(px(12), px(40), px(296), px(22));
+    bar->minimum(0);
+    bar->maximum(100);
+    bar->selection_color(FL_DARK_BLUE);
+    window->end();
+    window->set_modal();
+    window->position((Fl::w() - window->w()) / 2, (Fl::h() - window->h()) / 2);
+    window->show();
+    bar_ = bar;
+    window_ = std::move(window);
   }
 
   std::string caption_;
@@ -76,7 +86,9 @@ FltkProgressDisplay::FltkProgressDisplay(std::chrono::milliseconds delay,
 
 std::unique_ptr<Progress> FltkProgressDisplay::Begin(const std::string& caption,
                                                      const std::string& message) {
-  return std::make_unique<ProgressWindow>(caption, message, delay_, interval_);
+  return fltk::Guarded(std::unique_ptr<Progress>(), [&]() -> std::unique_ptr<Progress> {
+    return std::make_unique<ProgressWindow>(caption, message, delay_, interval_);
+  });
 }
 
 }  // namespace zavo::ui

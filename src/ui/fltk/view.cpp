@@ -18,6 +18,7 @@
 #include <optional>
 #include <vector>
 
+#include "ui/fltk/guard.h"
 #include "ui/fltk/widgets.h"
 
 namespace zavo::ui {
@@ -156,6 +157,7 @@ struct FltkFormView::Widgets {
   void AdoptFrameIfReported();
   static int OnSystemEvent(void* event, void* self);
   static void OnClick(Fl_Widget* widget, void* self);
+  void Click(Fl_Widget* widget);
   static void OnWindowCallback(Fl_Widget* widget, void* self);
 };
 
@@ -394,8 +396,11 @@ bool FltkFormView::Widgets::SyncPanels() {
 // --- from the widgets to the model ---
 
 void FltkFormView::Widgets::OnClick(Fl_Widget* widget, void* self) {
-  auto& widgets = *static_cast<Widgets*>(self);
-  Control& control = *widgets.control_of.at(widget);
+  fltk::Guarded([widget, self] { static_cast<Widgets*>(self)->Click(widget); });
+}
+
+void FltkFormView::Widgets::Click(Fl_Widget* widget) {
+  Control& control = *control_of.at(widget);
   switch (control.kind()) {
     case ControlKind::CheckBox:
       static_cast<CheckBox&>(control).UserClick();
@@ -409,14 +414,14 @@ void FltkFormView::Widgets::OnClick(Fl_Widget* widget, void* self) {
     default:
       break;
   }
-  widgets.Sync();
+  Sync();
 }
 
 // The window's callback runs for a close through the frame (FL_CLOSE) and
 // for Escape (FL_SHORTCUT). Only the first closes the window.
 void FltkFormView::Widgets::OnWindowCallback(Fl_Widget* /*widget*/, void* self) {
   if (Fl::event() == FL_SHORTCUT && Fl::event_key() == FL_Escape) return;
-  static_cast<Widgets*>(self)->form.Unload();
+  fltk::Guarded([self] { static_cast<Widgets*>(self)->form.Unload(); });
 }
 
 void FltkFormView::Widgets::MoveFocus(bool backwards) {
@@ -465,7 +470,7 @@ int FltkFormView::Widgets::OnSystemEvent(void* event, void* self) {
   if (x_event.type == PropertyNotify && widgets.window->shown() &&
       x_event.xproperty.window == fl_xid(widgets.window.get()) &&
       x_event.xproperty.atom == FrameExtentsAtom()) {
-    widgets.AdoptFrameIfReported();
+    fltk::Guarded([&widgets] { widgets.AdoptFrameIfReported(); });
   }
   return 0;  // FLTK sees every event as well
 }
@@ -476,7 +481,8 @@ FltkFormView::FltkFormView(Form1& form) : form_(form), widgets_(std::make_unique
   form_.scale = fltk::ScaleOfDisplay();
   fltk::SetUpFonts();
   widgets_->Build();
-  form_.on_repaint = [this] { widgets_->Sync(); };
+  // The model runs these from anywhere, the program's calls included.
+  form_.on_repaint = [this] { fltk::Guarded([this] { widgets_->Sync(); }); };
   form_.on_unloaded = [this] {
     widgets_->window->hide();
     Fl::flush();
@@ -494,19 +500,25 @@ int FltkFormView::ScreenWidthTwips() const { return form_.scale.Twips(Fl::w()); 
 int FltkFormView::ScreenHeightTwips() const { return form_.scale.Twips(Fl::h()); }
 
 void FltkFormView::Show() {
-  widgets_->window->show();
-  widgets_->WatchFrame();
-  // Wait briefly for the first paint, so a read-mode run shows a drawn
-  // window while it converts; a slow display only costs this bound.
-  const auto give_up = std::chrono::steady_clock::now() + std::chrono::milliseconds(500);
-  while (!widgets_->window->drawn() && std::chrono::steady_clock::now() < give_up) {
-    Fl::wait(0.01);
-    Fl::flush();
-  }
+  fltk::Guarded([this] {
+    widgets_->window->show();
+    widgets_->WatchFrame();
+    // Wait briefly for the first paint, so a read-mode run shows a drawn
+    // window while it converts; a slow display only costs this bound.
+    const auto give_up = std::chrono::steady_clock::now() + std::chrono::milliseconds(500);
+    while (!widgets_->window->drawn() && !fltk::FailureKept() &&
+           std::chrono::steady_clock::now() < give_up) {
+      Fl::wait(0.01);
+      Fl::flush();
+    }
+  });
 }
 
-void FltkFormView::RunUntilClosed() {
-  while (!form_.unloaded() && widgets_->window->shown()) Fl::wait();
+Result<void> FltkFormView::RunUntilClosed() {
+  fltk::Guarded([this] {
+    while (!fltk::FailureKept() && !form_.unloaded() && widgets_->window->shown()) Fl::wait();
+  });
+  return fltk::TakeFailure();
 }
 
 Fl_Window* FltkFormView::window() const { return widgets_->window.get(); }

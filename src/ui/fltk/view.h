@@ -24,6 +24,9 @@ class FltkMessageBoxes : public MessageBoxes {
  public:
   void Show(const std::string& text, int style, const std::string& title) override;
   bool on_screen() const override { return true; }
+
+ private:
+  static void ShowModal(const std::string& text, int style, const std::string& title);
 };
 
 // The window of Form1 on the display.
@@ -37,7 +40,7 @@ class FltkFormView : public FormWindow {
   int ScreenHeightTwips() const override;
   void Show() override;
 
-  void RunUntilClosed() override;
+  Result<void> RunUntilClosed() override;
 
   // For tests: the window and the widget that shows `control`.
   Fl_Window* window() const;

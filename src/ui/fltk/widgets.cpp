@@ -160,6 +160,10 @@ QualityScrollbar::Part QualityScrollbar::PartAt(int event_x) const {
 }
 
 int QualityScrollbar::handle(int event) {
+  return Guarded(1, [this, event] { return HandleEvent(event); });
+}
+
+int QualityScrollbar::HandleEvent(int event) {
   switch (event) {
     case FL_FOCUS:
     case FL_UNFOCUS:
@@ -198,7 +202,7 @@ int QualityScrollbar::HandleRelease() {
 }
 
 void QualityScrollbar::Changed(Fl_Widget* /*widget*/, void* self) {
-  static_cast<QualityScrollbar*>(self)->ForwardChange();
+  Guarded([self] { static_cast<QualityScrollbar*>(self)->ForwardChange(); });
 }
 
 void QualityScrollbar::ForwardChange() {
@@ -243,7 +247,7 @@ FormWindow::FormWindow(int x, int y, int w, int h) : Fl_Double_Window(x, y, w, h
 int FormWindow::handle(int event) {
   const bool key = event == FL_KEYBOARD || event == FL_SHORTCUT;
   if (key && Fl::event_key() == FL_Tab && on_tab) {
-    on_tab((Fl::event_state() & FL_SHIFT) != 0);
+    Guarded([this] { on_tab((Fl::event_state() & FL_SHIFT) != 0); });
     return 1;
   }
   return Fl_Double_Window::handle(event);

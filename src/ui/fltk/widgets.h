@@ -18,6 +18,7 @@
 
 #include "ui/controls.h"
 #include "ui/display_scale.h"
+#include "ui/fltk/guard.h"
 
 namespace zavo::ui::fltk {
 
@@ -77,7 +78,10 @@ class ModelKeys : public Base {
   std::function<bool(int key)> on_key;
 
   int handle(int event) override {
-    if (event == FL_KEYBOARD && Fl::focus() == this && on_key && on_key(Fl::event_key())) return 1;
+    if (event == FL_KEYBOARD && Fl::focus() == this && on_key &&
+        Guarded(true, [this] { return on_key(Fl::event_key()); })) {
+      return 1;
+    }
     return Base::handle(event);
   }
 };
@@ -111,6 +115,7 @@ class QualityScrollbar : public ModelKeys<Fl_Scrollbar> {
  private:
   static void Changed(Fl_Widget* widget, void* self);
   void ForwardChange();
+  int HandleEvent(int event);
   int HandleRelease();
 
   ScrollBar& model_;

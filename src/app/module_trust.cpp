@@ -1,0 +1,173 @@
+#include "app/module_trust.h"
+
+#include <dlfcn.h>
+#include <elf.h>
+#include <fcntl.h>
+#include <link.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <vector>
+
+namespace zavo {
+namespace {
+
+using ElfHeader = ElfW(Ehdr);
+using ProgramHeader = ElfW(Phdr);
+
+class Descriptor {
+ public:
+  explicit Descriptor(int fd) : fd_(fd) {}
+  ~Descriptor() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  Descriptor(const Descriptor&) = delete;
+  Descriptor& operator=(const Descriptor&) = delete;
+  int get() const { return fd_; }
+
+ private:
+  int fd_;
+};
+
+std::string FolderOf(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  return slash == 0 || slash == std::string::npos ? "/" : path.substr(0, slash);
+}
+
+bool TrustedOwner(uid_t owner) { return owner == 0 || owner == ::geteuid(); }
+
+// Who besides the owner may write, by the permission bits; empty for no one.
+std::string OtherWriters(mode_t mode) {
+  if ((mode & S_IWOTH) != 0) return "others";
+  if ((mode & S_IWGRP) != 0) return "its group";
+  return "";
+}
+
+const char* KindOfNonFile(mode_t mode) {
+  if (S_ISDIR(mode)) return "a folder";
+  if (S_ISFIFO(mode)) return "a FIFO (named pipe)";
+  if (S_ISSOCK(mode)) return "a socket";
+  if (S_ISCHR(mode) || S_ISBLK(mode)) return "a device";
+  return "not a regular file";
+}
+
+// Whoever may replace the module's file may replace it with anything.
+Result<void> CheckFolder(const std::string& folder) {
+  struct stat st {};
+  if (::stat(folder.c_str(), &st) != 0) {
+    return Error(ErrorKind::Io,
+                 "cannot examine the folder " + folder + ": " + std::strerror(errno));
+  }
+  if (!TrustedOwner(st.st_uid)) {
+    return Error(ErrorKind::Io,
+                 "the folder " + folder + " is owned by user " + std::to_string(st.st_uid));
+  }
+  const std::string writers = OtherWriters(st.st_mode);
+  if (!writers.empty()) {
+    return Error(ErrorKind::Io, "the folder " + folder + " is writable by " + writers);
+  }
+  return {};
+}
+
+Result<void> CheckFileStatus(const struct stat& st, const std::string& path) {
+  if (!S_ISREG(st.st_mode)) {
+    return Error(ErrorKind::Io, path + " is " + KindOfNonFile(st.st_mode) + ", not a file");
+  }
+  if (!TrustedOwner(st.st_uid)) {
+    return Error(ErrorKind::Io, path + " is owned by user " + std::to_string(st.st_uid));
+  }
+  const std::string writers = OtherWriters(st.st_mode);
+  if (!writers.empty()) return Error(ErrorKind::Io, path + " is writable by " + writers);
+  return {};
+}
+
+bool ReadAt(int fd, void* buffer, size_t size, uint64_t offset) {
+  size_t got = 0;
+  while (got < size) {
+    const ssize_t read =
+        ::pread(fd, static_cast<char*>(buffer) + got, size - got, static_cast<off_t>(offset + got));
+    if (read < 0 && errno == EINTR) continue;
+    if (read <= 0) return false;
+    got += static_cast<size_t>(read);
+  }
+  return true;
+}
+
+// The ELF header of this program's own code, as the loader mapped it: the
+// class, byte order and machine a module must share with it.
+const ElfHeader* OwnHeader() {
+  Dl_info info{};
+  if (::dladdr(reinterpret_cast<void*>(&CheckModuleFile), &info) == 0) return nullptr;
+  return static_cast<const ElfHeader*>(info.dli_fbase);
+}
+
+bool ForThisMachine(const ElfHeader& header) {
+  const ElfHeader* own = OwnHeader();
+  return own != nullptr && header.e_ident[EI_CLASS] == own->e_ident[EI_CLASS] &&
+         header.e_ident[EI_DATA] == own->e_ident[EI_DATA] && header.e_machine == own->e_machine;
+}
+
+// Every segment the loader maps lies inside the file: a mapping past its end
+// would fault (SIGBUS) on first use.
+Result<void> CheckSegments(int fd, const ElfHeader& header, uint64_t size,
+                           const std::string& path) {
+  const uint64_t table_end =
+      uint64_t{header.e_phoff} + uint64_t{header.e_phnum} * sizeof(ProgramHeader);
+  if (header.e_phoff > size || table_end > size) {
+    return Error(ErrorKind::Truncated, path + " is cut short");
+  }
+  std::vector<ProgramHeader> segments(header.e_phnum);
+  if (!ReadAt(fd, segments.data(), segments.size() * sizeof(ProgramHeader), header.e_phoff)) {
+    return Error(ErrorKind::Truncated, path + " is cut short");
+  }
+  for (const ProgramHeader& segment : segments) {
+    if (segment.p_type != PT_LOAD) continue;
+    if (segment.p_offset > size || segment.p_filesz > size - segment.p_offset) {
+      return Error(ErrorKind::Truncated, path + " is cut short");
+    }
+  }
+  return {};
+}
+
+Result<void> CheckElf(int fd, uint64_t size, const std::string& path) {
+  ElfHeader header{};
+  const bool whole = size >= sizeof header && ReadAt(fd, &header, sizeof header, 0);
+  if (!whole && size >= SELFMAG) ReadAt(fd, &header, SELFMAG, 0);
+  if (std::memcmp(header.e_ident, ELFMAG, SELFMAG) != 0) {
+    return Error(ErrorKind::Malformed, path + " is not a module: it has no ELF header");
+  }
+  if (!whole) return Error(ErrorKind::Truncated, path + " is cut short");
+  if (!ForThisMachine(header)) {
+    return Error(ErrorKind::Unsupported, path + " is not a module for this machine");
+  }
+  if (header.e_type != ET_DYN) {
+    return Error(ErrorKind::Unsupported, path + " is not a shared object");
+  }
+  if (header.e_phentsize != sizeof(ProgramHeader) || header.e_phnum == 0 ||
+      header.e_phnum == PN_XNUM) {
+    return Error(ErrorKind::Malformed, path + " has a damaged ELF header");
+  }
+  return CheckSegments(fd, header, size, path);
+}
+
+}  // namespace
+
+Result<void> CheckModuleFile(const std::string& path) {
+  // Without blocking: opening a FIFO for reading would wait for a writer.
+  const Descriptor file(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC));
+  if (file.get() < 0) {
+    if (errno == ELOOP) return Error(ErrorKind::Io, path + " is a symbolic link, not a file");
+    return Error(ErrorKind::Io, "cannot open " + path + ": " + std::strerror(errno));
+  }
+  struct stat st {};
+  if (::fstat(file.get(), &st) != 0) {
+    return Error(ErrorKind::Io, "cannot examine " + path + ": " + std::strerror(errno));
+  }
+  ZAVO_TRY(CheckFileStatus(st, path));
+  ZAVO_TRY(CheckFolder(FolderOf(path)));
+  return CheckElf(file.get(), static_cast<uint64_t>(st.st_size), path);
+}
+
+}  // namespace zavo

@@ -1,0 +1,20 @@
+// What makes a module file fit to load: the checks OpenSSH (StrictModes) and
+// GnuPG make of the files they trust, and an ELF header that the dynamic
+// loader can map without reading past the file's end.
+#pragma once
+
+#include <string>
+
+#include "platform/error.h"
+
+namespace zavo {
+
+// The module at `path` (absolute, in a resolved folder) passes when it is a
+// regular file owned by root or the effective user and writable by no one
+// else, in a folder owned by either and writable by no one else, and holds a
+// shared object for the machine this program runs on, whole. Otherwise the
+// error says what is wrong, naming the file or the folder. It never waits:
+// a FIFO is refused, not opened for reading.
+Result<void> CheckModuleFile(const std::string& path);
+
+}  // namespace zavo

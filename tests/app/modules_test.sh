@@ -1,0 +1,87 @@
+#!/usr/bin/env bash
+# The real program loads its modules only from its own folder and only when
+# it trusts them. Each case is a copy of the program with its core and
+# modules in a folder of its own, one thing about it made wrong; the program
+# must say what and end with its status (1: the TIFF import failed), never
+# hang on a FIFO or die of a signal on a broken file. Needs root (chown,
+# other users, mount namespaces).
+set -euo pipefail
+build=$(dirname "$(realpath "$1")")
+[[ $(id -u) == 0 ]] || { echo "skipped: needs root"; exit 77; }
+
+T=$(mktemp -d)
+trap 'rm -rf "$T"' EXIT
+chmod 755 "$T"  # other users reach the staged files and the cases through it
+failures=0
+fail() {
+  echo "FAIL: $*" >&2
+  failures=$((failures + 1))
+}
+as_nobody() { setpriv --reuid=65534 --regid=65534 --clear-groups "$@"; }
+
+convert -size 8x8 xc:red "$T/a.tif"
+convert -size 8x8 xc:blue "$T/a.jpg"
+mkdir -m 755 "$T/staged"
+cp "$build"/{zavo,libzavo_core.so,zavo_window.so,zavo_tiff.so,DEF_ZAVO.CNF} "$T/staged/"
+
+# A fresh copy of the program in $T/$1, as root installs it.
+install_copy() {
+  mkdir -m 755 "$T/$1"
+  cp "$T"/staged/* "$T/$1/"
+}
+
+# Each case: its name; what is done to the copy in $dir (as root unless it
+# says otherwise); the mode and format; the environment and what runs the
+# program; the status; a text the output must hold ("" for no output).
+sticky='chmod 1777 $dir && rm $dir/zavo_tiff.so && as_nobody cp $T/staged/zavo_tiff.so $dir/'
+no_proc='unshare -m --propagation private sh -c "umount -l /proc && exec \"\$0\" \"\$@\""'
+elf_machine='dd if=/dev/zero of=$dir/zavo_tiff.so bs=1 seek=18 count=2 conv=notrunc status=none'
+cases=(
+  "intact|true|/R /TIF||0|"
+  "missing|rm \$dir/zavo_tiff.so|/R /TIF||1|cannot load the TIFF codec module (cannot open \$dir/zavo_tiff.so: No such file or directory)"
+  "planted by nobody|$sticky|/R /TIF||1|cannot load the TIFF codec module (\$dir/zavo_tiff.so is owned by user 65534)"
+  "owned by nobody|chown 65534 \$dir/zavo_tiff.so|/R /TIF||1|(\$dir/zavo_tiff.so is owned by user 65534)"
+  "writable module|chmod 666 \$dir/zavo_tiff.so|/R /TIF||1|(\$dir/zavo_tiff.so is writable by others)"
+  "folder writable by others|chmod 777 \$dir|/R /TIF||1|(the folder \$dir is writable by others)"
+  "folder writable by its group|chmod 775 \$dir|/R /TIF||1|(the folder \$dir is writable by its group)"
+  "folder of nobody|chown 65534 \$dir|/R /TIF||1|(the folder \$dir is owned by user 65534)"
+  "FIFO|rm \$dir/zavo_tiff.so && mkfifo -m 644 \$dir/zavo_tiff.so|/R /TIF||1|(\$dir/zavo_tiff.so is a FIFO (named pipe), not a file)"
+  "symbolic link|mv \$dir/zavo_tiff.so \$dir/real.so && ln -s real.so \$dir/zavo_tiff.so|/R /TIF||1|(\$dir/zavo_tiff.so is a symbolic link, not a file)"
+  "cut short|head -c 3000 \$T/staged/zavo_tiff.so >\$dir/zavo_tiff.so|/R /TIF||1|(\$dir/zavo_tiff.so is cut short)"
+  "header only|head -c 40 \$T/staged/zavo_tiff.so >\$dir/zavo_tiff.so|/R /TIF||1|(\$dir/zavo_tiff.so is cut short)"
+  "not ELF|echo 'not a module' >\$dir/zavo_tiff.so|/R /TIF||1|(\$dir/zavo_tiff.so is not a module: it has no ELF header)"
+  "other machine|$elf_machine|/R /TIF||1|(\$dir/zavo_tiff.so is not a module for this machine)"
+  "window module refused, read|chown 65534 \$dir/zavo_window.so|/R /JPG|DISPLAY=:424242|0|zavo: warning: cannot load the window module (\$dir/zavo_window.so is owned by user 65534); going on without a display"
+  "window module refused, write|chown 65534 \$dir/zavo_window.so|/W /JPG|DISPLAY=:424242|1|write mode cannot show its window: cannot load the window module (\$dir/zavo_window.so is owned by user 65534); nothing was saved"
+  "no /proc|true|/R /TIF|$no_proc|127|libzavo_core.so: cannot open shared object file"
+  "no /proc, core by an absolute path|true|/R /TIF|LD_LIBRARY_PATH=\$dir $no_proc|0|"
+  "no /proc, core by a relative path|true|/R /TIF|LD_LIBRARY_PATH=. $no_proc|1|the program's folder is unknown: /proc/self/exe cannot be read (No such file or directory) and the dynamic loader found the program's code by the relative path ./libzavo_core.so; nothing was done"
+)
+
+# A sanitized build reads /proc/self/maps before anything else: it cannot
+# start without /proc at all.
+sanitized=$(ldd "$T/staged/zavo" | grep -c libasan || true)
+number=0
+for row in "${cases[@]}"; do
+  IFS='|' read -r name change mode prefix want_status want_said <<<"$row"
+  [[ "$sanitized" == 0 || "$name" != "no /proc"* ]] || continue
+  number=$((number + 1))
+  dir="$T/case$number"
+  install_copy "case$number"
+  eval "$change"
+  format=${mode##*/}
+  source="$T/a.${format,,}"
+  status=0
+  # From the case's own folder, which a relative library path then names.
+  said=$(cd "$dir" && eval "env -u DISPLAY $prefix timeout 10 \"\$dir/zavo\" /GP $mode \
+    \"/ON=\$source\" \"/FN=\$dir/t.bmp\"" 2>&1) || status=$?
+  want_said=$(eval "echo \"$want_said\"")
+  [[ "$status" == "$want_status" ]] || fail "$name: status $status, not $want_status: $said"
+  if [[ -z "$want_said" ]]; then
+    [[ -z "$said" ]] || fail "$name: said $said"
+  else
+    [[ "$said" == *"$want_said"* ]] || fail "$name: said $said"
+  fi
+done
+((failures == 0)) || exit 1
+echo "modules: ok"

@@ -1,0 +1,23 @@
+#!/usr/bin/env bash
+# Memory running out during Save is the run-time error it always was, even
+# where it happens inside the TIFF module: the window closes, the report says
+# so (status 2), the process is not aborted, and the scratch file is gone.
+# The preloaded library fails every allocation of 48 KiB and more; of all
+# the program makes up to Save, only the TIFF writer's buffer of one strip
+# (64 KiB) is that large.
+source "$(dirname "$0")/gui_helpers.sh" "$1"
+[[ -f "${ZAVO_FAILING_NEW:-}" ]] || fail "ZAVO_FAILING_NEW names no library"
+
+convert -size 640x480 gradient:red-blue BMP3:"$T/in.bmp"
+timeout 60 env LD_PRELOAD="$ZAVO_FAILING_NEW" ZAVO_FAIL_NEW_FROM=49152 \
+  "$T/zavo" /GP /W /TIF "/ON=$T/out.tif" "/FN=$T/in.bmp" 2>"$T/stderr" &
+zavo_pid=$!
+keys "$(main_window)" Tab Tab Right Tab Tab Return  # PackBits, Save
+keys "$(window '^ZAVO32$')" Return                 # the report's box
+wait_zavo
+[[ "$zavo_exit" == 2 ]] || fail "zavo exited with $zavo_exit: $(cat "$T/stderr")"
+grep -qxF "zavo: ZAVO32: Run-time error '7': / Out of memory" "$T/stderr" ||
+  fail "no run-time error report: $(cat "$T/stderr")"
+leftovers=$(find "$T" -name '.out.tif.zavo-*' -o -name out.tif)
+[[ -z "$leftovers" ]] || fail "left behind: $leftovers"
+echo "out of memory: ok"

@@ -10,13 +10,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   zavo::CommandLineTokens tokens;
   zavo::SplitCommandLine(line, tokens);
   std::vector<std::string> arguments(1);
-  for (char c : text) {
-    if (c == '\0') {
-      arguments.emplace_back();
-    } else {
-      arguments.back() += c;
-    }
-  }
+  for (char c : text) c == '\0' ? (void)arguments.emplace_back() : (void)(arguments.back() += c);
   tokens = zavo::TokenizeArguments(arguments);
   for (int i = 0; i < tokens.TokenCount; ++i) (void)tokens.Token(i);
   return 0;

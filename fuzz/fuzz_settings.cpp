@@ -1,8 +1,8 @@
 // The bytes as a settings file for the loader and as a template for the saver.
 #include <unistd.h>
 
-#include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <string>
 
 #include "settings/settings.h"
@@ -15,10 +15,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     return pattern + "/";
   }();
   for (const char* name : {"ZAVO.CNF", "DEF_ZAVO.CNF"}) {
-    FILE* file = std::fopen((folder + name).c_str(), "wb");
-    if (file == nullptr) std::abort();
-    std::fwrite(data, 1, size, file);
-    std::fclose(file);
+    std::ofstream file(folder + name, std::ios::binary);
+    if (!file.write(reinterpret_cast<const char*>(data), std::streamsize(size))) std::abort();
   }
   const zavo::SettingsFiles files = zavo::SettingsFiles::InFolder(folder);
   zavo::testing::FakeTarget target;

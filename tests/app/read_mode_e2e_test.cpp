@@ -34,10 +34,8 @@ int RunZavo(const std::string& arguments, std::string* output,
   return RunCommand(prefix + " timeout 60 '" ZAVO_BINARY "' " + arguments + " 2>&1", output);
 }
 
-// Only a run that imported something ends with status 0 in read mode, and a
-// failed one leaves the old transfer file alone; past `ulimit -f` the write
-// fails like any other instead of the signal killing the process. Names may
-// end in a blank; without /GP the host's warning goes to stderr.
+// Past `ulimit -f` the write fails like any other instead of the signal
+// killing the process; without /GP the host's warning goes to stderr.
 TEST(ReadMode, EndsWithItsOutcomeAndKeepsTheOldTransferFileOnFailure) {
   testing::TempDir dir;
   const std::string tif = dir.File("photo one "), jpg = dir.File("a.jpg");
@@ -74,9 +72,8 @@ TEST(ReadMode, EndsWithItsOutcomeAndKeepsTheOldTransferFileOnFailure) {
   }
 }
 
-// The program's own bound of 2 s is the behaviour; timeout's 60 s only
-// tells a hang (status 124) from an answer. The display takes connections
-// and never answers, on the abstract name where X clients look first.
+// The display takes connections and never answers, on the abstract name
+// where X clients look first; timeout's 60 s only tells a hang from an answer.
 TEST(ReadMode, GoesOnWithoutADisplayThatNeverAnswers) {
   testing::TempDir dir;
   ASSERT_EQ(RunCommand("convert -size 8x8 xc:red " + Quote(dir.File("a.jpg"))), 0);
@@ -102,8 +99,7 @@ TEST(ReadMode, GoesOnWithoutADisplayThatNeverAnswers) {
   EXPECT_TRUE(fs::exists(dir.File("t.bmp")));
 }
 
-// A FIFO without a writer would hold an ordinary open for ever; the generous
-// timeout only tells a hang from an answer.
+// A FIFO without a writer would hold an ordinary open for ever.
 TEST(InputFilesE2e, RefusesAFolderFifoOrDeviceAtOnce) {
   testing::TempDir dir;
   ASSERT_EQ(::mkfifo(dir.File("fifo").c_str(), 0600), 0);
@@ -124,8 +120,6 @@ TEST(InputFilesE2e, RefusesAFolderFifoOrDeviceAtOnce) {
   }
 }
 
-// Every file of 100 KB or less ends, decoded or refused, within 2 s of CPU
-// time and 1 GiB; the last of them is the most a file that size may cost.
 // The limits are ten times the CPU time and twice the memory, so that a slow
 // machine passes and a runaway is killed (SIGXCPU) or runs out of memory.
 TEST(InputFilesE2e, EverySmallDecompressionBombEndsWithinTwoSecondsAndOneGiB) {

@@ -36,9 +36,7 @@ const std::string kJpegRead =
     "JpegFileLoad(A, Plumio File Option ADD_IN, JPGファイル読み込み, 0) -> ";
 const Texts kJpegImport = {kJpegRead + "1", kBmpSave, "MemFree(1)"};
 
-// A failed load saves nothing and frees 0; a failed save fails the import;
-// read mode without a format fails with no box (the real program's test
-// holds its stderr line); write mode without a display reports and ends.
+// Read mode without a format fails with no box: the real program's test holds its stderr line.
 TEST_F(StartupTest, TellsTheModesApartAndEndsWithTheirOutcome) {
   enum Fault { kNone, kLoadFails, kSaveFails, kNoDisplay };
   const struct {
@@ -99,10 +97,8 @@ TEST_F(StartupTest, MatchesByPrefixLetsLaterTokensWinAndCentresTheWindow) {
   EXPECT_FLOAT_EQ(form.top, 768 * 15 / 2.0f - 720 / 2.0f);
 }
 
-// The settings are loaded before the panel is chosen: a stored 5 selects
-// PackBits. Only a write-mode window that came to wait for the user stores
-// them when it closes; a close that slips in while a read-mode import lets
-// events through (its progress display does) must not rewrite them.
+// A close that slips in while a read-mode import lets events through (its
+// progress display does) must not rewrite the settings.
 TEST_F(StartupTest, LoadsTheSettingsFirstAndOnlyWriteModeStoresThem) {
   const std::string settings = "JPGQ , 75\r\nJPGB , 2\r\nTIFM , 5\r\n[EOF]\r\n";
   testing::WriteText(folder.File("ZAVO.CNF"), settings);

@@ -155,8 +155,7 @@ TEST_F(ColourAndOrientation, ConvertsEmbeddedProfilesAsLittleCmsDoes) {
   }
 }
 
-// Broken or unusable metadata never fails an import: one warning at most, and
-// the picture exactly as it imports without that metadata.
+// One warning at most, and the picture exactly as without that metadata.
 TEST_F(ColourAndOrientation, ImportsAsStoredWithOneWarningWhenMetadataIsUnusable) {
   auto cut_exif = ExifBlock(6, false);
   cut_exif.resize(cut_exif.size() - 8);  // the directory ends inside its only entry
@@ -194,10 +193,8 @@ TEST_F(ColourAndOrientation, ImportsAsStoredWithOneWarningWhenMetadataIsUnusable
   }
 }
 
-// Every route through the lookup gives back every level of a conversion that
-// changes nothing; a constant colour comes out as LittleCMS's own 16-to-8-bit
-// rounding makes it, except that the grid's 256ths of a level may turn
-// k + 0.498 (16-bit 257k + 128) into a half, which rounds up.
+// As LittleCMS rounds 16 to 8 bits, except that the grid's 256ths of a level
+// may turn k + 0.498 (16-bit 257k + 128) into a half, which rounds up.
 TEST(ColourLookup, RoundsToTheNearestLevelAsLittleCmsDoes) {
   std::vector<uint8_t> bgr, ink_in, inverted_in;  // each to the same blue, green, red
   for (int level = 0; level < 256; ++level) {

@@ -15,9 +15,8 @@
 namespace zavo {
 namespace {
 
-// Odd widths, so row padding and channel order both matter; TIFF exactly,
-// with or without PackBits, JPEG closely; the resolution both ways. Host BMP
-// -> export -> import -> transfer BMP, as the host would see it.
+// Host BMP -> export -> import -> transfer BMP; odd widths, so row padding
+// and channel order both matter.
 TEST(HostRoundTrip, GivesBackThePictureAndItsResolution) {
   testing::TempDir dir;
   testing::RecordingMessageBoxes boxes;
@@ -52,9 +51,7 @@ TEST(HostRoundTrip, GivesBackThePictureAndItsResolution) {
   EXPECT_EQ(imgkit.image_count(), 0u);  // every handle freed
 }
 
-// A target that is the file being read by another path would replace the
-// only copy of the picture: refused before anything is loaded, with one box
-// naming it, and the files left as they were.
+// Writing the file being read, by another path, would replace the only copy.
 TEST(HostExchange, RefusesATargetThatIsTheFileBeingRead) {
   testing::TempDir dir;
   const std::string picture = dir.File("picture.bmp");
@@ -82,9 +79,8 @@ TEST(HostExchange, RefusesATargetThatIsTheFileBeingRead) {
   EXPECT_EQ(testing::EntriesIn(dir.path()), 3u);  // no scratch file
 }
 
-// A picture in the transfer file's own layout stays in its file. Read in
-// bands of one row and of five, every writer, turning it to each of the eight
-// orientations, writes exactly what it writes from the picture in memory.
+// A picture in the transfer file's own layout stays in its file; read in
+// bands of one row and of five, it is written as from memory.
 TEST(BmpReader, LeavesRowsInTheFileAndWritesThemAsFromMemory) {
   testing::TempDir dir;
   const std::string transfer = dir.File("in.bmp"), ours = dir.File("a"), theirs = dir.File("b");

@@ -32,10 +32,9 @@ class TruncatingProgress : public Progress {
   bool done_ = false;
 };
 
-// Mapped or read in pieces, a file that shrinks under the reader is an error
-// naming the cause, never a SIGBUS and never a half-gray picture; an export
-// reads the transfer file's rows a band at a time and leaves the old target
-// as it was, with no scratch file beside it.
+// A file that shrinks under the reader is an error naming the cause, never a
+// SIGBUS nor a half-gray picture; an export that fails, on a full disk or
+// with its transfer file cut short, leaves the old target and no scratch.
 TEST(InputFiles, AFileCutShortWhileItIsReadFailsWithAMessage) {
   testing::TempDir dir;
   // Noise does not compress: the files are several times libjpeg's read piece.
@@ -58,19 +57,25 @@ TEST(InputFiles, AFileCutShortWhileItIsReadFailsWithAMessage) {
     testing::WriteText(target, "old");
     ASSERT_TRUE(SaveBmpFile(bmp, picture, nullptr));
     const Image image = LoadBmpFile(bmp, nullptr, nullptr).value();
-    TruncatingProgress progress(bmp);
     const std::string_view kind = format;
-    const Result<void> saved = kind == "jpeg"   ? SaveJpegFile(target, image, 90, false, &progress)
-                               : kind == "tiff" ? SaveTiffFile(target, image, true, &progress)
-                                                : SaveBmpFile(target, image, &progress);
-    testing::ExpectFailure(saved, ErrorKind::Truncated, kCutShort + bmp, "");
+    const auto save = [&](Progress* progress) {
+      return kind == "jpeg"   ? SaveJpegFile(target, image, 90, false, progress)
+             : kind == "tiff" ? SaveTiffFile(target, image, true, progress)
+                              : SaveBmpFile(target, image, progress);
+    };
+    EXPECT_TRUE(testing::RunInChild([&] {
+      testing::LimitFileSize(64 * 1024);  // noise compresses badly
+      const Result<void> full = save(nullptr);
+      testing::ExpectFailure(full, ErrorKind::Io, "", target);
+      testing::ExpectFailure(full, ErrorKind::Io, "", "File too large");
+    }));
+    TruncatingProgress progress(bmp);
+    testing::ExpectFailure(save(&progress), ErrorKind::Truncated, kCutShort + bmp, "");
     EXPECT_EQ(testing::ReadBytes(target), std::vector<uint8_t>({'o', 'l', 'd'}));
     EXPECT_EQ(testing::EntriesIn(dir.path()), 4u);  // the three inputs and the target
   }
 }
 
-// A file of no bytes, which cannot even be mapped, is refused with a message
-// naming the format and the file, whichever codec opens it.
 TEST(InputFiles, AnEmptyFileIsRefusedWithAMessage) {
   testing::TempDir dir;
   const std::string path = dir.File("empty");
@@ -91,9 +96,8 @@ uint64_t StatusKilobytes(const std::string& field) {
   return 0;
 }
 
-// A picture followed by 3 GiB (a sparse file): memory and address space
-// follow the picture, whether it is decoded (JPEG, a top-down BMP) or left
-// in its file (a bottom-up BMP).
+// A picture followed by 3 GiB (a sparse file), decoded (JPEG, TIFF, a
+// top-down BMP) or left in its file (a bottom-up BMP).
 TEST(InputFiles, MemoryFollowsThePictureNotTheFile) {
 #ifdef ZAVO_SANITIZED
   GTEST_SKIP() << "the sanitizers' own memory hides the codecs'";

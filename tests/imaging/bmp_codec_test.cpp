@@ -19,14 +19,10 @@ void Put(std::vector<uint8_t>& out, uint32_t value) {
 // The info header fields a test varies; the rest are zero.
 struct Info {
   uint32_t header_size = 40;
-  int32_t width = 1;
-  int32_t height = 1;
-  uint16_t planes = 1;
-  uint16_t bits = 24;
-  uint32_t compression = 0;
-  uint32_t colours_used = 0;
-  int32_t x_ppm = 0;
-  int32_t y_ppm = 0;
+  int32_t width = 1, height = 1;
+  uint16_t planes = 1, bits = 24;
+  uint32_t compression = 0, colours_used = 0;
+  int32_t x_ppm = 0, y_ppm = 0;
   std::array<uint32_t, 4> masks{};  // red, green, blue, alpha: inside headers of 52 bytes and up
 };
 
@@ -82,10 +78,9 @@ std::optional<fs::path> Reference(const fs::path& dir, const fs::path& file) {
   return fs::exists(png) ? std::optional(png) : std::nullopt;
 }
 
-// Good files match their renderings exactly, except where ImageMagick
-// truncates alpha over white (pil_rgb32bf-rgba) and we round. Questionable
-// renderings truncate channels wider than 8 bits, so they get 1 level; one
-// without a rendering may be refused (rgb24prof2 relies on its profile).
+// ImageMagick truncates alpha over white (pil_rgb32bf-rgba) where we round,
+// and questionable renderings truncate channels wider than 8 bits: 1 level.
+// One without a rendering may be refused (rgb24prof2 relies on its profile).
 TEST(BmpSuite, TreatsEveryFileAsItsJudgementSays) {
   ZAVO_REQUIRE_TESTDATA(dir);
   // Pieces smaller than the files, so every pass moves its window on.
@@ -271,24 +266,20 @@ TEST(BmpReader, RefusesWhatItCannotOrMustNotDecode) {
       {"not a BMP file", std::vector<uint8_t>(64, 'x'), ErrorKind::Malformed},
       {"offset 20 lies outside", inside, ErrorKind::Malformed},
   };
+  // clang-format off
   const std::pair<const char*, Info> broken[] = {
-      {"plane count is 0", {.planes = 0}},
-      {"width 0", {.width = 0}},
-      {"width -1", {.width = -1}},
-      {"height 0", {.height = 0}},
-      {"height -2147483648", {.height = INT32_MIN}},
-      {"3 bits per pixel", {.bits = 3}},
-      {"header size 66", {.header_size = 66}},
+      {"plane count is 0", {.planes = 0}}, {"width 0", {.width = 0}}, {"width -1", {.width = -1}},
+      {"height 0", {.height = 0}}, {"height -2147483648", {.height = INT32_MIN}},
+      {"3 bits per pixel", {.bits = 3}}, {"header size 66", {.header_size = 66}},
       {"compression does not fit 4 bits per pixel", {.bits = 4, .compression = 1}},
       {"compression does not fit 8 bits per pixel", {.bits = 8, .compression = 2}},
       {"compression does not fit 24 bits per pixel", {.bits = 24, .compression = 3}},
       {"top-down", {.height = -1, .bits = 8, .compression = 1}},
       {"top-down", {.height = -1, .bits = 4, .compression = 2}},
       {"palette of 3 colours", {.bits = 1, .colours_used = 3}},
-      {"unknown compression", {.compression = 99}},
-      {"0x00000101 is not one run",
-       {.header_size = 56, .bits = 32, .compression = 3, .masks = {0x101, 0, 0, 0}}},
-  };
+      {"unknown compression", {.compression = 99}}, {"0x00000101 is not one run",
+       {.header_size = 56, .bits = 32, .compression = 3, .masks = {0x101, 0, 0, 0}}}};
+  // clang-format on
   for (const auto& [what, info] : broken) {
     const auto file = MakeBmp(info, std::vector<uint8_t>(12), std::vector<uint8_t>(4));
     cases.push_back({what, file, ErrorKind::Malformed});

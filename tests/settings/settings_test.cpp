@@ -1,9 +1,7 @@
 #include "settings/settings.h"
 
 #include <gtest/gtest.h>
-#include <signal.h>
 #include <sys/mman.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -109,8 +107,7 @@ TEST(SettingsLoader, AppliesWhatTheLinesSay) {
   }
 }
 
-// Without a settings folder the template applies silently; a FIFO template
-// is neither waited on nor copied.
+// A FIFO template is neither waited on nor copied.
 TEST(SettingsLoader, StartsFromTheTemplateWhereverItCan) {
   testing::TempDir dir;
   const std::string here = dir.path().string() + "/", t = dir.File("DEF_ZAVO.CNF");
@@ -131,10 +128,9 @@ TEST(SettingsLoader, StartsFromTheTemplateWhereverItCan) {
   EXPECT_FALSE(fs::exists(dir.File("ZAVO.CNF")));
 }
 
-// A missing settings file starts as a copy of the file its values come from:
-// where the program's folder is read-only, the ZAVO.CNF there (if any) rather
-// than the template. Without a byte-order mark, so it is not warned about at
-// every start.
+// Where the program's folder is read-only, the ZAVO.CNF there (if any) is
+// copied rather than the template; without a byte-order mark, so it is not
+// warned about at every start.
 TEST(SettingsLoader, StartsAMissingFileAsACopyOfWhereItsValuesComeFrom) {
   const std::string t = Line("JPGQ , 10"), mine = CrLf({"' mine", "JPGQ , 20", "[EOF]"});
   const std::string bom_warning = "ZAVO.CNF starts with a UTF-8 byte-order mark";
@@ -179,8 +175,8 @@ TEST(SettingsLoader, StartsAMissingFileAsACopyOfWhereItsValuesComeFrom) {
 }
 
 // The folder is open to the user: only this rule keeps the loader from
-// replacing a settings file it cannot read. A ZAVO.CNF beside the program
-// only stands in for a missing one.
+// replacing a file it cannot read. The one beside the program stands in only
+// for a missing one.
 TEST(SettingsLoader, StartsFromTheTemplateAndLeavesAnUnreadableFileAlone) {
   for (const std::string kind : {"unreadable", "FIFO", "folder", "dangling link"}) {
     SCOPED_TRACE(kind);
@@ -204,23 +200,13 @@ TEST(SettingsLoader, StartsFromTheTemplateAndLeavesAnUnreadableFileAlone) {
   }
 }
 
-// Above all no scratch file.
-std::vector<std::string> StrayFiles(const testing::TempDir& dir) {
-  std::vector<std::string> stray;
-  for (const auto& entry : fs::directory_iterator(dir.path())) {
-    const std::string name = entry.path().filename().string();
-    if (name != "DEF_ZAVO.CNF" && name != "ZAVO.CNF" && name != "ZAVO.LCK") stray.push_back(name);
-  }
-  return stray;
-}
-
 // Saves from `template_text` (no template file when empty); the new ZAVO.CNF.
 std::string SaveFrom(const std::string& template_text, const FakeTarget& target) {
   testing::TempDir dir;
   if (!template_text.empty()) testing::WriteText(dir.File("DEF_ZAVO.CNF"), template_text);
   const auto saved = SaveSettings(Files(dir), target);
   EXPECT_TRUE(saved.ok()) << saved.error().message();
-  EXPECT_EQ(StrayFiles(dir), std::vector<std::string>{});
+  EXPECT_EQ(testing::EntriesIn(dir.path()), template_text.empty() ? 2u : 3u);  // and the lock
   return testing::ReadText(dir.File("ZAVO.CNF"));
 }
 
@@ -267,11 +253,8 @@ TEST(SettingsSaver, ReplacesTheOldFileKeepsItWhenTheWriteFailsAndReportsWhy) {
                      CrLf({"' a long comment line", "JPGQ , 1", "JPGB , 0", "TIFM , 0", "[EOF]"}));
   testing::WriteText(dir.File("ZAVO.CNF"), "old");
   fs::create_hard_link(dir.File("ZAVO.CNF"), dir.File("old-link"));
-  // The file size limit stands in for a full disk.
   EXPECT_TRUE(testing::RunInChild([&] {
-    ::signal(SIGXFSZ, SIG_IGN);
-    const rlimit limit{16, 16};
-    ::setrlimit(RLIMIT_FSIZE, &limit);
+    testing::LimitFileSize(16);
     const auto saved = SaveSettings(Files(dir), FakeTarget());
     ASSERT_FALSE(saved.ok());
     EXPECT_EQ(saved.error().kind(), ErrorKind::Io);
@@ -290,14 +273,9 @@ TEST(SettingsSaver, SavesPastLinksAndFifosPlantedUnderItsNames) {
     for (const std::string kind : {"link", "dangling link", "fifo"}) {
       SCOPED_TRACE(std::string(name) + " " + kind);
       testing::TempDir dir;
-      testing::WriteText(dir.File("DEF_ZAVO.CNF"),
-                         CrLf({"JPGQ , 1", "JPGB , 0", "TIFM , 0", "[EOF]"}));
+      testing::WriteText(dir.File("DEF_ZAVO.CNF"), Line("JPGQ , 1"));
       const std::string planted = dir.File(name), victim = dir.File("victim");
-      if (kind == "fifo") {
-        ASSERT_EQ(::mkfifo(planted.c_str(), 0666), 0);
-      } else {
-        fs::create_symlink(victim, planted);
-      }
+      kind == "fifo" ? (void)::mkfifo(planted.c_str(), 0666) : fs::create_symlink(victim, planted);
       if (kind == "link") testing::WriteText(victim, "precious");
       EXPECT_TRUE(
           testing::RunInChild([&] { EXPECT_TRUE(SaveSettings(Files(dir), FakeTarget(33)).ok()); }));
@@ -312,9 +290,8 @@ TEST(SettingsSaver, SavesPastLinksAndFifosPlantedUnderItsNames) {
   }
 }
 
-// Each save takes a ticket while it builds the text, under the lock if there
-// is one, and then waits a little (0 to 2 ms), which widens any gap between
-// taking the ticket and renaming.
+// Each save takes a ticket while it builds the text, under the lock, then
+// waits 0 to 2 ms, which widens any gap between the ticket and the rename.
 class TicketTarget : public FakeTarget {
  public:
   explicit TicketTarget(std::atomic<int16_t>* next) : next_(next) {}
@@ -333,9 +310,8 @@ std::string TicketFile(int ticket) {
   return CrLf({"TIFM , " + SignPositionText(ticket) + " ", "JPGQ ,  50 ", "JPGB ,  0 ", "[EOF]"});
 }
 
-// Many windows closing over and over at once: the file is always one whole,
-// and once a save has ended no earlier ticket may replace it, as one that
-// took its ticket first but renamed last would without the turns.
+// Many windows closing at once: the file is always whole, and once a save
+// has ended no earlier ticket may replace it.
 TEST(SettingsSaver, LetsConcurrentSavesTakeTurns) {
   testing::TempDir dir;
   testing::WriteText(dir.File("DEF_ZAVO.CNF"), TicketFile(0));
@@ -367,7 +343,7 @@ TEST(SettingsSaver, LetsConcurrentSavesTakeTurns) {
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
   }
   EXPECT_EQ(testing::ReadText(dir.File("ZAVO.CNF")), TicketFile(next->load() - 1));
-  EXPECT_EQ(StrayFiles(dir), std::vector<std::string>{});
+  EXPECT_EQ(testing::EntriesIn(dir.path()), 3u);  // the template, the file and the lock
   ::munmap(shared, 2 * sizeof(std::atomic<int16_t>));
 }
 

@@ -1,8 +1,5 @@
-// Preloaded into the real program (LD_PRELOAD) by the tests: every operator
-// new of at least ZAVO_FAIL_NEW_FROM bytes throws std::bad_alloc, as when
-// memory runs out; smaller ones come from malloc. It replaces the operator
-// new of the one shared C++ runtime, so the program, its core and its
-// modules all see it.
+// Preloaded (LD_PRELOAD): every operator new of ZAVO_FAIL_NEW_FROM bytes or
+// more throws std::bad_alloc, in the program, its core and its modules alike.
 #include <cstdint>
 #include <cstdlib>
 #include <new>

@@ -33,17 +33,6 @@ std::vector<uint8_t> FlatJpeg(unsigned coding) {
                       });
 }
 
-// Comment markers right after SOI until the file is `size` bytes.
-void PadTo(std::vector<uint8_t>& jpeg, size_t size) {
-  while (jpeg.size() + 4 < size) {
-    const size_t length = std::min<size_t>(size - jpeg.size() - 2, 65535);
-    std::vector<uint8_t> comment = {0xFF, 0xFE, static_cast<uint8_t>(length >> 8),
-                                    static_cast<uint8_t>(length)};
-    comment.resize(length + 2, ' ');
-    jpeg.insert(jpeg.begin() + 2, comment.begin(), comment.end());
-  }
-}
-
 }  // namespace
 
 std::vector<uint8_t> CompressJpeg(const std::vector<uint8_t>& pixels, int width, int height,
@@ -87,6 +76,16 @@ void ClaimSize(std::vector<uint8_t>& jpeg, uint16_t width, uint16_t height) {
     jpeg[at + 7] = static_cast<uint8_t>(width >> 8);
     jpeg[at + 8] = static_cast<uint8_t>(width);
     return;
+  }
+}
+
+void PadTo(std::vector<uint8_t>& jpeg, size_t size) {
+  while (jpeg.size() + 4 < size) {
+    const size_t length = std::min<size_t>(size - jpeg.size() - 2, 65535);
+    std::vector<uint8_t> comment = {0xFF, 0xFE, static_cast<uint8_t>(length >> 8),
+                                    static_cast<uint8_t>(length)};
+    comment.resize(length + 2, ' ');
+    jpeg.insert(jpeg.begin() + 2, comment.begin(), comment.end());
   }
 }
 

@@ -1,8 +1,5 @@
-// JPEG files the program never writes, made at test time with libjpeg itself:
-// CMYK, progressive, restart markers, and decompression bombs made by byte
-// surgery on a tiny flat picture (each a small file whose header claims a
-// picture far beyond what its bytes can hold, or which makes the decoder
-// pass over the picture again and again).
+// JPEG files the program never writes, made with libjpeg itself, and
+// decompression bombs made by byte surgery on a tiny flat picture.
 #pragma once
 
 #include <cstdint>
@@ -23,6 +20,9 @@ std::vector<uint8_t> CompressJpeg(const std::vector<uint8_t>& pixels, int width,
 // Rewrites the frame header's height and width.
 void ClaimSize(std::vector<uint8_t>& jpeg, uint16_t width, uint16_t height);
 
+// Comment markers right after SOI until the file is `size` bytes.
+void PadTo(std::vector<uint8_t>& jpeg, size_t size);
+
 // Repeats the last scan, from its SOS marker to the EOI marker.
 void RepeatLastScan(std::vector<uint8_t>& jpeg, int times);
 
@@ -35,9 +35,8 @@ struct HostileJpeg {
 // Every one of them is 100 KB or less.
 std::vector<HostileJpeg> DecompressionBombs();
 
-// A flat gray picture, progressive Huffman-coded 4:4:4 with its header
-// claiming `claimed` x `claimed` pixels, grown with comment markers to
-// `size` bytes: the bytes buy it the decoder's trust.
+// A flat progressive 4:4:4 picture claiming `claimed` x `claimed` pixels,
+// padded to `size` bytes: the bytes buy it the decoder's trust.
 std::vector<uint8_t> PaddedProgressiveJpeg(uint16_t claimed, size_t size);
 
 }  // namespace zavo::testing

@@ -86,20 +86,10 @@ size_t EntriesIn(const std::filesystem::path& folder) {
   return static_cast<size_t>(std::distance(std::filesystem::directory_iterator(folder), {}));
 }
 
-FileSizeLimit::FileSizeLimit(uint64_t bytes) : old_handler_(::signal(SIGXFSZ, SIG_IGN)) {
-  rlimit limit{};
-  ::getrlimit(RLIMIT_FSIZE, &limit);
-  saved_ = limit.rlim_cur;
-  limit.rlim_cur = bytes;
+void LimitFileSize(uint64_t bytes) {
+  ::signal(SIGXFSZ, SIG_IGN);
+  const rlimit limit{bytes, bytes};
   ::setrlimit(RLIMIT_FSIZE, &limit);
-}
-
-FileSizeLimit::~FileSizeLimit() {
-  rlimit limit{};
-  ::getrlimit(RLIMIT_FSIZE, &limit);
-  limit.rlim_cur = saved_;
-  ::setrlimit(RLIMIT_FSIZE, &limit);
-  ::signal(SIGXFSZ, old_handler_);
 }
 
 int RunCommand(const std::string& command, std::string* out) {

@@ -66,19 +66,9 @@ std::map<std::string, std::vector<std::string>> Table(const std::string& name);
 // The entries of a folder: a failed write must leave no scratch file behind.
 size_t EntriesIn(const std::filesystem::path& folder);
 
-// Lets this process write files of at most `bytes`, as a full disk would:
-// a longer write fails with EFBIG.
-class FileSizeLimit {
- public:
-  explicit FileSizeLimit(uint64_t bytes);
-  ~FileSizeLimit();
-  FileSizeLimit(const FileSizeLimit&) = delete;
-  FileSizeLimit& operator=(const FileSizeLimit&) = delete;
-
- private:
-  uint64_t saved_;
-  void (*old_handler_)(int);
-};
+// Lets this process (a child: see RunInChild) write files of at most
+// `bytes`, as a full disk would: a longer write fails with EFBIG.
+void LimitFileSize(uint64_t bytes);
 
 // A failure of `kind` whose message starts with `prefix` and holds `words`.
 template <typename T>
@@ -93,16 +83,13 @@ void ExpectFailure(const Result<T>& result, ErrorKind kind, const std::string& p
 // Runs a command through the shell; returns its exit status, output in *out.
 int RunCommand(const std::string& command, std::string* out = nullptr);
 
-// Runs `body` in a child process and tells whether it ran to its end without
-// a failed expectation (the child prints its failures). With `ordinary_user`
-// the child first becomes nobody when the tests run as root, since file
-// permissions do not hold for root. The child is killed after 20 s, so a
-// body that blocks fails instead of hanging the suite.
+// Whether `body` ran to its end in a child process without a failed
+// expectation; with `ordinary_user` the child first becomes nobody when the
+// tests run as root. A child that blocks is killed after 20 s.
 bool RunInChild(const std::function<void()>& body, bool ordinary_user = false);
 
-// Lets an ordinary user (see RunInChild) into `folder`: to read its files, or
-// with `writable` also to create files in it. Read-only, not even its owner
-// may write there any more.
+// Lets an ordinary user (see RunInChild) read `folder`, or also write in it;
+// read-only, not even its owner may write there.
 void OpenToOrdinaryUser(const std::string& folder, bool writable);
 
 }  // namespace zavo::testing

@@ -1,10 +1,7 @@
 #!/usr/bin/env bash
-# The real program loads its modules only from its own folder and only when
-# it trusts them. Each case is a copy of the program with its core and
-# modules in a folder of its own, one thing about it made wrong; the program
-# must say what and end with its status (1: the TIFF import failed), never
-# hang on a FIFO or die of a signal on a broken file. Needs root (chown,
-# other users, mount namespaces).
+# Each case is a copy of the program, its core and modules in a folder of its
+# own, one thing about it made wrong: the program must say what and end with
+# its status, never hang on a FIFO or die of a signal. Needs root.
 set -euo pipefail
 build=$(dirname "$(realpath "$1")")
 [[ $(id -u) == 0 ]] || { echo "skipped: needs root"; exit 77; }

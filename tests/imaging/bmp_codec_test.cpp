@@ -112,8 +112,7 @@ TEST(BmpSuite, TreatsEveryFileAsItsJudgementSays) {
 
 const std::vector<uint8_t> kRlePalette = Palette({0x000000, 0xFF0000, 0x00FF00});
 
-// Every pixel layout, top row first. Run-length data may skip pixels, which
-// count as transparent: white, like alpha.
+// Pixels skipped by run-length data count as transparent: white, like alpha.
 TEST(BmpReader, DecodesEveryPixelLayout) {
   constexpr uint32_t W = 0xFFFFFF, R = 0xFF0000, G = 0x00FF00, B = 0x0000FF, K = 0, M = 0x808080;
   Info v5{.header_size = 124, .width = 3, .bits = 32, .compression = 3};
@@ -205,9 +204,7 @@ TEST(BmpReader, DecodesEveryPixelLayout) {
   }
 }
 
-// The file header's size field is unreliable (OS/2 writers put the headers'
-// size there, others 0); one beyond the file or inside the pixels is refused.
-// A negative resolution is none.
+// OS/2 writers put the headers' size in the file size field, others 0.
 TEST(BmpReader, JudgesTheFileSizeFieldAndReadsTheResolution) {
   const std::pair<int, std::string> cases[] = {
       {0, ""},    // the file's size: 2 bytes more than the pixels
@@ -232,7 +229,6 @@ TEST(BmpReader, JudgesTheFileSizeFieldAndReadsTheResolution) {
   }
 }
 
-// Each refusal names the format, the defect and the file.
 TEST(BmpReader, RefusesWhatItCannotOrMustNotDecode) {
   auto array = MakeBmp({}, {}, {0, 0, 0, 0});
   array[1] = 'A';  // an OS/2 bitmap array

@@ -128,9 +128,8 @@ TEST(SettingsLoader, StartsFromTheTemplateWhereverItCan) {
   EXPECT_FALSE(fs::exists(dir.File("ZAVO.CNF")));
 }
 
-// Where the program's folder is read-only, the ZAVO.CNF there (if any) is
-// copied rather than the template; without a byte-order mark, so it is not
-// warned about at every start.
+// A read-only program folder's ZAVO.CNF is copied rather than the template;
+// without a byte-order mark, so it is not warned about at every start.
 TEST(SettingsLoader, StartsAMissingFileAsACopyOfWhereItsValuesComeFrom) {
   const std::string t = Line("JPGQ , 10"), mine = CrLf({"' mine", "JPGQ , 20", "[EOF]"});
   const std::string bom_warning = "ZAVO.CNF starts with a UTF-8 byte-order mark";
@@ -175,8 +174,7 @@ TEST(SettingsLoader, StartsAMissingFileAsACopyOfWhereItsValuesComeFrom) {
 }
 
 // The folder is open to the user: only this rule keeps the loader from
-// replacing a file it cannot read. The one beside the program stands in only
-// for a missing one.
+// replacing a file it cannot read.
 TEST(SettingsLoader, StartsFromTheTemplateAndLeavesAnUnreadableFileAlone) {
   for (const std::string kind : {"unreadable", "FIFO", "folder", "dangling link"}) {
     SCOPED_TRACE(kind);

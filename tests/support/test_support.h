@@ -40,8 +40,7 @@ std::string ReadText(const std::string& path);
 // The shared third-party images, or nullopt when the folder is absent.
 std::optional<std::filesystem::path> TestDataDir();
 
-// A test that needs the third-party images fails without them: a machine
-// that lacks them would otherwise pass while testing little.
+// Fails without the images: a machine that lacks them would pass testing little.
 #define ZAVO_REQUIRE_TESTDATA(var)                                                      \
   const auto var##_opt = ::zavo::testing::TestDataDir();                                \
   if (!var##_opt)                                                                       \
@@ -49,8 +48,7 @@ std::optional<std::filesystem::path> TestDataDir();
               " (with expected.tsv), or in $ZAVO_TESTDATA_DIR";                         \
   const std::filesystem::path var = *var##_opt
 
-// A file of the third-party images and its judgement in expected.tsv:
-// decode, decode-or-unsupported, either or reject.
+// A file and its judgement in expected.tsv: decode, decode-or-unsupported, either or reject.
 struct CorpusFile {
   std::filesystem::path path;
   std::string expected;

@@ -1,113 +1,66 @@
-// The process entry: chooses the outside world (a display through the window
-// module, or none), creates the window model and runs start-up; write mode
-// then waits for the window.
+// The process entry, a launcher: it finds the program's folder, loads the
+// core from it as it loads a module, and runs the core's entry. It links the
+// trust check alone, so that nothing of the core is in the process before
+// the check has passed.
+#include <dlfcn.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
 #include <csignal>
 #include <cstdio>
-#include <exception>
-#include <memory>
+#include <cstdlib>
+#include <cstring>
 #include <string>
-#include <vector>
 
-#include "app/headless_window.h"
-#include "app/help.h"
-#include "app/module_loader.h"
-#include "app/startup.h"
-#include "imaging/imgkit_library.h"
-#include "platform/caught_error.h"
-#include "platform/diagnostics.h"
-#include "platform/runtime_error.h"
+#include "app/core_entry.h"
+#include "app/module_trust.h"
 
 namespace {
 
-int ReportUnhandled(zavo::MessageBoxes& boxes, const zavo::Error& error) {
-  zavo::ReportFailure(boxes, zavo::RuntimeErrorReport(error), zavo::kMbCritical, zavo::kAppTitle);
-  return zavo::kExitRuntimeError;
+// The kernel's own record of the program's file, every link resolved. Never
+// the current folder, argv[0] or a search path: whoever starts the program
+// chooses those, and with them what it would load.
+zavo::Result<std::string> ProgramFolder() {
+  char buffer[PATH_MAX];
+  const ssize_t length = ::readlink("/proc/self/exe", buffer, sizeof buffer);
+  if (length < 0) {
+    return zavo::Error(zavo::ErrorKind::Io,
+                       std::string("/proc/self/exe cannot be read: ") + std::strerror(errno));
+  }
+  const std::string file(buffer, static_cast<size_t>(length));
+  if (!file.starts_with('/') || file.size() == sizeof buffer) {
+    return zavo::Error(zavo::ErrorKind::Io, "/proc/self/exe names no whole path: " + file);
+  }
+  return file.substr(0, file.rfind('/') + 1);
 }
 
-// The display through the window module, when there is one to use. A module
-// that was refused is said as a warning, and `no_window_failure` then tells
-// write mode why it has no window.
-zavo::ui::WindowModule* OpenScreen(const std::string& folder, std::string* no_window_failure) {
-  const zavo::Result<zavo::ui::WindowModule*> loaded = zavo::LoadWindowModule(folder);
-  if (!loaded) {
-    zavo::CurrentDiagnostics().Warning(loaded.error().message() + "; going on without a display");
-    *no_window_failure =
-        "write mode cannot show its window: " + loaded.error().message() + "; nothing was saved";
-    return nullptr;
-  }
-  zavo::ui::WindowModule* screen = loaded.value();
-  if (screen == nullptr || screen->OpenDisplay()) return screen;
-  if (const zavo::Result<void> failed = screen->TakeFailure(); !failed) {
-    zavo::CurrentDiagnostics().Warning("the display could not be opened (" +
-                                       failed.error().message() + "); going on without a display");
-  }
-  return nullptr;
+// One line on stderr in the form of the core's failures; there is no display
+// module yet to show a box.
+int Refuse(const std::string& why) {
+  std::fprintf(stderr, "zavo: ZAVO32: %s; nothing was done\n", why.c_str());
+  return 1;  // kExitImportFailed
 }
 
-int RunWithScreen(const std::string& folder, const std::vector<std::string>& arguments) {
-  std::string no_window_failure = zavo::kNoDisplayFailure;
-  zavo::ui::WindowModule* screen = OpenScreen(folder, &no_window_failure);
-  zavo::StderrMessageBoxes stderr_boxes;
-  zavo::MessageBoxes& boxes = screen ? screen->boxes() : stderr_boxes;
-  try {
-    zavo::LibraryImgKit imgkit(boxes, screen ? &screen->progress() : nullptr,
-                               zavo::TiffModuleSource(folder));
-    zavo::ModuleState state;
-    zavo::ui::Form1 form(state, imgkit, boxes);
-    std::unique_ptr<zavo::ui::FormWindow> window;
-    zavo::HeadlessWindow headless;
-    if (screen != nullptr) {
-      zavo::Result<std::unique_ptr<zavo::ui::FormWindow>> created = screen->CreateWindow(form);
-      if (!created) return ReportUnhandled(boxes, created.error());
-      window = std::move(created).value();
-    }
-    zavo::WindowHost& host = window ? static_cast<zavo::WindowHost&>(*window) : headless;
-    const zavo::StartupOutcome outcome =
-        zavo::Form_Load(form, state, host, boxes, imgkit, folder, arguments, no_window_failure);
-    // A failure inside the window module ended its event loop and is handed
-    // over here, to be reported as any other.
-    zavo::Result<void> ended =
-        outcome.wait_for_user ? window->RunUntilClosed() : zavo::Result<void>();
-    if (ended && screen != nullptr) ended = screen->TakeFailure();
-    if (!ended) return ReportUnhandled(boxes, ended.error());
-    return outcome.wait_for_user ? zavo::kExitNormal : outcome.exit_status;
-  } catch (...) {
-    return ReportUnhandled(boxes, zavo::ErrorOfException(std::current_exception()));
-  }
-}
-
-// Modules and the settings template come only from the program's own folder;
-// a program that cannot tell where it is does nothing.
 int Run(int argc, char** argv) {
-  const zavo::Result<std::string> folder = zavo::ProgramFolder();
-  if (!folder) {
-    zavo::StderrMessageBoxes stderr_boxes;
-    zavo::ReportFailure(stderr_boxes, folder.error().message() + "; nothing was done",
-                        zavo::kMbCritical, zavo::kAppTitle);
-    return zavo::kExitImportFailed;
-  }
-  return RunWithScreen(folder.value(), std::vector<std::string>(argv + 1, argv + argc));
-}
-
-// --help and --version stand alone; with anything else they are tokens.
-bool PrintInformation(int argc, char** argv) {
-  if (argc != 2) return false;
-  const std::string argument = argv[1];
-  if (argument == "--help") std::fputs(zavo::HelpText().c_str(), stdout);
-  if (argument == "--version") std::fputs(zavo::VersionText().c_str(), stdout);
-  return argument == "--help" || argument == "--version";
+  const zavo::Result<std::string> folder = ProgramFolder();
+  if (!folder) return Refuse("the program's folder is unknown (" + folder.error().message() + ")");
+  const zavo::Result<void*> entry =
+      zavo::LoadModuleEntry(folder.value(), zavo::kCoreFile, zavo::kCoreEntry);
+  if (!entry) return Refuse("cannot load the program's core (" + entry.error().message() + ")");
+  return reinterpret_cast<zavo::CoreEntry>(entry.value())(argc, argv, folder.value().c_str());
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (PrintInformation(argc, argv)) return 0;
   // Past the file-size limit (ulimit -f) a write then fails with EFBIG and is
   // reported like any failed write, instead of the signal killing the
   // process silently with its scratch file left behind.
   std::signal(SIGXFSZ, SIG_IGN);
   const int status = Run(argc, argv);
   std::fflush(nullptr);
-  // Ends at once: no window unload sequence, no settings save.
+  // Ends at once: no window unload sequence, no settings save, and no
+  // destructors of the core's statics after the core's run.
   std::_Exit(status);
 }

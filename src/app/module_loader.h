@@ -1,7 +1,8 @@
 // Finds the program's modules beside it: the window module when there is a
 // display to use, the TIFF codec when a TIFF file is read or written. A
-// module is loaded only from the program's own folder, found without
-// guessing, and only once CheckModuleFile trusts it.
+// module is loaded only from the program's own folder, which the launcher
+// found (main.cpp) and handed to the core, and only once CheckModuleFile
+// trusts it.
 #pragma once
 
 #include <string>
@@ -10,12 +11,6 @@
 #include "ui/window_module.h"
 
 namespace zavo {
-
-// The folder of the running program, resolved and ending in "/": the
-// kernel's /proc/self/exe, or else the path by which the dynamic loader
-// found this code (libzavo_core.so beside the program). An error when
-// neither tells it: never the current folder, never argv[0], never a search.
-Result<std::string> ProgramFolder();
 
 // The window module's entry, or null when DISPLAY names no display (nothing
 // is loaded then); an error "cannot load the window module (why)" when it

@@ -170,4 +170,19 @@ Result<void> CheckModuleFile(const std::string& path) {
   return CheckElf(file.get(), static_cast<uint64_t>(st.st_size), path);
 }
 
+Result<void*> LoadModuleEntry(const std::string& folder, const char* file, const char* entry_name) {
+  const std::string path = folder + file;
+  ZAVO_TRY(CheckModuleFile(path));
+  void* module = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+  if (module == nullptr) {
+    const char* reason = ::dlerror();
+    return Error(ErrorKind::Io, reason != nullptr ? reason : "cannot load " + path);
+  }
+  void* entry = ::dlsym(module, entry_name);
+  if (entry == nullptr) {
+    return Error(ErrorKind::Io, path + " has no function " + entry_name);
+  }
+  return entry;
+}
+
 }  // namespace zavo

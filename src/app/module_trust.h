@@ -1,6 +1,7 @@
 // What makes a module file fit to load: the checks OpenSSH (StrictModes) and
 // GnuPG make of the files they trust, and an ELF header that the dynamic
-// loader can map without reading past the file's end.
+// loader can map without reading past the file's end. The launcher (main.cpp)
+// holds its own copy, to check the core before anything of it is loaded.
 #pragma once
 
 #include <string>
@@ -16,5 +17,9 @@ namespace zavo {
 // error says what is wrong, naming the file or the folder. It never waits:
 // a FIFO is refused, not opened for reading.
 Result<void> CheckModuleFile(const std::string& path);
+
+// The exported function `entry_name` of the module `file` in `folder` (the
+// program's folder), once CheckModuleFile trusts it and it is loaded.
+Result<void*> LoadModuleEntry(const std::string& folder, const char* file, const char* entry_name);
 
 }  // namespace zavo

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Each case is a copy of the program, its core and modules in a folder of its
-# own, one thing about it made wrong: the program must say what and end with
-# its status, never hang on a FIFO or die of a signal. Needs root.
+# own, one thing about it made wrong; the core is checked first, so a folder
+# that is not trusted refuses the core. The program must say what and end
+# with status 1, never hang on a FIFO or die of a signal. Needs root.
 set -euo pipefail
 build=$(dirname "$(realpath "$1")")
 [[ $(id -u) == 0 ]] || { echo "skipped: needs root"; exit 77; }
@@ -30,18 +31,16 @@ install_copy() {
 # Each case: its name; what is done to the copy in $dir (as root unless it
 # says otherwise); the mode and format; the environment and what runs the
 # program; the status; a text the output must hold ("" for no output).
-sticky='chmod 1777 $dir && rm $dir/zavo_tiff.so && as_nobody cp $T/staged/zavo_tiff.so $dir/'
+# Another user puts his own copy of the file $1 into the folder, which
+# everyone may write (sticky, as /tmp).
+plant() { chmod 1777 "$dir" && rm "$dir/$1" && as_nobody cp "$T/staged/$1" "$dir/"; }
 no_proc='unshare -m --propagation private sh -c "umount -l /proc && exec \"\$0\" \"\$@\""'
 elf_machine='dd if=/dev/zero of=$dir/zavo_tiff.so bs=1 seek=18 count=2 conv=notrunc status=none'
 cases=(
   "intact|true|/R /TIF||0|"
   "missing|rm \$dir/zavo_tiff.so|/R /TIF||1|cannot load the TIFF codec module (cannot open \$dir/zavo_tiff.so: No such file or directory)"
-  "planted by nobody|$sticky|/R /TIF||1|cannot load the TIFF codec module (\$dir/zavo_tiff.so is owned by user 65534)"
   "owned by nobody|chown 65534 \$dir/zavo_tiff.so|/R /TIF||1|(\$dir/zavo_tiff.so is owned by user 65534)"
   "writable module|chmod 666 \$dir/zavo_tiff.so|/R /TIF||1|(\$dir/zavo_tiff.so is writable by others)"
-  "folder writable by others|chmod 777 \$dir|/R /TIF||1|(the folder \$dir is writable by others)"
-  "folder writable by its group|chmod 775 \$dir|/R /TIF||1|(the folder \$dir is writable by its group)"
-  "folder of nobody|chown 65534 \$dir|/R /TIF||1|(the folder \$dir is owned by user 65534)"
   "FIFO|rm \$dir/zavo_tiff.so && mkfifo -m 644 \$dir/zavo_tiff.so|/R /TIF||1|(\$dir/zavo_tiff.so is a FIFO (named pipe), not a file)"
   "symbolic link|mv \$dir/zavo_tiff.so \$dir/real.so && ln -s real.so \$dir/zavo_tiff.so|/R /TIF||1|(\$dir/zavo_tiff.so is a symbolic link, not a file)"
   "cut short|head -c 3000 \$T/staged/zavo_tiff.so >\$dir/zavo_tiff.so|/R /TIF||1|(\$dir/zavo_tiff.so is cut short)"
@@ -50,9 +49,14 @@ cases=(
   "other machine|$elf_machine|/R /TIF||1|(\$dir/zavo_tiff.so is not a module for this machine)"
   "window module refused, read|chown 65534 \$dir/zavo_window.so|/R /JPG|DISPLAY=:424242|0|zavo: warning: cannot load the window module (\$dir/zavo_window.so is owned by user 65534); going on without a display"
   "window module refused, write|chown 65534 \$dir/zavo_window.so|/W /JPG|DISPLAY=:424242|1|write mode cannot show its window: cannot load the window module (\$dir/zavo_window.so is owned by user 65534); nothing was saved"
-  "no /proc|true|/R /TIF|$no_proc|127|libzavo_core.so: cannot open shared object file"
-  "no /proc, core by an absolute path|true|/R /TIF|LD_LIBRARY_PATH=\$dir $no_proc|0|"
-  "no /proc, core by a relative path|true|/R /TIF|LD_LIBRARY_PATH=. $no_proc|1|the program's folder is unknown: /proc/self/exe cannot be read (No such file or directory) and the dynamic loader found the program's code by the relative path ./libzavo_core.so; nothing was done"
+  "core planted by nobody|plant libzavo_core.so|/R /JPG||1|zavo: ZAVO32: cannot load the program's core (\$dir/libzavo_core.so is owned by user 65534); nothing was done"
+  "folder writable by others|chmod 777 \$dir|/R /JPG||1|cannot load the program's core (the folder \$dir is writable by others)"
+  "folder writable by its group|chmod 775 \$dir|/R /JPG||1|cannot load the program's core (the folder \$dir is writable by its group)"
+  "folder of nobody|chown 65534 \$dir|/R /JPG||1|cannot load the program's core (the folder \$dir is owned by user 65534)"
+  "core cut short|head -c 3000 \$T/staged/libzavo_core.so >\$dir/libzavo_core.so|/R /JPG||1|cannot load the program's core (\$dir/libzavo_core.so is cut short)"
+  "core a FIFO|rm \$dir/libzavo_core.so && mkfifo -m 644 \$dir/libzavo_core.so|/R /JPG||1|cannot load the program's core (\$dir/libzavo_core.so is a FIFO (named pipe), not a file)"
+  "no /proc|true|/R /TIF|$no_proc|1|zavo: ZAVO32: the program's folder is unknown (/proc/self/exe cannot be read: No such file or directory); nothing was done"
+  "no /proc, LD_LIBRARY_PATH naming the folder|true|/R /TIF|LD_LIBRARY_PATH=\$dir $no_proc|1|the program's folder is unknown (/proc/self/exe cannot be read: No such file or directory)"
 )
 
 # A sanitized build reads /proc/self/maps before anything else: it cannot
@@ -69,7 +73,7 @@ for row in "${cases[@]}"; do
   format=${mode##*/}
   source="$T/a.${format,,}"
   status=0
-  # From the case's own folder, which a relative library path then names.
+  # From the case's own folder, which a relative path would name.
   said=$(cd "$dir" && eval "env -u DISPLAY $prefix timeout 10 \"\$dir/zavo\" /GP $mode \
     \"/ON=\$source\" \"/FN=\$dir/t.bmp\"" 2>&1) || status=$?
   want_said=$(eval "echo \"$want_said\"")

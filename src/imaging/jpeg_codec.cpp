@@ -538,18 +538,6 @@ DecodeOutcome Decode(JpegDecoder* d, uint64_t bytes, const UseSource& use_source
   return Result<Image>(std::move(image));
 }
 
-// Closes the descriptor of an OpenedFile when the load ends.
-class ClosingFile {
- public:
-  explicit ClosingFile(int fd) : fd_(fd) {}
-  ~ClosingFile() { ::close(fd_); }
-  ClosingFile(const ClosingFile&) = delete;
-  ClosingFile& operator=(const ClosingFile&) = delete;
-
- private:
-  int fd_;
-};
-
 }  // namespace
 
 Result<Image> DecodeJpeg(std::span<const uint8_t> data, const std::string& name, Warnings* warnings,

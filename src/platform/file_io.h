@@ -23,6 +23,18 @@ struct OpenedFile {
 };
 Result<OpenedFile> OpenForReading(const std::string& path);
 
+// Closes the descriptor of an OpenedFile when a reader is done with it.
+class ClosingFile {
+ public:
+  explicit ClosingFile(int fd) : fd_(fd) {}
+  ~ClosingFile();
+  ClosingFile(const ClosingFile&) = delete;
+  ClosingFile& operator=(const ClosingFile&) = delete;
+
+ private:
+  int fd_;
+};
+
 // Why `path` cannot be read as a picture or settings file, if it exists and
 // is not a regular file; a missing file passes (opening it says so later).
 Result<void> CheckNotSpecialFile(const std::string& path);

@@ -389,18 +389,6 @@ Result<Image> DecodeInput(TiffRoute route, TiffInput* input, const std::string& 
   return image;
 }
 
-// Closes the descriptor of an OpenedFile when the load ends.
-class ClosingFile {
- public:
-  explicit ClosingFile(int fd) : fd_(fd) {}
-  ~ClosingFile() { ::close(fd_); }
-  ClosingFile(const ClosingFile&) = delete;
-  ClosingFile& operator=(const ClosingFile&) = delete;
-
- private:
-  int fd_;
-};
-
 }  // namespace
 
 Result<Image> DecodeTiffVia(TiffRoute route, std::span<const uint8_t> data, const std::string& name,

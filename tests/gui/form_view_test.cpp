@@ -160,7 +160,7 @@ TEST_F(FormViewTest, TabAndArrowsMoveTheFocusAsTheModelSays) {
   EXPECT_EQ(imgkit.calls[1], "TiffFileSave(" + folder.File("out") + ", 1, , 圧縮保存中, 5)");
   EXPECT_FALSE(form.unloaded());
   Fl::handle(FL_CLOSE, window);  // as FLTK passes on the frame's close button
-  EXPECT_TRUE(form.unloaded());
+  ASSERT_TRUE(form.unloaded());  // else RunUntilClosed waits for ever
   EXPECT_FALSE(window->shown());
   EXPECT_TRUE(view->RunUntilClosed().ok());  // at once: the window is closed
 }
@@ -171,7 +171,7 @@ TEST_F(FormViewTest, AFailureInAnEventClosesTheWindowAndIsHandedOver) {
   form.JPEG_Q_SC->on_change = [] { throw Error(ErrorKind::Overflow, "thrown by the test"); };
   const Fl_Widget& bar = WidgetOf(*form.JPEG_Q_SC);
   ClickAt(*window, bar.x() + bar.h() / 2, bar.y() + bar.h() / 2);  // left arrow
-  EXPECT_FALSE(window->shown());
+  ASSERT_FALSE(window->shown());
   testing::ExpectFailure(view->RunUntilClosed(), ErrorKind::Overflow, "thrown by the test", "");
   EXPECT_TRUE(view->RunUntilClosed().ok());  // handed over once
 }

@@ -19,7 +19,6 @@ TEST(SplitCommandLine, CutsBeforeEverySlashTrimsBlanksAndKeepsTenTokens) {
   const std::pair<std::string, Tokens> cases[] = {
       {"", {}},
       {"     ", {}},
-      {"/R/ON=A.JPG/FN=B.BMP", {"/R", "/ON=A.JPG", "/FN=B.BMP"}},
       {"  /R /ON=A.JPG   /FN=B.BMP ", {"/R", "/ON=A.JPG", "/FN=B.BMP"}},
       {"X /R", {"X", "/R"}},
       {"/ON=C:/IMG/A.JPG", {"/ON=C:", "/IMG", "/A.JPG"}},

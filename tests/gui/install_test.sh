@@ -1,7 +1,6 @@
 #!/usr/bin/env bash
-# `cmake --install` into a scratch prefix, then the installed program: help,
-# man page, read mode through the bin/ link, write mode with its settings
-# file beside the program.
+# `cmake --install` into a scratch prefix; the installed program keeps its
+# settings file beside itself.
 source "$(dirname "$0")/gui_helpers.sh" "$1"
 
 prefix="$T/prefix"

@@ -1,10 +1,7 @@
 #!/usr/bin/env bash
-# Memory running out during Save is the run-time error it always was, even
-# where it happens inside the TIFF module: the window closes, the report says
-# so (status 2), the process is not aborted, and the scratch file is gone.
-# The preloaded library fails every allocation of 48 KiB and more; of all
-# the program makes up to Save, only the TIFF writer's buffer of one strip
-# (64 KiB) is that large.
+# Memory running out in the TIFF module during Save is the old run-time error
+# (status 2, no abort, no scratch file left). The preloaded library fails every
+# allocation from 48 KiB: up to Save only the TIFF writer's 64 KiB strip is one.
 source "$(dirname "$0")/gui_helpers.sh" "$1"
 [[ -f "${ZAVO_FAILING_NEW:-}" ]] || fail "ZAVO_FAILING_NEW names no library"
 

@@ -1,6 +1,5 @@
 #!/usr/bin/env bash
-# The Debian package, unpacked into a scratch root (no root needed); its
-# program runs from there.
+# The Debian package, unpacked into a scratch root (no root needed).
 source "$(dirname "$0")/gui_helpers.sh" "$1"
 
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")

@@ -1,7 +1,6 @@
 #!/usr/bin/env bash
-# Read mode started by hand (no /GP) on a real display: the window shows
-# with the host warning over it; after OK the import runs and the process
-# ends by itself.
+# Read mode started by hand (no /GP): the host warning over the window; after
+# OK the import runs and the process ends by itself.
 source "$(dirname "$0")/gui_helpers.sh" "$1"
 
 convert -size 64x48 gradient:red-blue "$T/in.jpg"

@@ -6,7 +6,6 @@
 #include <vector>
 
 #include "imaging/imgkit.h"
-#include "platform/error.h"
 #include "support/recording_boxes.h"
 #include "ui/window_host.h"
 

@@ -16,18 +16,13 @@ struct ShownBox {
 class RecordingMessageBoxes : public MessageBoxes {
  public:
   std::vector<ShownBox> shown;
+  std::vector<std::string> texts;  // each box as "title, style: text"
   bool screen = true;
   void Show(const std::string& text, int style, const std::string& title) override {
     shown.push_back({text, style, title});
+    texts.push_back(title + ", " + std::to_string(style) + ": " + text);
   }
   bool on_screen() const override { return screen; }
-  // Each box as "title, style: text".
-  std::vector<std::string> Texts() const {
-    std::vector<std::string> texts;
-    for (const auto& box : shown)
-      texts.push_back(box.title + ", " + std::to_string(box.style) + ": " + box.text);
-    return texts;
-  }
 };
 
 }  // namespace zavo::testing

@@ -27,7 +27,6 @@ class Form1Test : public ::testing::Test {
     shown.FitHeight();
     state.SavesOnUnload = true;
   }
-  void PrepareWriteMode(int16_t format) { PrepareWriteMode(format, form); }
 
   testing::TempDir folder;
   ModuleState state;
@@ -36,8 +35,7 @@ class Form1Test : public ::testing::Test {
   Form1 form{state, imgkit, boxes};
 };
 
-// A stored TIFF flag other than 0 selects PackBits and becomes 1, in TIFF
-// mode only.
+// A stored TIFF flag other than 0 selects PackBits and becomes 1, in TIFF mode only.
 TEST_F(Form1Test, ShowsTheFormatsPanelInFrontAndOnlyItTakesInput) {
   const struct {
     int16_t format, flag_before;
@@ -65,7 +63,7 @@ TEST_F(Form1Test, ShowsTheFormatsPanelInFrontAndOnlyItTakesInput) {
     EXPECT_EQ(shown.Label4.caption, c.front >= 0 ? "/out/target" : "");
     EXPECT_EQ(shown.Option2->selected(), c.format == kFormatTiff && c.flag_after == 1);
     EXPECT_EQ(state.TiffCompression, c.flag_after);
-    EXPECT_EQ(shown_boxes.Texts(), c.boxes);
+    EXPECT_EQ(shown_boxes.texts, c.boxes);
     const Control& frame = *shown.F_PARA_BASE[kJpegPanel];
     EXPECT_GE(shown.client_height, frame.window_top() + frame.height);
     EXPECT_EQ(shown.top, top);
@@ -104,10 +102,9 @@ TEST_F(Form1Test, FocusGoesRoundTheEnabledControlsBothWays) {
   }
 }
 
-// Arrows in the option group select the neighbour round the end; Save
-// exports the values of the moment.
+// Arrows in the option group select round the end; Save exports the values of the moment.
 TEST_F(Form1Test, KeysWorkTheFocusedControlOnly) {
-  PrepareWriteMode(kFormatTiff);
+  PrepareWriteMode(kFormatTiff, form);
   form.SetFocus(form.Option1.get());
   const std::pair<Key, Control*> option_steps[] = {{Key::Right, form.Option2.get()},
                                                    {Key::Down, form.Option1.get()},
@@ -120,7 +117,7 @@ TEST_F(Form1Test, KeysWorkTheFocusedControlOnly) {
   }
   form.SetFocus(form.Command1.get());  // on the JPEG panel, behind
   EXPECT_FALSE(form.UserKey(Key::Enter));
-  PrepareWriteMode(kFormatJpeg);
+  PrepareWriteMode(kFormatJpeg, form);
   EXPECT_FALSE(form.JPEG_Q_SC->SetValue(101).ok());
   EXPECT_FALSE(form.JPEG_BW->SetValue(3).ok());
   form.SetFocus(form.JPEG_Q_SC.get());
@@ -171,7 +168,7 @@ TEST_F(Form1Test, GeometryFollowsTheDisplayResolution) {
   }
   // A reported frame (2, 10, 24 and 4 pixels) keeps it centred by its outer size.
   form.CenterOnScreen(1024 * 15, 768 * 15);
-  PrepareWriteMode(kFormatJpeg);
+  PrepareWriteMode(kFormatJpeg, form);
   form.AdoptFrame({30, 150, 360, 60});
   EXPECT_EQ(form.ClientPixels(), (PixelRect{374 + 2, 346 + 24, 264, 181}));
 }
@@ -191,7 +188,7 @@ TEST(DisplayScale, TakesXftDpiWhenItIsAResolutionAnd96Otherwise) {
 TEST_F(Form1Test, UnloadsOnceSavingTheSettings) {
   int unloads = 0;
   form.on_unloaded = [&] { ++unloads; };
-  PrepareWriteMode(kFormatJpeg);
+  PrepareWriteMode(kFormatJpeg, form);
   ASSERT_TRUE(form.JPEG_Q_SC->SetValue(60));
   form.Command2[0]->UserClick();
   form.Unload();
@@ -203,7 +200,7 @@ TEST_F(Form1Test, UnloadsOnceSavingTheSettings) {
   failing.Unload();
   EXPECT_EQ(unloads, 2);
   ASSERT_EQ(boxes.shown.size(), 1u);
-  EXPECT_NE(boxes.Texts()[0].find("missing-folder"), std::string::npos);
+  EXPECT_NE(boxes.texts[0].find("missing-folder"), std::string::npos);
 }
 
 }  // namespace

@@ -8,6 +8,11 @@ each fault as killed (a test failed), survived, timeout (counted as killed)
 or stillborn (did not compile; not counted). Faults are picked at random
 with a fixed seed, so a run can be repeated.
 
+Most faults are caught by the tests of their own layer, so those are built
+and run first (the programs in the folder of tests/ that mirrors the
+fault's folder of src/); only a fault they all miss costs a build of
+everything and a run of the other unit tests.
+
   scripts/mutate.py [--seed N] [--count N] [--build DIR] [--list] [--only K] [--start K]
 
 The source file is always restored, also when the run is interrupted.
@@ -113,15 +118,18 @@ def describe(mutant):
     return f"{rel}:{index + 1} {name}: `{line[start:end]}` -> `{text}` in `{line.strip()}`"
 
 
-def build(build_dir):
-    result = subprocess.run(["cmake", "--build", str(build_dir), "-j", str(os.cpu_count() or 2)],
-                            stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
+def build(build_dir, targets=()):
+    """Builds `targets`, or everything when there are none."""
+    command = ["cmake", "--build", str(build_dir), "-j", str(os.cpu_count() or 2)]
+    if targets:
+        command += ["--target", *targets]
+    result = subprocess.run(command, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
     return result.returncode == 0, result.stdout
 
 
-def unit_tests(build_dir, first_folder):
-    """The unit test programs (CTest's label "unit"), those whose source lies
-    in the mutated layer's folder under tests/ first."""
+def unit_tests(build_dir):
+    """The unit test programs (CTest's label "unit"), each with the folder
+    of its source under tests/."""
     listing = subprocess.run(["ctest", "--test-dir", str(build_dir), "-L", "unit",
                               "--show-only=json-v1"], capture_output=True, text=True, check=True)
     # GoogleTest programs only: the fuzz replays share the label but not the command line.
@@ -132,13 +140,15 @@ def unit_tests(build_dir, first_folder):
         sources = sorted((TOP / "tests").rglob(program.name + ".cpp"))
         return sources[0].parent.relative_to(TOP / "tests").as_posix() if sources else ""
 
-    return sorted(programs, key=lambda program: folder(program) != first_folder)
+    return {program: folder(program) for program in programs}
 
 
 def run_program(program, timeout):
+    # In the program's own folder, as CTest runs it: a fault that writes
+    # beside a relative path leaves its files in the build, not in the sources.
     try:
         result = subprocess.run([str(program), "--gtest_brief=1"], stdout=subprocess.DEVNULL,
-                                stderr=subprocess.DEVNULL, timeout=timeout,
+                                stderr=subprocess.DEVNULL, timeout=timeout, cwd=program.parent,
                                 env=dict(os.environ, DISPLAY=""))
         return "passed" if result.returncode == 0 else "killed"
     except subprocess.TimeoutExpired:
@@ -163,6 +173,26 @@ def run_tests(programs, timeouts):
                     program = queue.pop(0)
                     pending[pool.submit(run_program, program, timeouts.get(program, 300))] = program
     return "passed"
+
+
+def judge(mutant, build_dir, folders, timeouts):
+    """The verdict on the fault in place: its layer's tests first, built
+    alone; the rest only when they all pass."""
+    layer = Path(mutant[0]).parent.relative_to("src").as_posix()
+    first = [program for program, folder in folders.items() if folder == layer]
+    rest = [program for program in folders if program not in first]
+    if first:
+        ok, _ = build(build_dir, [program.name for program in first])
+        if not ok:
+            return "stillborn"
+        verdict = run_tests(first, timeouts)
+        if verdict != "passed":
+            return verdict
+    ok, _ = build(build_dir)
+    if not ok:
+        return "stillborn"
+    verdict = run_tests(rest, timeouts)
+    return "survived" if verdict == "passed" else verdict
 
 
 def apply(mutant):
@@ -200,8 +230,9 @@ def main():
     ok, log = build(build_dir)
     if not ok:
         sys.exit("the unmutated tree does not build:\n" + log[-3000:])
+    folders = unit_tests(build_dir)
     timeouts = {}
-    for program in unit_tests(build_dir, ""):
+    for program in folders:
         started = time.monotonic()
         if run_program(program, 900) != "passed":
             sys.exit(f"{program.name} fails on the unmutated tree")
@@ -213,18 +244,13 @@ def main():
             continue
         text = describe(mutant)
         path, original = apply(mutant)
+        started = time.monotonic()
         try:
-            ok, _ = build(build_dir)
-            if not ok:
-                verdict = "stillborn"
-            else:
-                layer = str(Path(mutant[0]).parent.relative_to("src"))
-                verdict = run_tests(unit_tests(build_dir, layer), timeouts)
-                verdict = "survived" if verdict == "passed" else verdict
+            verdict = judge(mutant, build_dir, folders, timeouts)
         finally:
             path.write_bytes(original)
         tally[verdict] += 1
-        print(f"{number:3} {verdict:9} {text}", flush=True)
+        print(f"{number:3} {verdict:9} {time.monotonic() - started:4.0f} s  {text}", flush=True)
 
     build(build_dir)
     caught = tally["killed"] + tally["timeout"]

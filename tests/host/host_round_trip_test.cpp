@@ -92,6 +92,8 @@ TEST(BmpReader, LeavesRowsInTheFileAndWritesThemAsFromMemory) {
         return SaveJpegFile(path, i, 100, true, nullptr);
       },
   };
+  // Each picture left in its file closes it when dropped.
+  const size_t descriptors = testing::EntriesIn("/proc/self/fd");
   for (const PixelFormat format : {PixelFormat::Bgr24, PixelFormat::Gray8}) {
     Image picture = testing::Noise(37, 23, format);
     ASSERT_TRUE(SaveBmpFile(transfer, picture, nullptr));
@@ -112,6 +114,7 @@ TEST(BmpReader, LeavesRowsInTheFileAndWritesThemAsFromMemory) {
       }
     }
   }
+  EXPECT_EQ(testing::EntriesIn("/proc/self/fd"), descriptors);
 }
 
 }  // namespace

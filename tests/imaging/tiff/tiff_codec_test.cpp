@@ -423,7 +423,8 @@ TEST(TiffThreads, TellReadFailuresAsOneThreadDoes) {
 }
 
 // Strips of 64 KiB; rows 0 and 2 hold the edges of the PackBits pieces: runs
-// of 2, 3, 128, 129 and 130, literals of 129 and 128, a run at the row's end.
+// of 2, 3, 128, 129 and 130, literals of 129 and 128, a run at the row's end;
+// row 2 ends in literals whose last bytes pair with the one before.
 TEST(TiffEncoder, RoundTripsBgrAndGrayWithOddWidths) {
   testing::TempDir dir;
   const std::string path = dir.File("out.tif");
@@ -436,6 +437,8 @@ TEST(TiffEncoder, RoundTripsBgrAndGrayWithOddWidths) {
     for (bool packbits : {false, true}) {
       Image image = testing::Noise(uint32_t(runs.size()), 300, format);
       for (uint32_t y : {0, 2}) std::copy(runs.begin(), runs.end(), image.row(y));
+      const size_t row_bytes = size_t{image.width()} * BytesPerPixel(format);
+      for (uint8_t i : {4, 3, 2, 1}) image.row(2)[row_bytes - i] = i == 2 ? 9 : 7;
       image.x_pixels_per_metre = packbits ? 3780 : 0;
       image.y_pixels_per_metre = packbits ? 2835 : 0;
       testing::RecordingProgress saving;

@@ -11,27 +11,15 @@
 #include <cstring>
 #include <vector>
 
+#include "platform/file_io.h"
+
 namespace zavo {
 namespace {
 
 using ElfHeader = ElfW(Ehdr);
 using ProgramHeader = ElfW(Phdr);
 
-class Descriptor {
- public:
-  explicit Descriptor(int fd) : fd_(fd) {}
-  ~Descriptor() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  Descriptor(const Descriptor&) = delete;
-  Descriptor& operator=(const Descriptor&) = delete;
-  int get() const { return fd_; }
-
- private:
-  int fd_;
-};
-
-std::string FolderOf(const std::string& path) {
+std::string ParentFolder(const std::string& path) {
   const size_t slash = path.rfind('/');
   return slash == 0 || slash == std::string::npos ? "/" : path.substr(0, slash);
 }
@@ -156,18 +144,18 @@ Result<void> CheckElf(int fd, uint64_t size, const std::string& path) {
 
 Result<void> CheckModuleFile(const std::string& path) {
   // Without blocking: opening a FIFO for reading would wait for a writer.
-  const Descriptor file(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC));
-  if (file.get() < 0) {
+  const ClosingFile file(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC));
+  if (file.fd() < 0) {
     if (errno == ELOOP) return Error(ErrorKind::Io, path + " is a symbolic link, not a file");
     return Error(ErrorKind::Io, "cannot open " + path + ": " + std::strerror(errno));
   }
   struct stat st {};
-  if (::fstat(file.get(), &st) != 0) {
+  if (::fstat(file.fd(), &st) != 0) {
     return Error(ErrorKind::Io, "cannot examine " + path + ": " + std::strerror(errno));
   }
   ZAVO_TRY(CheckFileStatus(st, path));
-  ZAVO_TRY(CheckFolder(FolderOf(path)));
-  return CheckElf(file.get(), static_cast<uint64_t>(st.st_size), path);
+  ZAVO_TRY(CheckFolder(ParentFolder(path)));
+  return CheckElf(file.fd(), static_cast<uint64_t>(st.st_size), path);
 }
 
 Result<void*> LoadModuleEntry(const std::string& folder, const char* file, const char* entry_name) {

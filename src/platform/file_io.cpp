@@ -158,8 +158,6 @@ Error FileReader::EndedEarly() const {
   return Error(ErrorKind::Io, "cannot read " + path_ + ": it gave fewer bytes than it holds");
 }
 
-ClosingFile::~ClosingFile() { ::close(fd_); }
-
 Error FileCutShortError(const std::string& path) {
   return Error(ErrorKind::Truncated,
                "another program cut the file short while it was being read: " + path);

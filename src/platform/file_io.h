@@ -4,6 +4,8 @@
 // never leaves a half-written file or destroys the old one.
 #pragma once
 
+#include <unistd.h>
+
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -27,7 +29,10 @@ Result<OpenedFile> OpenForReading(const std::string& path);
 class ClosingFile {
  public:
   explicit ClosingFile(int fd) : fd_(fd) {}
-  ~ClosingFile();
+  ~ClosingFile() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  int fd() const { return fd_; }
   ClosingFile(const ClosingFile&) = delete;
   ClosingFile& operator=(const ClosingFile&) = delete;
 

@@ -43,6 +43,9 @@ TEST(ReadMode, EndsWithItsOutcomeAndKeepsTheOldTransferFileOnFailure) {
   ASSERT_EQ(::mkfifo(dir.File("fifo").c_str(), 0600), 0);
   ASSERT_EQ(::mkdir(dir.File("dir").c_str(), 0700), 0);
   const std::string transfer = dir.File("t.bmp "), limited = "ulimit -f 32 && env -u DISPLAY";
+  // Reads of the file named last fail as a bad disk block makes them fail.
+  const std::string failing = "env -u DISPLAY LD_PRELOAD=" ZAVO_FAILING_READS
+                              " ASAN_OPTIONS=verify_asan_link_order=0 ZAVO_FAIL_READS_OF=";
   const struct {
     std::string arguments, prefix, said;
     int status;
@@ -54,6 +57,11 @@ TEST(ReadMode, EndsWithItsOutcomeAndKeepsTheOldTransferFileOnFailure) {
       {Import("/GP /R /JPG", tif, transfer), "", "zavo:", 1},
       {Import("/GP /R /JPG", jpg, transfer), limited, "t.bmp : File too large", 1},
       {Import("/GP /R /GIF", jpg, transfer), "", "GIFは今回よりサポート外といたしました", 1},
+      {Import("/GP /R /JPG", jpg, transfer), failing + jpg, jpg + ": Input/output error", 1},
+      {Import("/GP /R /JPG", jpg, transfer), "ZAVO_FAIL_READS_AS=end " + failing + jpg,
+       "cannot read " + jpg + ": it gave fewer bytes than it holds", 1},
+      {Import("/GP /R /JPG", jpg, transfer), failing + "/ZAVO.CNF",
+       "ZAVO.CNF: Input/output error", 0},
       {Import("/GP /R", jpg, transfer), "",
        "zavo: read mode: no format was given (/JPG or /TIF); nothing was imported\n", 1},
       {Import("/GP /R /JPG", dir.File("fifo"), transfer), "", "FIFO", 1},

@@ -12,6 +12,7 @@
 #include <cstring>
 #include <vector>
 
+#include "platform/build_id.h"
 #include "platform/file_io.h"
 #include "platform/read_failure.h"
 
@@ -175,6 +176,13 @@ Result<void*> LoadModuleEntry(const std::string& folder, const char* file, const
     return Error(ErrorKind::Io, path + " has no function " + entry_name);
   }
   return entry;
+}
+
+Result<void> CheckSameBuild(const char* module, const char* build) {
+  if (build != nullptr && std::strcmp(build, kBuildId) == 0) return {};
+  return Error(ErrorKind::Unsupported, std::string(module) + " belongs to another build (" +
+                                           (build != nullptr ? build : "none named") +
+                                           ", expected " + kBuildId + ")");
 }
 
 }  // namespace zavo

@@ -44,8 +44,3 @@ extern "C" ssize_t pread(int fd, void* buffer, size_t count, off_t offset) {
   static const auto next = Next<ssize_t (*)(int, void*, size_t, off_t)>("pread");
   return Failing(fd) ? Fail() : next(fd, buffer, count, offset);
 }
-
-extern "C" ssize_t pread64(int fd, void* buffer, size_t count, off64_t offset) {
-  static const auto next = Next<ssize_t (*)(int, void*, size_t, off64_t)>("pread64");
-  return Failing(fd) ? Fail() : next(fd, buffer, count, offset);
-}

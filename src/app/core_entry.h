@@ -8,14 +8,19 @@
 
 namespace zavo {
 
-// The core's one C entry: runs the add-in with the process's arguments and
-// returns its exit status. `program_folder` is the launcher's folder,
-// resolved and ending in "/", where the modules and the settings template
-// are. Nothing is thrown out of it.
-using CoreEntry = int (*)(int argc, char** argv, const char* program_folder) noexcept;
+// The add-in's run: runs it with the process's arguments and returns its exit
+// status. `program_folder` is the launcher's folder, resolved and ending in
+// "/", where the modules and the settings template are. Nothing is thrown
+// out of it.
+using CoreMain = int (*)(int argc, char** argv, const char* program_folder) noexcept;
+
+// The core's one C entry: names the build the core belongs to in `*build`
+// (CheckSameBuild) and hands over its run, which the launcher calls only
+// when that build is its own.
+using CoreEntry = CoreMain (*)(const char** build) noexcept;
 inline constexpr const char* kCoreFile = "libzavo_core.so";
-inline constexpr const char* kCoreEntry = "zavo_main";
+inline constexpr const char* kCoreEntry = "zavo_core";
 
 }  // namespace zavo
 
-extern "C" int zavo_main(int argc, char** argv, const char* program_folder) noexcept;
+extern "C" zavo::CoreMain zavo_core(const char** build) noexcept;

@@ -13,6 +13,7 @@
 #include "app/module_loader.h"
 #include "app/startup.h"
 #include "imaging/imgkit_library.h"
+#include "platform/build_id.h"
 #include "platform/caught_error.h"
 #include "platform/diagnostics.h"
 #include "platform/runtime_error.h"
@@ -85,9 +86,14 @@ bool PrintInformation(int argc, char** argv) {
   return argument == "--help" || argument == "--version";
 }
 
-}  // namespace
-
-extern "C" int zavo_main(int argc, char** argv, const char* program_folder) noexcept {
+int Main(int argc, char** argv, const char* program_folder) noexcept {
   if (PrintInformation(argc, argv)) return zavo::kExitNormal;
   return RunWithScreen(program_folder, std::vector<std::string>(argv + 1, argv + argc));
+}
+
+}  // namespace
+
+extern "C" zavo::CoreMain zavo_core(const char** build) noexcept {
+  *build = zavo::kBuildId;
+  return Main;
 }

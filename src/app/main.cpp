@@ -48,7 +48,11 @@ int Run(int argc, char** argv) {
   const zavo::Result<void*> entry =
       zavo::LoadModuleEntry(folder.value(), zavo::kCoreFile, zavo::kCoreEntry);
   if (!entry) return Refuse("cannot load the program's core (" + entry.error().message() + ")");
-  return reinterpret_cast<zavo::CoreEntry>(entry.value())(argc, argv, folder.value().c_str());
+  const char* build = nullptr;
+  const zavo::CoreMain core = reinterpret_cast<zavo::CoreEntry>(entry.value())(&build);
+  const zavo::Result<void> same = zavo::CheckSameBuild("the program's core", build);
+  if (!same) return Refuse(same.error().message());
+  return core(argc, argv, folder.value().c_str());
 }
 
 }  // namespace

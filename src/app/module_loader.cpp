@@ -41,7 +41,9 @@ Result<ui::WindowModule*> LoadWindowModule(const std::string& program_folder) {
   const Result<void*> entry =
       LoadModuleEntry(program_folder, ui::kWindowModuleFile, ui::kWindowModuleEntry);
   if (!entry) return CannotLoad("window module", entry.error());
-  ui::WindowModule* module = reinterpret_cast<ui::WindowModuleEntry>(entry.value())();
+  const char* build = nullptr;
+  ui::WindowModule* module = reinterpret_cast<ui::WindowModuleEntry>(entry.value())(&build);
+  ZAVO_TRY(CheckSameBuild("the window module", build));
   if (module == nullptr) {
     return Error(ErrorKind::Internal, "cannot load the window module (its entry failed)");
   }
@@ -54,7 +56,10 @@ TiffCodecSource TiffModuleSource(const std::string& program_folder) {
       const Result<void*> entry =
           LoadModuleEntry(program_folder, kTiffModuleFile, kTiffModuleEntry);
       if (!entry) return CannotLoad("TIFF codec module", entry.error());
-      loaded_tiff = reinterpret_cast<TiffModuleEntry>(entry.value())();
+      const char* build = nullptr;
+      const TiffModuleCodec* codec = reinterpret_cast<TiffModuleEntry>(entry.value())(&build);
+      ZAVO_TRY(CheckSameBuild("the TIFF codec module", build));
+      loaded_tiff = codec;
     }
     return &kThroughModule;
   };

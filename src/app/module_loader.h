@@ -14,11 +14,13 @@ namespace zavo {
 
 // The window module's entry, or null when DISPLAY names no display (nothing
 // is loaded then); an error "cannot load the window module (why)" when it
-// cannot be loaded or is not trusted.
+// cannot be loaded or is not trusted, and "the window module belongs to
+// another build (...)" when it is not of this build.
 Result<ui::WindowModule*> LoadWindowModule(const std::string& program_folder);
 
 // Loads the TIFF module at the first call; a module that cannot be loaded is
-// an error "cannot load the TIFF codec module (why)".
+// an error "cannot load the TIFF codec module (why)", one of another build
+// "the TIFF codec module belongs to another build (...)".
 TiffCodecSource TiffModuleSource(const std::string& program_folder);
 
 }  // namespace zavo

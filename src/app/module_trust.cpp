@@ -7,11 +7,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <vector>
 
+#include "platform/build_id.h"
 #include "platform/file_io.h"
+#include "platform/read_failure.h"
 
 namespace zavo {
 namespace {
@@ -71,16 +74,19 @@ Result<void> CheckFileStatus(const struct stat& st, const std::string& path) {
   return {};
 }
 
-bool ReadAt(int fd, void* buffer, size_t size, uint64_t offset) {
+// The bytes at `offset`, which lie within the file's `size` as it was opened.
+Result<void> ReadAt(int fd, void* buffer, size_t count, uint64_t offset, uint64_t size,
+                    const std::string& path) {
   size_t got = 0;
-  while (got < size) {
-    const ssize_t read =
-        ::pread(fd, static_cast<char*>(buffer) + got, size - got, static_cast<off_t>(offset + got));
+  while (got < count) {
+    const ssize_t read = ::pread(fd, static_cast<char*>(buffer) + got, count - got,
+                                 static_cast<off_t>(offset + got));
     if (read < 0 && errno == EINTR) continue;
-    if (read <= 0) return false;
+    if (read < 0) return ReadRefusedError(path, errno);
+    if (read == 0) return ReadEndedEarlyError(fd, size, path);
     got += static_cast<size_t>(read);
   }
-  return true;
+  return {};
 }
 
 // The ELF header of this program's own code, as the loader mapped it: the
@@ -107,9 +113,8 @@ Result<void> CheckSegments(int fd, const ElfHeader& header, uint64_t size,
     return Error(ErrorKind::Truncated, path + " is cut short");
   }
   std::vector<ProgramHeader> segments(header.e_phnum);
-  if (!ReadAt(fd, segments.data(), segments.size() * sizeof(ProgramHeader), header.e_phoff)) {
-    return Error(ErrorKind::Truncated, path + " is cut short");
-  }
+  ZAVO_TRY(ReadAt(fd, segments.data(), segments.size() * sizeof(ProgramHeader), header.e_phoff,
+                  size, path));
   for (const ProgramHeader& segment : segments) {
     if (segment.p_type != PT_LOAD) continue;
     if (segment.p_offset > size || segment.p_filesz > size - segment.p_offset) {
@@ -121,12 +126,12 @@ Result<void> CheckSegments(int fd, const ElfHeader& header, uint64_t size,
 
 Result<void> CheckElf(int fd, uint64_t size, const std::string& path) {
   ElfHeader header{};
-  const bool whole = size >= sizeof header && ReadAt(fd, &header, sizeof header, 0);
-  if (!whole && size >= SELFMAG) ReadAt(fd, &header, SELFMAG, 0);
-  if (std::memcmp(header.e_ident, ELFMAG, SELFMAG) != 0) {
+  const size_t head = static_cast<size_t>(std::min<uint64_t>(size, sizeof header));
+  ZAVO_TRY(ReadAt(fd, &header, head, 0, size, path));
+  if (head < SELFMAG || std::memcmp(header.e_ident, ELFMAG, SELFMAG) != 0) {
     return Error(ErrorKind::Malformed, path + " is not a module: it has no ELF header");
   }
-  if (!whole) return Error(ErrorKind::Truncated, path + " is cut short");
+  if (head < sizeof header) return Error(ErrorKind::Truncated, path + " is cut short");
   if (!ForThisMachine(header)) {
     return Error(ErrorKind::Unsupported, path + " is not a module for this machine");
   }
@@ -171,6 +176,13 @@ Result<void*> LoadModuleEntry(const std::string& folder, const char* file, const
     return Error(ErrorKind::Io, path + " has no function " + entry_name);
   }
   return entry;
+}
+
+Result<void> CheckSameBuild(const char* module, const char* build) {
+  if (build != nullptr && std::strcmp(build, kBuildId) == 0) return {};
+  return Error(ErrorKind::Unsupported, std::string(module) + " belongs to another build (" +
+                                           (build != nullptr ? build : "none named") +
+                                           ", expected " + kBuildId + ")");
 }
 
 }  // namespace zavo

@@ -22,4 +22,11 @@ Result<void> CheckModuleFile(const std::string& path);
 // program's folder), once CheckModuleFile trusts it and it is loaded.
 Result<void*> LoadModuleEntry(const std::string& folder, const char* file, const char* entry_name);
 
+// Passes when `build`, what the entry of `module` (say "the TIFF codec
+// module") named, is this program's own build; a module that names none
+// (null) is of a build from before builds had names. Otherwise the error
+// names both builds. A module of another build is used for nothing else:
+// what it shares with the core may be laid out otherwise there.
+Result<void> CheckSameBuild(const char* module, const char* build);
+
 }  // namespace zavo

@@ -5,9 +5,8 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstring>
 
-#include "platform/file_io.h"
+#include "platform/read_failure.h"
 
 namespace zavo {
 namespace {
@@ -39,10 +38,11 @@ boolean FillInput(j_decompress_ptr cinfo) {
     ERREXIT(cinfo, JERR_FILE_READ);
   }
   if (count == 0) {
-    // Reads end before the size the file had when we opened it only when
-    // someone truncated it meanwhile: what we would decode is not the file.
+    // Reads end before the size the file had when we opened it when someone
+    // truncated it meanwhile, or the system failed to give what it holds:
+    // either way, what we would decode is not the file.
     if (source->position < source->size) {
-      source->cut_short = true;
+      source->ended_early = true;
       ERREXIT(cinfo, JERR_FILE_READ);
     }
     if (source->position == 0) ERREXIT(cinfo, JERR_INPUT_EMPTY);
@@ -80,7 +80,7 @@ void UseJpegFileSource(j_decompress_ptr cinfo, JpegFileSource* source, int fd, u
   source->size = size;
   source->position = 0;
   source->read_error = 0;
-  source->cut_short = false;
+  source->ended_early = false;
   // From libjpeg's pool: freed with the decompressor, whatever happens. A
   // small file gets a buffer of its own size (one byte more sees its end):
   // mapping and unmapping a whole piece cost more than reading it.
@@ -98,10 +98,8 @@ void UseJpegFileSource(j_decompress_ptr cinfo, JpegFileSource* source, int fd, u
 }
 
 std::optional<Error> JpegFileSourceFailure(const JpegFileSource& source, const std::string& path) {
-  if (source.cut_short) return FileCutShortError(path);
-  if (source.read_error != 0) {
-    return Error(ErrorKind::Io, "cannot read " + path + ": " + std::strerror(source.read_error));
-  }
+  if (source.ended_early) return ReadEndedEarlyError(source.fd, source.size, path);
+  if (source.read_error != 0) return ReadRefusedError(path, source.read_error);
   return std::nullopt;
 }
 

@@ -1,8 +1,8 @@
 // libjpeg's input straight from an open file, read a piece at a time. Memory
 // stays at one piece however long the file is (a picture followed by
 // gigabytes of anything costs nothing: libjpeg stops reading at its end), and
-// a file that another program cuts short under us ends the decode with an
-// error instead of a gray-filled picture or a signal.
+// a read that fails, or a file that another program cuts short under us,
+// ends the decode with an error instead of a gray-filled picture or a signal.
 #pragma once
 
 #include <cstdint>
@@ -26,9 +26,9 @@ struct JpegFileSource {
   uint64_t size;      // the file's size when it was opened
   uint64_t position;  // where the next read starts
   JOCTET* buffer;
-  size_t capacity;  // of `buffer`
-  int read_error;   // errno of a failed read, or 0
-  bool cut_short;   // the file ended before `size`
+  size_t capacity;   // of `buffer`
+  int read_error;    // errno of a failed read, or 0
+  bool ended_early;  // a read came back empty before `size`
 };
 
 // Makes `source` the input of `cinfo` (created, header not yet read). `fd`

@@ -34,8 +34,9 @@ struct TiffModuleCodec {
                        Progress* progress, std::exception_ptr* thrown) noexcept;
 };
 
-// The module's one exported function.
-using TiffModuleEntry = const TiffModuleCodec* (*)() noexcept;
+// The module's one exported function; it names the build the module belongs
+// to in `*build`, which the loader checks before it uses the codec.
+using TiffModuleEntry = const TiffModuleCodec* (*)(const char** build) noexcept;
 inline constexpr const char* kTiffModuleFile = "zavo_tiff.so";
 inline constexpr const char* kTiffModuleEntry = "zavo_tiff_codec";
 

@@ -149,20 +149,6 @@ Result<FileReader> FileReader::Open(const std::string& path) {
   return FileReader(path, opened.fd, opened.size);
 }
 
-// A read that comes back short was cut short only if the file shrank; a
-// file that still has its size but gave nothing is another failure.
-Error FileReader::EndedEarly() const {
-  struct stat st {};
-  if (::fstat(fd_, &st) != 0) return IoError("cannot read", path_, errno);
-  if (static_cast<uint64_t>(st.st_size) < size_) return FileCutShortError(path_);
-  return Error(ErrorKind::Io, "cannot read " + path_ + ": it gave fewer bytes than it holds");
-}
-
-Error FileCutShortError(const std::string& path) {
-  return Error(ErrorKind::Truncated,
-               "another program cut the file short while it was being read: " + path);
-}
-
 Result<void> FileReader::ReadAt(uint64_t offset, std::span<uint8_t> out) const {
   if (offset > size_ || out.size() > size_ - offset) {
     return Error(ErrorKind::Internal, "cannot read " + path_ + ": a read past its end was asked");
@@ -170,8 +156,8 @@ Result<void> FileReader::ReadAt(uint64_t offset, std::span<uint8_t> out) const {
   while (!out.empty()) {
     const ssize_t got = ::pread(fd_, out.data(), out.size(), static_cast<off_t>(offset));
     if (got < 0 && errno == EINTR) continue;
-    if (got < 0) return IoError("cannot read", path_, errno);
-    if (got == 0) return EndedEarly();
+    if (got < 0) return ReadRefusedError(path_, errno);
+    if (got == 0) return ReadEndedEarlyError(fd_, size_, path_);
     out = out.subspan(static_cast<size_t>(got));
     offset += static_cast<uint64_t>(got);
   }

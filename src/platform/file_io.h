@@ -12,6 +12,7 @@
 #include <string>
 
 #include "platform/error.h"
+#include "platform/read_failure.h"
 
 namespace zavo {
 
@@ -44,13 +45,10 @@ class ClosingFile {
 // is not a regular file; a missing file passes (opening it says so later).
 Result<void> CheckNotSpecialFile(const std::string& path);
 
-// The error for a file that shrank under a reader: another program cut it short.
-Error FileCutShortError(const std::string& path);
-
 // A regular file open for reading at any offset, in pieces the reader
 // chooses. Another program may cut the file short meanwhile: a read that
-// finds the file shorter than it was fails with FileCutShortError, a read
-// the system refuses with its own reason; neither hands back stale bytes.
+// ends early fails with ReadEndedEarlyError, a read the system refuses with
+// its own reason; neither hands back stale bytes.
 class FileReader {
  public:
   static Result<FileReader> Open(const std::string& path);
@@ -70,7 +68,6 @@ class FileReader {
 
  private:
   FileReader(std::string path, int fd, uint64_t size);
-  Error EndedEarly() const;
 
   std::string path_;
   int fd_ = -1;

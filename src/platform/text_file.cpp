@@ -52,9 +52,11 @@ Result<TextHead> ReadTextHead(const std::string& path, size_t limit) {
   const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
   if (fd < 0) return ReadError("cannot open", path, std::strerror(errno));
   struct stat st {};
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+  const bool examined = ::fstat(fd, &st) == 0;
+  if (!examined || !S_ISREG(st.st_mode)) {
+    const std::string why = examined ? "not a regular file" : std::strerror(errno);
     ::close(fd);
-    return ReadError("cannot read", path, "not a regular file");
+    return ReadError("cannot read", path, why);
   }
   // One byte more than the limit tells whether the file goes on.
   const auto size = static_cast<uint64_t>(st.st_size);

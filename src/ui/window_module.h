@@ -41,8 +41,10 @@ class WindowModule {
   virtual Result<void> TakeFailure() = 0;
 };
 
-// The module's one exported function; null when the module cannot start.
-using WindowModuleEntry = WindowModule* (*)() noexcept;
+// The module's one exported function; null when the module cannot start. It
+// names the build the module belongs to in `*build`, which the loader checks
+// before it uses the module.
+using WindowModuleEntry = WindowModule* (*)(const char** build) noexcept;
 inline constexpr const char* kWindowModuleFile = "zavo_window.so";
 inline constexpr const char* kWindowModuleEntry = "zavo_window_module";
 

@@ -6,6 +6,9 @@
 set -euo pipefail
 build=$(dirname "$(realpath "$1")")
 [[ $(id -u) == 0 ]] || { echo "skipped: needs root"; exit 77; }
+# From CTest: the build's name, a library that fails reads, a module of another build.
+[[ -n "${ZAVO_BUILD_ID:-}" && -f "${ZAVO_FAILING_READS:-}" && -f "${ZAVO_OTHER_BUILD:-}" ]] ||
+  { echo "FAIL: ZAVO_BUILD_ID, ZAVO_FAILING_READS or ZAVO_OTHER_BUILD is not set" >&2; exit 1; }
 
 T=$(mktemp -d)
 trap 'rm -rf "$T"' EXIT
@@ -36,6 +39,8 @@ install_copy() {
 plant() { chmod 1777 "$dir" && rm "$dir/$1" && as_nobody cp "$T/staged/$1" "$dir/"; }
 no_proc='unshare -m --propagation private sh -c "umount -l /proc && exec \"\$0\" \"\$@\""'
 elf_machine='dd if=/dev/zero of=$dir/zavo_tiff.so bs=1 seek=18 count=2 conv=notrunc status=none'
+failing_reads="LD_PRELOAD=$ZAVO_FAILING_READS ASAN_OPTIONS=verify_asan_link_order=0 ZAVO_FAIL_READS_OF="
+other_build="0.9.0-another, expected $ZAVO_BUILD_ID"
 cases=(
   "intact|true|/R /TIF||0|"
   "missing|rm \$dir/zavo_tiff.so|/R /TIF||1|cannot load the TIFF codec module (cannot open \$dir/zavo_tiff.so: No such file or directory)"
@@ -47,6 +52,9 @@ cases=(
   "header only|head -c 40 \$T/staged/zavo_tiff.so >\$dir/zavo_tiff.so|/R /TIF||1|(\$dir/zavo_tiff.so is cut short)"
   "not ELF|echo 'not a module' >\$dir/zavo_tiff.so|/R /TIF||1|(\$dir/zavo_tiff.so is not a module: it has no ELF header)"
   "other machine|$elf_machine|/R /TIF||1|(\$dir/zavo_tiff.so is not a module for this machine)"
+  "other build|cp \$ZAVO_OTHER_BUILD \$dir/zavo_tiff.so|/R /TIF||1|/ the TIFF codec module belongs to another build ($other_build)"
+  "unreadable module|true|/R /TIF|${failing_reads}/zavo_tiff.so|1|(cannot read \$dir/zavo_tiff.so: Input/output error)"
+  "window module of another build|cp \$ZAVO_OTHER_BUILD \$dir/zavo_window.so|/W /JPG|DISPLAY=:424242|1|write mode cannot show its window: the window module belongs to another build ($other_build); nothing was saved"
   "window module refused, read|chown 65534 \$dir/zavo_window.so|/R /JPG|DISPLAY=:424242|0|zavo: warning: cannot load the window module (\$dir/zavo_window.so is owned by user 65534); going on without a display"
   "window module refused, write|chown 65534 \$dir/zavo_window.so|/W /JPG|DISPLAY=:424242|1|write mode cannot show its window: cannot load the window module (\$dir/zavo_window.so is owned by user 65534); nothing was saved"
   "core planted by nobody|plant libzavo_core.so|/R /JPG||1|zavo: ZAVO32: cannot load the program's core (\$dir/libzavo_core.so is owned by user 65534); nothing was done"
@@ -54,6 +62,8 @@ cases=(
   "folder writable by its group|chmod 775 \$dir|/R /JPG||1|cannot load the program's core (the folder \$dir is writable by its group)"
   "folder of nobody|chown 65534 \$dir|/R /JPG||1|cannot load the program's core (the folder \$dir is owned by user 65534)"
   "core cut short|head -c 3000 \$T/staged/libzavo_core.so >\$dir/libzavo_core.so|/R /JPG||1|cannot load the program's core (\$dir/libzavo_core.so is cut short)"
+  "core of another build|cp \$ZAVO_OTHER_BUILD \$dir/libzavo_core.so|/R /JPG||1|zavo: ZAVO32: the program's core belongs to another build ($other_build); nothing was done"
+  "core gives too few bytes|true|/R /JPG|${failing_reads}/libzavo_core.so ZAVO_FAIL_READS_AS=end|1|cannot load the program's core (cannot read \$dir/libzavo_core.so: it gave fewer bytes than it holds)"
   "core a FIFO|rm \$dir/libzavo_core.so && mkfifo -m 644 \$dir/libzavo_core.so|/R /JPG||1|cannot load the program's core (\$dir/libzavo_core.so is a FIFO (named pipe), not a file)"
   "no /proc|true|/R /TIF|$no_proc|1|zavo: ZAVO32: the program's folder is unknown (/proc/self/exe cannot be read: No such file or directory); nothing was done"
   "no /proc, LD_LIBRARY_PATH naming the folder|true|/R /TIF|LD_LIBRARY_PATH=\$dir $no_proc|1|the program's folder is unknown (/proc/self/exe cannot be read: No such file or directory)"

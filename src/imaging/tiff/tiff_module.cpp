@@ -2,6 +2,7 @@
 #include "imaging/tiff_module.h"
 
 #include "imaging/tiff/tiff_codec.h"
+#include "platform/build_id.h"
 
 namespace zavo {
 
@@ -41,7 +42,8 @@ Result<const TiffCodec*> LinkedTiffCodec() { return &kCodec; }
 
 }  // namespace zavo
 
-extern "C" __attribute__((visibility("default"))) const zavo::TiffModuleCodec*
-zavo_tiff_codec() noexcept {
+extern "C" __attribute__((visibility("default"))) const zavo::TiffModuleCodec* zavo_tiff_codec(
+    const char** build) noexcept {
+  *build = zavo::kBuildId;
   return &zavo::kModuleCodec;
 }

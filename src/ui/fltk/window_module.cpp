@@ -1,6 +1,7 @@
 // The entry of zavo_window.so: the FLTK realisation behind WindowModule.
 #include "ui/window_module.h"
 
+#include "platform/build_id.h"
 #include "ui/fltk/guard.h"
 #include "ui/fltk/progress.h"
 #include "ui/fltk/view.h"
@@ -33,8 +34,9 @@ class FltkWindowModule : public WindowModule {
 }  // namespace
 }  // namespace zavo::ui
 
-extern "C" __attribute__((visibility("default"))) zavo::ui::WindowModule*
-zavo_window_module() noexcept {
+extern "C" __attribute__((visibility("default"))) zavo::ui::WindowModule* zavo_window_module(
+    const char** build) noexcept {
+  *build = zavo::kBuildId;
   return zavo::ui::fltk::Guarded<zavo::ui::WindowModule*>(nullptr, [] {
     static zavo::ui::FltkWindowModule module;
     return &module;

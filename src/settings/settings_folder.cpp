@@ -43,8 +43,9 @@ std::string ConfigHome() {
 // fill. Such a folder is neither read nor written. Empty when it is safe.
 std::string UnsafeFolderReason(const std::string& folder) {
   struct stat st {};
-  if (::stat(folder.c_str(), &st) != 0)
+  if (::stat(folder.c_str(), &st) != 0) {
     return "cannot examine " + folder + ": " + std::strerror(errno);
+  }
   if (st.st_uid != 0 && st.st_uid != ::geteuid()) {
     return "the folder " + folder + " is owned by user " + std::to_string(st.st_uid);
   }

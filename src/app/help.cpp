@@ -45,7 +45,10 @@ FILES
   ZAVO.LCK      beside ZAVO.CNF: lets one window at a time store the
                 parameters, so the last one closed wins
   A ZAVO.CNF that exists but cannot be read is left alone and the template's
-  values apply; reading stops at its "[EOF]" line and at 64 KiB.
+  values apply; reading stops at its "[EOF]" line and at 64 KiB. The folder
+  must be the user's own (owned by the user or root, writable by no one
+  else): nothing is read or stored in any other, and ZAVO.CNF is never read
+  or written through a symbolic link.
 
 EXAMPLES
   zavo /GP /R /JPG "/ON=/home/me/photo.jpg" /FN=/tmp/transfer.bmp

@@ -29,6 +29,23 @@ mode_t ModeFor(const std::string& target) {
   return 0666 & ~mask;
 }
 
+// The kernel's protected_symlinks rule. The kernel applies it only to links
+// it follows itself, and never to a rename's target; links here are read and
+// renamed onto by this code, so it applies the rule on its own. In a sticky
+// folder that everyone may write, other users cannot remove or replace the
+// caller's entries, so a link that passes cannot be swapped for another.
+Result<void> CheckLinkMayBeFollowed(const std::string& link, uid_t link_owner,
+                                    const std::string& path) {
+  const std::string folder = FolderOf(link).empty() ? "." : FolderOf(link);
+  struct stat st {};
+  if (::stat(folder.c_str(), &st) != 0) return IoError("cannot follow the link", path, errno);
+  const bool shared = (st.st_mode & S_ISVTX) != 0 && (st.st_mode & S_IWOTH) != 0;
+  if (!shared || link_owner == ::geteuid() || link_owner == st.st_uid) return {};
+  return Error(ErrorKind::Io, "cannot write " + path + ": it is a symbolic link that user " +
+                                  std::to_string(link_owner) + " put in " + folder +
+                                  ", a folder everyone may write; it is not followed");
+}
+
 // Where a write to `path` lands. A symbolic link is followed to the file it
 // names, so the link stays a link and the file behind it is replaced; the
 // kernel's own limit on links followed in a row applies.
@@ -38,6 +55,7 @@ Result<std::string> FollowLinks(const std::string& path) {
   for (int followed = 0; followed <= kMaxLinksFollowed; ++followed) {
     struct stat st {};
     if (::lstat(resolved.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return resolved;
+    ZAVO_TRY(CheckLinkMayBeFollowed(resolved, st.st_uid, path));
     char buffer[PATH_MAX];
     const ssize_t length = ::readlink(resolved.c_str(), buffer, sizeof buffer);
     if (length < 0) return IoError("cannot follow the link", path, errno);
@@ -62,6 +80,25 @@ Result<void> CheckTargetIsReplaceable(const std::string& target, const std::stri
     return Error(ErrorKind::Io, "cannot write " + target + ": it is a folder");
   }
   return Error(ErrorKind::Io, "cannot write " + target + ": not a regular file");
+}
+
+// Where the write lands. A link put in the target's place after this check
+// is replaced by the rename, never written through: rename does not follow.
+Result<std::string> Destination(const std::string& target, Links links) {
+  if (links == Links::Follow) return FollowLinks(target);
+  struct stat st {};
+  if (::lstat(target.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
+    return Error(ErrorKind::Io, "cannot write " + target + ": it is a symbolic link");
+  }
+  return target;
+}
+
+// The rename would replace a read-only file as readily as any other.
+Result<void> CheckMayReplace(const std::string& target, const std::string& destination) {
+  if (::faccessat(AT_FDCWD, destination.c_str(), W_OK, AT_EACCESS) == 0 || errno == ENOENT) {
+    return {};
+  }
+  return IoError("cannot write", target, errno);
 }
 
 // The scratch name is the target's own name hidden and marked, cut short
@@ -187,9 +224,10 @@ void AtomicFile::Discard() {
   fd_ = -1;
 }
 
-Result<AtomicFile> AtomicFile::Create(const std::string& target) {
-  ZAVO_TRY_ASSIGN(const std::string destination, FollowLinks(target));
+Result<AtomicFile> AtomicFile::Create(const std::string& target, Links links) {
+  ZAVO_TRY_ASSIGN(const std::string destination, Destination(target, links));
   ZAVO_TRY(CheckTargetIsReplaceable(target, destination));
+  ZAVO_TRY(CheckMayReplace(target, destination));
   std::string pattern = ScratchPattern(destination);
   const int fd = ::mkostemp(pattern.data(), O_CLOEXEC);
   if (fd < 0) return IoError("cannot write a file in the folder of", target, errno);

@@ -79,14 +79,25 @@ enum class Durability {
   Renamed,  // rename only: a hand-over file the host reads at once
 };
 
+// What a write does when its target is a symbolic link.
+enum class Links {
+  // Replaces the file the link names, the link kept, as the kernel's
+  // protected_symlinks would follow it: not a link that another user put in
+  // a sticky folder everyone may write (/tmp), unless that user owns the folder.
+  Follow,
+  // Refuses it: for files whose place alone says whose they are (the settings).
+  Refuse,
+};
+
 // Scratch file beside `target`; Commit renames it over `target` in one step.
 // Destroying an uncommitted AtomicFile removes the scratch file. Only a
-// regular file is replaced; a symbolic link is kept and the file it names is
-// replaced. Messages name `target` as the caller gave it.
+// regular file is replaced, and only one the caller may write: renaming
+// needs no more than the folder's permission, but a read-only file is its
+// owner's choice. Messages name `target` as the caller gave it.
 class AtomicFile {
  public:
   // Scratch name chosen here, unique in the target's folder.
-  static Result<AtomicFile> Create(const std::string& target);
+  static Result<AtomicFile> Create(const std::string& target, Links links = Links::Follow);
 
   AtomicFile(AtomicFile&& other) noexcept;
   AtomicFile& operator=(AtomicFile&&) = delete;

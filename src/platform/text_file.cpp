@@ -8,8 +8,6 @@
 #include <cerrno>
 #include <cstring>
 
-#include "platform/file_io.h"
-
 namespace zavo {
 namespace {
 
@@ -48,8 +46,12 @@ std::optional<std::string_view> LineReader::ReadLine() {
   return line;
 }
 
-Result<TextHead> ReadTextHead(const std::string& path, size_t limit) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+Result<TextHead> ReadTextHead(const std::string& path, size_t limit, Links links) {
+  const int no_follow = links == Links::Refuse ? O_NOFOLLOW : 0;
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC | no_follow);
+  if (fd < 0 && errno == ELOOP && no_follow != 0) {
+    return ReadError("cannot read", path, "it is a symbolic link");
+  }
   if (fd < 0) return ReadError("cannot open", path, std::strerror(errno));
   struct stat st {};
   const bool examined = ::fstat(fd, &st) == 0;
@@ -80,7 +82,7 @@ void AppendLine(std::string& text, std::string_view line) {
 }
 
 Result<void> ReplaceFile(const std::string& path, std::string_view bytes) {
-  ZAVO_TRY_ASSIGN(AtomicFile file, AtomicFile::Create(path));
+  ZAVO_TRY_ASSIGN(AtomicFile file, AtomicFile::Create(path, Links::Refuse));
   ZAVO_TRY(file.Write(bytes.data(), bytes.size()));
   return file.Commit(Durability::Flushed);
 }

@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "platform/error.h"
+#include "platform/file_io.h"
 
 namespace zavo {
 
@@ -40,14 +41,15 @@ struct TextHead {
 
 // Reads at most `limit` bytes of the regular file at `path`. The file is
 // opened without waiting, so a FIFO or a device is refused, never read from
-// or waited on.
-Result<TextHead> ReadTextHead(const std::string& path, size_t limit);
+// or waited on; with Links::Refuse so is a symbolic link.
+Result<TextHead> ReadTextHead(const std::string& path, size_t limit, Links links = Links::Follow);
 
 // Appends `line` and its CR LF to `text`.
 void AppendLine(std::string& text, std::string_view line);
 
 // Puts `bytes` in place as the file `path` in one step, so `path` is never
-// left half written and a failure leaves the old file as it was.
+// left half written and a failure leaves the old file as it was. A symbolic
+// link in its place is refused, never written through.
 Result<void> ReplaceFile(const std::string& path, std::string_view bytes);
 
 }  // namespace zavo

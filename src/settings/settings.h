@@ -39,6 +39,8 @@ struct SettingsFiles {
 // write there, as in a user prefix or the build folder. Otherwise the
 // user's own "$XDG_CONFIG_HOME/zavo/" (by default "~/.config/zavo/"),
 // created here when missing, seeded from a "ZAVO.CNF" in `app_folder`.
+// Either must be owned by the user or root and writable by no one else;
+// a folder that is not gives no settings folder.
 SettingsFiles LocateSettings(const std::string& app_folder);
 
 // Where the three settings live: the quality scroll bar, the grayscale check

@@ -38,8 +38,27 @@ std::string ConfigHome() {
   return home.empty() ? "" : home + "/.config";
 }
 
+// Whoever else may write in the folder may put a link or a file of their
+// own under the settings' names; a folder another user owns is theirs to
+// fill. Such a folder is neither read nor written. Empty when it is safe.
+std::string UnsafeFolderReason(const std::string& folder) {
+  struct stat st {};
+  if (::stat(folder.c_str(), &st) != 0) {
+    return "cannot examine " + folder + ": " + std::strerror(errno);
+  }
+  if (st.st_uid != 0 && st.st_uid != ::geteuid()) {
+    return "the folder " + folder + " is owned by user " + std::to_string(st.st_uid);
+  }
+  if ((st.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
+    return "the folder " + folder + " is writable by " +
+           ((st.st_mode & S_IWOTH) != 0 ? "others" : "its group");
+  }
+  return "";
+}
+
 // Creates `folder` and any missing parents, private to the user as config
-// folders are. Empty on success, else the reason.
+// folders are. Empty on success, else the reason: an existing folder must be
+// safe as well as writable.
 std::string MakeFolders(const std::string& folder) {
   for (size_t slash = folder.find('/', 1);; slash = folder.find('/', slash + 1)) {
     const std::string part = folder.substr(0, slash);
@@ -51,6 +70,7 @@ std::string MakeFolders(const std::string& folder) {
   }
   struct stat st {};
   if (::stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return folder + " is no folder";
+  if (std::string unsafe = UnsafeFolderReason(folder); !unsafe.empty()) return unsafe;
   if (!MayWriteIn(folder)) return "cannot write in " + folder + ": " + std::strerror(errno);
   return "";
 }
@@ -63,7 +83,11 @@ SettingsFiles SettingsFiles::InFolder(const std::string& folder) {
 
 SettingsFiles LocateSettings(const std::string& app_folder) {
   SettingsFiles files = SettingsFiles::InFolder(app_folder);
-  if (MayWriteIn(app_folder)) return files;
+  if (MayWriteIn(app_folder)) {
+    files.unavailable = UnsafeFolderReason(app_folder);
+    if (!files.unavailable.empty()) files.folder.clear();
+    return files;
+  }
   files.program_settings_path = app_folder + kSettingsFileName;
   const std::string config = ConfigHome();
   if (config.empty()) {

@@ -38,8 +38,8 @@ bool IsMissing(const std::string& path) {
 }
 
 // The file's text without a byte-order mark, so a copy of it has none either.
-Result<TextHead> ReadSettingsText(const std::string& path) {
-  auto head = ReadTextHead(path, kSettingsSizeLimit);
+Result<TextHead> ReadSettingsText(const std::string& path, Links links = Links::Follow) {
+  auto head = ReadTextHead(path, kSettingsSizeLimit, links);
   if (head) head->text = std::string(settings_format::SkipByteOrderMark(head->text, path));
   return head;
 }
@@ -90,7 +90,7 @@ void CopyIfStillMissing(const SettingsFiles& files, const SettingsSource& source
 std::optional<SettingsSource> ChooseSource(const SettingsFiles& files) {
   const std::string path = files.folder + kSettingsFileName;
   if (!files.folder.empty() && !IsMissing(path)) {
-    auto head = ReadSettingsText(path);
+    auto head = ReadSettingsText(path, Links::Refuse);  // as the saver will not write through it
     if (head) return SettingsSource{path, std::move(head.value())};
     // The file belongs to someone: it is not replaced by a copy.
     settings_format::Warn(head.error().message() + "; starting from the template's values");

@@ -18,6 +18,7 @@
 namespace zavo {
 namespace {
 
+namespace fs = std::filesystem;
 using testing::RunCommand;
 
 std::string Quote(const std::string& path) { return "'" + path + "'"; }
@@ -82,6 +83,51 @@ TEST(ReadMode, EndsWithItsOutcomeAndKeepsTheOldTransferFileOnFailure) {
     EXPECT_EQ(testing::EntriesIn(dir.path()), 5u);
     EXPECT_EQ(testing::ReadText(transfer) == "old", c.status == 1);
     EXPECT_EQ(testing::ReadText(transfer).starts_with("BM"), c.status == 0);
+  }
+}
+
+// The program runs as the ordinary user; the transfer file is a link, in a
+// folder `shared` of some mode, to the user's own file. Only the kernel's
+// protected_symlinks rule, applied by the program itself, or the file's mode
+// keeps the file unwritten.
+TEST(ReadMode, FollowsALinkOnlyWhereTheKernelWouldAndNeverReplacesAReadOnlyFile) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root to act as other users";
+  testing::TempDir dir, shared;
+  testing::OpenToOrdinaryUser(dir.path(), true);
+  ASSERT_EQ(RunCommand("convert -size 8x8 xc:red " + Quote(dir.File("a.jpg"))), 0);
+  const uid_t user = testing::OrdinaryUser(), other = testing::kAnotherUser;
+  const std::string file = dir.File("t.bmp"), link = shared.File("t.bmp");
+  const struct {
+    mode_t shared_mode, file_mode;
+    uid_t shared_owner, link_owner;
+    std::string refusal;  // "": the file is replaced
+  } cases[] = {
+      {01777, 0644, 0, other, link + ": it is a symbolic link that user 4242 put in"},
+      {01777, 0444, 0, user, link + ": Permission denied"},
+      {01777, 0644, 0, user, ""},
+      {01777, 0644, other, other, ""},
+      {0777, 0644, 0, other, ""},
+      {01775, 0644, 0, other, ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::to_string(c.shared_mode) + " " + c.refusal);
+    fs::remove(link);
+    testing::WriteText(file, "old");
+    fs::create_symlink(file, link);
+    ASSERT_EQ(::lchown(link.c_str(), c.link_owner, 0) | ::chown(file.c_str(), user, 0) |
+                  ::chmod(file.c_str(), c.file_mode) |
+                  ::chown(shared.path().c_str(), c.shared_owner, 0) |
+                  ::chmod(shared.path().c_str(), c.shared_mode),
+              0);
+    const std::string as_user = "setpriv --reuid=" + std::to_string(user) +
+                                " --regid=" + std::to_string(user) +
+                                " --clear-groups env -u DISPLAY HOME=/nonexistent";
+    std::string output;
+    EXPECT_EQ(RunZavo(Import("/GP /R /JPG", dir.File("a.jpg"), link), &output, as_user),
+              c.refusal.empty() ? 0 : 1)
+        << output;
+    EXPECT_NE(output.find(c.refusal), std::string::npos) << output;
+    EXPECT_EQ(testing::ReadText(file) == "old", !c.refusal.empty());
   }
 }
 

@@ -176,7 +176,7 @@ TEST(SettingsLoader, StartsAMissingFileAsACopyOfWhereItsValuesComeFrom) {
 // The folder is open to the user: only this rule keeps the loader from
 // replacing a file it cannot read.
 TEST(SettingsLoader, StartsFromTheTemplateAndLeavesAnUnreadableFileAlone) {
-  for (const std::string kind : {"unreadable", "FIFO", "folder", "dangling link"}) {
+  for (const std::string kind : {"unreadable", "FIFO", "folder"}) {
     SCOPED_TRACE(kind);
     testing::TempDir dir;
     testing::WriteText(dir.File("DEF_ZAVO.CNF"), Line("JPGQ , 10"));
@@ -188,13 +188,69 @@ TEST(SettingsLoader, StartsFromTheTemplateAndLeavesAnUnreadableFileAlone) {
     if (kind == "unreadable") fs::permissions(path, fs::perms::none);
     if (kind == "FIFO") ::mkfifo(path.c_str(), 0666);
     if (kind == "folder") fs::create_directory(path);
-    if (kind == "dangling link") fs::create_symlink(path + ".gone", path);
     const auto planted = fs::symlink_status(path);
     testing::OpenToOrdinaryUser(dir.path().string(), true);
     EXPECT_TRUE(
         testing::RunInChild([&] { ExpectLoaded(Load(files), {"JPGQ=10"}, path + ": "); }, true));
     EXPECT_EQ(fs::symlink_status(path).type(), planted.type());
     EXPECT_EQ(fs::symlink_status(path).permissions(), planted.permissions());
+  }
+}
+
+// Run as the ordinary user, whose own file a planted link names. A folder
+// another user owns or may write is neither read nor written: the template's
+// values apply and the save says why. A link is never followed, nor a
+// read-only file replaced, even in the user's own folder.
+TEST(SettingsFolder, ReadsAndWritesOnlyRegularFilesInAFolderNoOneElseControls) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root to own files as other users";
+  const uid_t user = testing::OrdinaryUser(), other = testing::kAnotherUser;
+  const std::string mine = Line("JPGQ , 30"), link = "link";
+  const struct {
+    bool in_program_folder;
+    uid_t owner;
+    mode_t mode;           // of the folder
+    std::string settings;  // its ZAVO.CNF: "link" to the user's own file, or the text
+    mode_t settings_mode;
+    Log applied;
+    std::string warning, refusal;  // warning "": none
+  } cases[] = {
+      {false, 0, 01777, link, 0644, {"JPGQ=10"}, "", "/zavo is writable by others"},
+      {false, other, 0777, mine, 0644, {"JPGQ=10"}, "", "/zavo is owned by user 4242"},
+      {true, 0, 0757, mine, 0644, {"JPGQ=10"}, "", "is writable by others"},
+      {false, user, 0700, link, 0644, {"JPGQ=10"}, "ZAVO.CNF: it is a symbolic link", "link"},
+      {false, user, 0700, mine, 0444, {"JPGQ=30"}, "", "ZAVO.CNF: Permission denied"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.refusal + c.settings);
+    testing::TempDir program, config, own;
+    const std::string folder = c.in_program_folder ? program.path().string() : config.File("zavo");
+    testing::WriteText(program.File("DEF_ZAVO.CNF"), Line("JPGQ , 10"));
+    testing::OpenToOrdinaryUser(program.path(), false);
+    testing::OpenToOrdinaryUser(config.path(), false);
+    testing::OpenToOrdinaryUser(own.path(), true);
+    testing::WriteText(own.File("file"), "precious");
+    ASSERT_EQ(::chown(own.File("file").c_str(), user, 0), 0);
+    fs::create_directories(folder);
+    const std::string settings = folder + "/ZAVO.CNF";
+    if (c.settings == link) fs::create_symlink(own.File("file"), settings);
+    if (c.settings != link) testing::WriteText(settings, c.settings);
+    const uid_t planter = c.owner == user ? user : other;
+    ASSERT_EQ(::lchown(settings.c_str(), planter, 0) | ::chown(folder.c_str(), c.owner, 0), 0);
+    if (c.settings != link) fs::permissions(settings, static_cast<fs::perms>(c.settings_mode));
+    fs::permissions(folder, static_cast<fs::perms>(c.mode));
+    const size_t entries = testing::EntriesIn(folder);
+    EXPECT_TRUE(testing::RunInChild(
+        [&] {
+          ::setenv("XDG_CONFIG_HOME", config.path().c_str(), 1);
+          const SettingsFiles files = LocateSettings(program.path().string() + "/");
+          ExpectLoaded(Load(files), c.applied, c.warning);
+          testing::ExpectFailure(SaveSettings(files, FakeTarget(33)), ErrorKind::Io, "", c.refusal);
+        },
+        true));
+    EXPECT_EQ(testing::ReadText(own.File("file")), "precious");
+    EXPECT_TRUE(c.settings == link ? fs::is_symlink(settings)
+                                   : testing::ReadText(settings) == c.settings);
+    EXPECT_EQ(testing::EntriesIn(folder), entries + (c.owner == user));  // the lock
   }
 }
 

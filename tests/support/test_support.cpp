@@ -140,7 +140,15 @@ void OpenToOrdinaryUser(const std::string& folder, bool writable) {
   // Not even the owner may write a read-only one, for runs that are not root.
   const perms read_only = perms::owner_read | perms::owner_exec | perms::group_read |
                           perms::group_exec | perms::others_read | perms::others_exec;
-  std::filesystem::permissions(folder, writable ? perms::all : read_only);
+  std::filesystem::permissions(folder, writable ? read_only | perms::owner_write : read_only);
+  if (writable && ::geteuid() == 0) {
+    EXPECT_EQ(::chown(folder.c_str(), OrdinaryUser(), static_cast<gid_t>(-1)), 0);
+  }
+}
+
+uid_t OrdinaryUser() {
+  const passwd* nobody = ::getpwnam("nobody");
+  return nobody != nullptr && ::geteuid() == 0 ? nobody->pw_uid : ::geteuid();
 }
 
 }  // namespace zavo::testing

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <gtest/gtest.h>
+#include <sys/types.h>
 
 #include <cstdint>
 #include <filesystem>
@@ -86,8 +87,14 @@ int RunCommand(const std::string& command, std::string* out = nullptr);
 // tests run as root. A child that blocks is killed after 20 s.
 bool RunInChild(const std::function<void()>& body, bool ordinary_user = false);
 
-// Lets an ordinary user (see RunInChild) read `folder`, or also write in it;
-// read-only, not even its owner may write there.
+// Lets an ordinary user (see RunInChild) read `folder`, or also write in it
+// as its owner, as in a folder of the user's own; read-only, not even its
+// owner may write there.
 void OpenToOrdinaryUser(const std::string& folder, bool writable);
+
+// The ordinary user of RunInChild, and a user who is neither that one nor
+// root, to own what "another user" planted (no account needed).
+uid_t OrdinaryUser();
+inline constexpr uid_t kAnotherUser = 4242;
 
 }  // namespace zavo::testing

@@ -14,13 +14,11 @@ wait_zavo
 [[ "$zavo_exit" == 0 ]] || fail "zavo exited with $zavo_exit"
 [[ "$(identify -format '%w x %h' "$T/out.bmp")" == "64 x 48" ]] || fail "out.bmp is not the picture"
 
-# Started with stderr, or all three, closed: a failure's line must not go
-# into the X connection, which would then take that number. Each row: mode,
-# transfer file, the box, the status, what is closed.
+# With stderr closed the X connection must not take its number, or a failure's
+# line garbles it. Rows: mode, transfer file, box, status, what is closed.
 echo 'not a JPEG' >"$T/bad.jpg"
-rows=("/R|out.bmp|^Plumio File Option ADD_IN$|1|2>&-" "/R|out.bmp|^Plumio File Option ADD_IN$|1|0<&- 1>&- 2>&-"
-  "/W|missing.bmp|^Plumio File ADD_In$|0|2>&-")
-for row in "${rows[@]}"; do
+for row in "/R|out.bmp|^Plumio File Option ADD_IN$|1|2>&-" "/R|out.bmp|^Plumio File Option ADD_IN$|1|0<&- 1>&- 2>&-" \
+  "/W|missing.bmp|^Plumio File ADD_In$|0|2>&-"; do
   IFS='|' read -r mode transfer box status closed <<<"$row"
   eval "timeout 60 \"\$T/zavo\" /GP $mode /JPG \"/ON=\$T/bad.jpg\" \"/FN=\$T/\$transfer\" $closed &"
   zavo_pid=$!

@@ -33,6 +33,8 @@ EXIT STATUS
   1  read mode imported nothing (the import failed, GIF, or no format was
      given), or write mode had no display
   2  an unexpected run-time error
+  Ended by SIGTERM, SIGINT, SIGHUP or SIGQUIT, it removes the file it was
+  writing (the old one stays) and dies of that signal (a shell shows 128+N).
 
 FILES
   DEF_ZAVO.CNF  the installation's template with the default parameters,

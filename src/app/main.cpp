@@ -3,6 +3,7 @@
 // trust check alone, so that nothing of the core is in the process before
 // the check has passed.
 #include <dlfcn.h>
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -17,6 +18,17 @@
 #include "app/module_trust.h"
 
 namespace {
+
+// A program started with stdin, stdout or stderr closed would hand that
+// number to the next file it opens (the X connection, a picture, the
+// settings), and a diagnostic line meant for stderr would land in it.
+// Without /dev/null nothing can be said either: the run ends at once.
+void OpenStandardDescriptors() {
+  for (int fd = 0; fd <= 2; ++fd) {
+    if (::fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+    if (::open("/dev/null", O_RDWR) != fd) std::_Exit(1);  // kExitImportFailed
+  }
+}
 
 // The kernel's own record of the program's file, every link resolved. Never
 // the current folder, argv[0] or a search path: whoever starts the program
@@ -58,6 +70,10 @@ int Run(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  OpenStandardDescriptors();
+  // A reader of stderr that has gone away (a closed pipe) must not end the
+  // run: the line is lost, the outcome stays.
+  std::signal(SIGPIPE, SIG_IGN);
   // Past the file-size limit (ulimit -f) a write then fails with EFBIG and is
   // reported like any failed write, instead of the signal killing the
   // process silently with its scratch file left behind.

@@ -79,8 +79,11 @@ StartupOutcome RunReadMode(const LaunchRequest& request, ModuleState& state, ui:
     CurrentDiagnostics().Failure("read mode", kNoFormatFailure);
     return {false, kExitImportFailed};
   }
-  const bool imported =
-      ImportForHost(imgkit, boxes, request.FormatCode, state.TargetFile, state.TransferFile);
+  bool imported = false;
+  form.RunAlone([&] {
+    imported =
+        ImportForHost(imgkit, boxes, request.FormatCode, state.TargetFile, state.TransferFile);
+  });
   form.Repaint();
   return {false, imported ? kExitNormal : kExitImportFailed};
 }

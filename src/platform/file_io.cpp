@@ -207,13 +207,15 @@ AtomicFile::AtomicFile(std::string target, std::string destination, std::string 
     : target_(std::move(target)),
       destination_(std::move(destination)),
       scratch_(std::move(scratch)),
-      fd_(fd) {}
+      fd_(fd),
+      cleanup_(scratch_) {}
 
 AtomicFile::AtomicFile(AtomicFile&& other) noexcept
     : target_(std::move(other.target_)),
       destination_(std::move(other.destination_)),
       scratch_(std::move(other.scratch_)),
-      fd_(std::exchange(other.fd_, -1)) {}
+      fd_(std::exchange(other.fd_, -1)),
+      cleanup_(std::move(other.cleanup_)) {}
 
 AtomicFile::~AtomicFile() { Discard(); }
 

@@ -13,6 +13,7 @@
 
 #include "platform/error.h"
 #include "platform/read_failure.h"
+#include "platform/scratch_cleanup.h"
 
 namespace zavo {
 
@@ -122,6 +123,7 @@ class AtomicFile {
   std::string destination_;  // the file replaced: the target, links followed
   std::string scratch_;
   int fd_ = -1;
+  ScratchCleanup cleanup_;  // removes the scratch file if a signal ends the process
 };
 
 // The folder part of a path, ending in "/" ("" for a bare file name).

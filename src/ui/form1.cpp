@@ -244,8 +244,10 @@ void Form1::Option1_Click() { state_.TiffCompression = 0; }
 void Form1::Option2_Click() { state_.TiffCompression = 1; }
 
 void Form1::Command1_Click() {
-  ExportJpeg(imgkit_, boxes_, state_.TransferFile, state_.TargetFile, JPEG_Q_SC->value(),
-             JPEG_BW->value());
+  RunAlone([this] {
+    ExportJpeg(imgkit_, boxes_, state_.TransferFile, state_.TargetFile, JPEG_Q_SC->value(),
+               JPEG_BW->value());
+  });
 }
 
 void Form1::Command2_Click(int16_t /*Index*/) { Unload(); }
@@ -253,7 +255,9 @@ void Form1::Command2_Click(int16_t /*Index*/) { Unload(); }
 void Form1::Command3_Click() {}
 
 void Form1::Command4_Click() {
-  ExportTiff(imgkit_, boxes_, state_.TransferFile, state_.TargetFile, state_.TiffCompression);
+  RunAlone([this] {
+    ExportTiff(imgkit_, boxes_, state_.TransferFile, state_.TargetFile, state_.TiffCompression);
+  });
 }
 
 void Form1::Form_Unload() {
@@ -265,8 +269,18 @@ void Form1::Form_Unload() {
   }
 }
 
+void Form1::RunAlone(const std::function<void()>& work) {
+  if (busy_) return;
+  busy_ = true;
+  struct Done {  // however the work ends, a throw included
+    bool& busy;
+    ~Done() { busy = false; }
+  } done{busy_};
+  work();
+}
+
 void Form1::Unload() {
-  if (unloaded_) return;
+  if (unloaded_ || busy_) return;
   unloaded_ = true;
   Form_Unload();
   if (on_unloaded) on_unloaded();

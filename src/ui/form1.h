@@ -122,7 +122,15 @@ class Form1 : public SettingsTarget {
   void Command4_Click();
   void Form_Unload();
 
-  // Unloads the window: Form_Unload, then the window is gone (once only).
+  // One handler at a time. While a load or save runs, its progress display
+  // lets the toolkit dispatch events: the window then takes no input, and a
+  // second save or an unload that slips through anyway does nothing.
+  bool busy() const { return busy_; }
+  // Runs `work` as the one handler; nothing when another runs.
+  void RunAlone(const std::function<void()>& work);
+
+  // Unloads the window: Form_Unload, then the window is gone (once only,
+  // and never while a handler runs).
   void Unload();
   bool unloaded() const { return unloaded_; }
   // Runs after the unload, to take the window off the screen.
@@ -158,6 +166,7 @@ class Form1 : public SettingsTarget {
   Control* focus_ = nullptr;
   bool centred_ = false;
   bool unloaded_ = false;
+  bool busy_ = false;
 };
 
 }  // namespace zavo::ui

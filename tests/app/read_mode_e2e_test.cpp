@@ -37,12 +37,16 @@ int RunZavo(const std::string& arguments, std::string* output, const std::string
 
 // Past `ulimit -f` the write fails like any other instead of the signal
 // killing the process; without /GP the host's warning goes to stderr. A FIFO
-// without a writer would hold an ordinary open for ever.
+// without a writer would hold an ordinary open for ever. A JPEG cut short
+// imports with a warning, which a stderr whose reader has gone (a pipe
+// closed at its far end) loses without changing the outcome.
 TEST(ReadMode, EndsWithItsOutcomeAndKeepsTheOldTransferFileOnFailure) {
   testing::TempDir dir;
-  const std::string tif = dir.File("photo one "), jpg = dir.File("a.jpg");
+  const std::string tif = dir.File("photo one "), jpg = dir.File("a.jpg"),
+                    cut = dir.File("cut.jpg");
   ASSERT_EQ(RunCommand("convert -size 33x17 plasma:fractal -seed 1 -compress LZW tif:" +
-                       Quote(tif) + " && convert -size 300x200 gradient:red-blue " + Quote(jpg)),
+                       Quote(tif) + " && convert -size 300x200 gradient:red-blue " + Quote(jpg) +
+                       " && head -c 3000 " + Quote(jpg) + " >" + Quote(cut)),
             0);
   ASSERT_EQ(::mkfifo(dir.File("fifo").c_str(), 0600), 0);
   ASSERT_EQ(::mkdir(dir.File("dir").c_str(), 0700), 0);
@@ -50,6 +54,9 @@ TEST(ReadMode, EndsWithItsOutcomeAndKeepsTheOldTransferFileOnFailure) {
   // Reads of the file named last fail as a bad disk block makes them fail.
   const std::string failing = "env -u DISPLAY LD_PRELOAD=" ZAVO_FAILING_READS
                               " ASAN_OPTIONS=verify_asan_link_order=0 ZAVO_FAIL_READS_OF=";
+  const std::string fifo = Quote(dir.File("fifo")),
+                    gone_reader = "exec 4<>" + fifo + " 5>" + fifo +
+                                  " 4<&- && env -u DISPLAY sh -c 'exec \"$@\" 2>&5' sh";
   const struct {
     std::string arguments, prefix, said;
     int status;
@@ -57,6 +64,7 @@ TEST(ReadMode, EndsWithItsOutcomeAndKeepsTheOldTransferFileOnFailure) {
       // clang-format off
       {Import("/R /TIF", tif, transfer), "", "Plumio TWAIN(32Bit) ADD_IN", 0},
       {Import("/GP /R /JPEG", jpg, transfer), "", "", 0},
+      {Import("/GP /R /JPG", cut, transfer), gone_reader, "", 0},
       {Import("/GP /R /JPG", dir.File("missing.jpg"), transfer), "", "missing.jpg", 1},
       {Import("/GP /R /JPG", tif, transfer), "", "zavo:", 1},
       {Import("/GP /R /JPG", jpg, transfer), limited, "t.bmp : File too large", 1},
@@ -80,7 +88,7 @@ TEST(ReadMode, EndsWithItsOutcomeAndKeepsTheOldTransferFileOnFailure) {
     EXPECT_EQ(RunZavo(c.arguments, &output, c.prefix), c.status) << output;
     EXPECT_NE(output.find(c.said), std::string::npos) << output;
     EXPECT_TRUE(!c.said.empty() || output.empty()) << output;
-    EXPECT_EQ(testing::EntriesIn(dir.path()), 5u);
+    EXPECT_EQ(testing::EntriesIn(dir.path()), 6u);
     EXPECT_EQ(testing::ReadText(transfer) == "old", c.status == 1);
     EXPECT_EQ(testing::ReadText(transfer).starts_with("BM"), c.status == 0);
   }

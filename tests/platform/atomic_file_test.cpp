@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -48,6 +49,24 @@ TEST(AtomicFile, NamesItsScratchFileAfterTheTarget) {
   ASSERT_TRUE(file) << file.error().message();
   const std::string scratch = fs::directory_iterator(dir.path())->path().filename();
   EXPECT_EQ(scratch.substr(0, 248), "." + name.substr(0, 241) + ".zavo-") << scratch;
+}
+
+// A signal the process ignores (nohup) stays ignored; the others are handled
+// only while a scratch file lives.
+TEST(AtomicFile, HandlesTheEndingSignalsOnlyWhileItsScratchFileLives) {
+  testing::TempDir dir;
+  const auto handler = [](int signal_number) {
+    struct sigaction action {};
+    sigaction(signal_number, nullptr, &action);
+    return action.sa_handler;
+  };
+  ::signal(SIGHUP, SIG_IGN);
+  {
+    const Result<AtomicFile> file = AtomicFile::Create(dir.File("a"));
+    EXPECT_TRUE(file && handler(SIGTERM) != SIG_DFL && handler(SIGHUP) == SIG_IGN);
+  }
+  EXPECT_TRUE(handler(SIGTERM) == SIG_DFL && handler(SIGHUP) == SIG_IGN);
+  ::signal(SIGHUP, SIG_DFL);
 }
 
 }  // namespace

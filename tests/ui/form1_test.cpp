@@ -184,12 +184,20 @@ TEST(DisplayScale, TakesXftDpiWhenItIsAResolutionAnd96Otherwise) {
   EXPECT_EQ(DisplayScale(192).Twips(5), 38);  // 37.5 rounds away from zero
 }
 
-// A failed store is reported and the window still closes.
-TEST_F(Form1Test, UnloadsOnceSavingTheSettings) {
+// A failed store is reported and the window still closes. A save's progress
+// display lets events through: a second save or a close then does nothing.
+TEST_F(Form1Test, UnloadsOnceSavingTheSettingsButNeverDuringASave) {
   int unloads = 0;
   form.on_unloaded = [&] { ++unloads; };
   PrepareWriteMode(kFormatJpeg, form);
   ASSERT_TRUE(form.JPEG_Q_SC->SetValue(60));
+  imgkit.during_load = [&] {
+    form.Command1->UserClick();
+    form.Command2[0]->UserClick();
+  };
+  form.Command1_Click();
+  EXPECT_EQ(imgkit.calls.size(), 3u);  // one load, save and free
+  EXPECT_FALSE(form.unloaded() || form.busy());
   form.Command2[0]->UserClick();
   form.Unload();
   EXPECT_EQ(unloads, 1);

@@ -63,6 +63,9 @@ class ProgressWindow : public Progress {
     bar->maximum(100);
     bar->selection_color(FL_DARK_BLUE);
     window->end();
+    // Modal, and closing it (its frame, Escape) is ignored: the work goes
+    // on, and no other window may take input until it has ended.
+    window->callback([](Fl_Widget*, void*) {});
     window->set_modal();
     window->position((Fl::w() - window->w()) / 2, (Fl::h() - window->h()) / 2);
     window->show();

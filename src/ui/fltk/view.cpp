@@ -122,6 +122,27 @@ std::optional<Key> KeyOf(int fl_key) {
   }
 }
 
+// What the user does to a window, as opposed to what the system tells it.
+bool IsUserInput(int event) {
+  switch (event) {
+    case FL_PUSH:
+    case FL_RELEASE:
+    case FL_DRAG:
+    case FL_MOUSEWHEEL:
+    case FL_KEYBOARD:
+    case FL_KEYUP:
+    case FL_SHORTCUT:
+    case FL_CLOSE:
+    case FL_PASTE:
+    case FL_DND_ENTER:
+    case FL_DND_DRAG:
+    case FL_DND_RELEASE:
+      return true;
+    default:
+      return false;
+  }
+}
+
 }  // namespace
 
 struct FltkFormView::Widgets {
@@ -159,7 +180,23 @@ struct FltkFormView::Widgets {
   static void OnClick(Fl_Widget* widget, void* self);
   void Click(Fl_Widget* widget);
   static void OnWindowCallback(Fl_Widget* widget, void* self);
+
+  // The one view whose window refuses input while its model is busy.
+  static Widgets* dispatching;
+  static int DispatchUnlessBusy(int event, Fl_Window* target);
 };
+
+FltkFormView::Widgets* FltkFormView::Widgets::dispatching = nullptr;
+
+// Keys go straight to the focused widget and a close to the window's
+// callback, past the window itself: only the dispatch sees every event.
+int FltkFormView::Widgets::DispatchUnlessBusy(int event, Fl_Window* target) {
+  if (dispatching != nullptr && target == dispatching->window.get() && dispatching->form.busy() &&
+      IsUserInput(event)) {
+    return 0;
+  }
+  return Fl::handle_(event, target);
+}
 
 void FltkFormView::Widgets::Build() {
   icon = fltk::MakeAddInIcon();
@@ -488,9 +525,13 @@ FltkFormView::FltkFormView(Form1& form) : form_(form), widgets_(std::make_unique
     Fl::flush();
   };
   widgets_->Sync();
+  Widgets::dispatching = widgets_.get();
+  Fl::event_dispatch(&Widgets::DispatchUnlessBusy);
 }
 
 FltkFormView::~FltkFormView() {
+  Fl::event_dispatch(nullptr);
+  Widgets::dispatching = nullptr;
   Fl::remove_system_handler(&Widgets::OnSystemEvent);
   form_.on_repaint = nullptr;
   form_.on_unloaded = nullptr;

@@ -110,6 +110,26 @@ uint32_t PixelsPerMetre(float resolution, uint16_t unit) {
   return static_cast<uint32_t>(std::lround(std::min(ppm, double{INT32_MAX})));
 }
 
+// What libtiff refused in the directory costs only what the tag would have
+// said: one warning each, and the picture as it would be without the tag.
+// False when the resolution cannot be trusted.
+bool WarnOfRefusedTags(TiffMessages* messages) {
+  bool resolution = true;
+  for (const auto& [tag, value] : messages->refused_tags()) {
+    if (tag == "ICC Profile") {
+      messages->Warn("the ICC profile is empty; colours are left as they are");
+    } else if (tag == "Orientation") {
+      messages->Warn("the Orientation " + value +
+                     " is not one of 1 to 8; the picture is taken as upright");
+    } else {
+      messages->Warn("the " + tag + " " + value +
+                     " is not one TIFF allows; the picture has no resolution");
+      resolution = false;
+    }
+  }
+  return resolution;
+}
+
 void ReadResolution(TIFF* tif, Image* image) {
   uint16_t unit = RESUNIT_INCH;
   TIFFGetFieldDefaulted(tif, TIFFTAG_RESOLUTIONUNIT, &unit);
@@ -190,7 +210,7 @@ Result<Image> DecodeOpened(TiffRoute route, TIFF* tif, TiffMessages* messages, u
   if (messages->failed()) return messages->Failure("cannot decode the picture");
   if (colours.picture) colours.picture->ConvertPicture(&image);
   image.orientation = SaneOrientation(layout.orientation);
-  ReadResolution(tif, &image);
+  if (WarnOfRefusedTags(messages)) ReadResolution(tif, &image);
   return image;
 }
 

@@ -38,7 +38,9 @@ DevicePixels SixteenBit(ColourModel model) {
 TiffColours ReadTiffColours(TIFF* tif, const TiffLayout& layout, TiffMessages* messages) {
   uint32_t size = 0;
   const void* data = nullptr;
-  if (!TIFFGetField(tif, TIFFTAG_ICCPROFILE, &size, &data) || data == nullptr || size == 0) {
+  if (!TIFFGetField(tif, TIFFTAG_ICCPROFILE, &size, &data)) return {};
+  if (data == nullptr || size == 0) {
+    messages->Warn("the ICC profile is empty; colours are left as they are");
     return {};
   }
   const std::span<const uint8_t> profile(static_cast<const uint8_t*>(data), size);

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <functional>
 
+#include "imaging/orientation.h"
 #include "imaging/parallel_rows.h"
 #include "imaging/tiff/tiff_decode.h"
 #include "support/image_support.h"
@@ -293,23 +294,86 @@ TEST(TiffThreads, DecodeTheSamePixelsAsOneThread) {
   }
 }
 
+uint32_t LittleEndian(const std::vector<uint8_t>& bytes, size_t at, size_t width) {
+  uint32_t got = 0;
+  for (size_t i = 0; i < width; ++i) got |= uint32_t{bytes.at(at + i)} << (8 * i);
+  return got;
+}
+
+// Where the entry of `tag` starts in the first directory of a little-endian classic TIFF.
+size_t EntryOf(const std::vector<uint8_t>& bytes, uint16_t tag) {
+  const size_t ifd = LittleEndian(bytes, 4, 4);
+  size_t entry = ifd + 2;
+  while (entry < ifd + 2 + 12 * LittleEndian(bytes, ifd, 2) &&
+         LittleEndian(bytes, entry, 2) != tag) {
+    entry += 12;
+  }
+  return entry;
+}
+
 // Value `index` of `tag` (SHORT or LONG) in the first directory of a
 // little-endian classic TIFF; set to `value` first when one is given.
 uint32_t TagValue(std::vector<uint8_t>& bytes, uint16_t tag, size_t index,
                   std::optional<uint32_t> value = std::nullopt) {
-  const auto get = [&](size_t at, size_t width) {
-    uint32_t got = 0;
-    for (size_t i = 0; i < width; ++i) got |= uint32_t{bytes.at(at + i)} << (8 * i);
-    return got;
-  };
-  const size_t ifd = get(4, 4);
-  size_t entry = ifd + 2;
-  while (entry < ifd + 2 + 12 * get(ifd, 2) && get(entry, 2) != tag) entry += 12;
-  const size_t width = get(entry + 2, 2) == TIFF_SHORT ? 2 : 4;
+  const size_t entry = EntryOf(bytes, tag);
+  const size_t width = LittleEndian(bytes, entry + 2, 2) == TIFF_SHORT ? 2 : 4;
   const size_t at =
-      (get(entry + 4, 4) * width <= 4 ? entry + 8 : get(entry + 8, 4)) + index * width;
+      (LittleEndian(bytes, entry + 4, 4) * width <= 4 ? entry + 8
+                                                      : LittleEndian(bytes, entry + 8, 4)) +
+      index * width;
   for (size_t i = 0; value && i < width; ++i) bytes.at(at + i) = uint8_t(*value >> (8 * i));
-  return get(at, width);
+  return LittleEndian(bytes, at, width);
+}
+
+// Each of these failed the import; a tag that only says how to show the
+// picture costs one warning, and the picture is the file's without the tag.
+TEST(TiffMetadata, DamagedTagsCostOneWarningAndTheTag) {
+  testing::TempDir dir;
+  const std::vector<uint8_t> junk(200, 0x5A);
+  const auto write = [&](const std::string& path, bool profile) {
+    WriteTiff(path,
+              [&](TIFF* tif) {
+                TIFFSetField(tif, TIFFTAG_ORIENTATION, ORIENTATION_TOPLEFT);
+                TIFFSetField(tif, TIFFTAG_XRESOLUTION, 300.0);
+                TIFFSetField(tif, TIFFTAG_YRESOLUTION, 150.0);
+                TIFFSetField(tif, TIFFTAG_RESOLUTIONUNIT, RESUNIT_INCH);
+                if (profile) TIFFSetField(tif, TIFFTAG_ICCPROFILE, junk.size(), junk.data());
+              },
+              {{10}, {200}, {77}});
+  };
+  const std::string clean = dir.File("clean.tif"), path = dir.File("damaged.tif");
+  write(clean, false);
+  const Image expected = LoadTiffFile(clean, nullptr, nullptr).value();
+  const auto set = [](uint16_t tag, uint32_t value) {
+    return [=](std::vector<uint8_t>& b) { TagValue(b, tag, 0, value); };
+  };
+  const auto empty = [](std::vector<uint8_t>& b) {
+    std::fill_n(b.begin() + EntryOf(b, TIFFTAG_ICCPROFILE) + 4, 4, 0);  // count 0
+  };
+  const std::tuple<std::string, std::function<void(std::vector<uint8_t>&)>, std::string> cases[] = {
+      {"orientation 0", set(TIFFTAG_ORIENTATION, 0), "the Orientation 0 is not one of 1 to 8"},
+      {"orientation 9", set(TIFFTAG_ORIENTATION, 9), "the Orientation 9 is not one of 1 to 8"},
+      {"unit 7", set(TIFFTAG_RESOLUTIONUNIT, 7), "the ResolutionUnit 7 is not one TIFF allows"},
+      {"empty profile", empty, "the ICC profile is empty"},
+      {"unreadable profile", [](auto&) {}, "the ICC profile cannot be read"},
+  };
+  for (const auto& [name, damage, warning] : cases) {
+    SCOPED_TRACE(name);
+    write(path, name.ends_with("profile"));
+    auto bytes = testing::ReadBytes(path);
+    damage(bytes);
+    testing::WriteBytes(path, bytes);
+    Warnings warnings;
+    auto image = LoadTiffFile(path, &warnings, nullptr);
+    ASSERT_TRUE(image) << image.error().message();
+    ASSERT_EQ(warnings.size(), 1u);
+    EXPECT_TRUE(warnings[0].starts_with("TIFF: " + warning)) << warnings[0];
+    EXPECT_EQ(testing::Bytes(*image), testing::Bytes(expected));
+    EXPECT_EQ(image->orientation, kUpright);
+    const bool unit = name == "unit 7";
+    EXPECT_EQ(image->x_pixels_per_metre, unit ? 0 : expected.x_pixels_per_metre);
+    EXPECT_EQ(image->y_pixels_per_metre, unit ? 0 : expected.y_pixels_per_metre);
+  }
 }
 
 // A 40 x 60 gray picture in strips of 6 rows (or tiles of 16 x 16) as tiffcp

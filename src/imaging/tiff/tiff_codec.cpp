@@ -52,6 +52,33 @@ void ReadSampleFields(TIFF* tif, TiffLayout* layout) {
   if (!TIFFGetField(tif, TIFFTAG_PHOTOMETRIC, &layout->photometric)) {
     layout->photometric = GuessPhotometric(tif, layout->samples - layout->extra_samples);
   }
+  const unsigned colours = ColourChannels(tif, layout->photometric);
+  if (colours > 0 && layout->samples == colours + 1 && layout->alpha == EXTRASAMPLE_UNSPECIFIED) {
+    layout->extra_samples = 1;
+    layout->alpha = EXTRASAMPLE_UNASSALPHA;
+    layout->alpha_guessed = true;
+  }
+}
+
+// SMinSampleValue..SMaxSampleValue (libtiff gives the least minimum and the
+// greatest maximum of the samples) for signed and floating-point samples,
+// whose range TIFF cannot tell otherwise. A range that is none is a warning.
+void ReadSampleRange(TIFF* tif, TiffLayout* layout, TiffMessages* messages) {
+  if (layout->sample_format != SAMPLEFORMAT_INT && layout->sample_format != SAMPLEFORMAT_IEEEFP) {
+    return;
+  }
+  const bool floating = layout->sample_format == SAMPLEFORMAT_IEEEFP;
+  const double half = std::ldexp(1.0, std::min<int>(layout->bits, 64) - 1);
+  double low = floating ? 0.0 : -half, high = floating ? 1.0 : half - 1;
+  const bool has_low = TIFFGetField(tif, TIFFTAG_SMINSAMPLEVALUE, &low) != 0;
+  const bool has_high = TIFFGetField(tif, TIFFTAG_SMAXSAMPLEVALUE, &high) != 0;
+  if (!has_low && !has_high) return;
+  if (!(std::isfinite(low) && std::isfinite(high) && low < high)) {
+    messages->Warn("SMinSampleValue " + std::to_string(low) + " and SMaxSampleValue " +
+                   std::to_string(high) + " are no range; the samples are scaled as usual");
+    return;
+  }
+  layout->range = std::pair(low, high);
 }
 
 void ReadBandHeight(TIFF* tif, TiffLayout* layout) {
@@ -65,18 +92,23 @@ void ReadBandHeight(TIFF* tif, TiffLayout* layout) {
   layout->rows_per_strip = std::clamp<uint32_t>(rows, 1, layout->height);
 }
 
-Result<TiffLayout> ReadLayout(TIFF* tif, const TiffMessages& messages) {
+Result<TiffLayout> ReadLayout(TIFF* tif, TiffMessages* messages) {
   TiffLayout layout;
   TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &layout.width);
   TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &layout.height);
-  ZAVO_TRY(CheckImageSize(layout.width, layout.height, "TIFF: " + messages.name()));
+  ZAVO_TRY(CheckImageSize(layout.width, layout.height, "TIFF: " + messages->name()));
   ReadSampleFields(tif, &layout);
   if (layout.bits == 0 || layout.bits > 64 || layout.samples <= layout.extra_samples) {
-    return messages.Refusal(ErrorKind::Malformed, std::to_string(layout.samples) + " samples of " +
-                                                      std::to_string(layout.bits) + " bits with " +
-                                                      std::to_string(layout.extra_samples) +
-                                                      " extra samples");
+    return messages->Refusal(ErrorKind::Malformed, std::to_string(layout.samples) + " samples of " +
+                                                       std::to_string(layout.bits) + " bits with " +
+                                                       std::to_string(layout.extra_samples) +
+                                                       " extra samples");
   }
+  // Its ranges of L*, a* and b* come from a Decode tag that is rarely right.
+  if (layout.photometric == PHOTOMETRIC_ITULAB) {
+    return messages->Refusal(ErrorKind::Unsupported, "ITU Lab pictures are not supported");
+  }
+  ReadSampleRange(tif, &layout, messages);
   ReadBandHeight(tif, &layout);
   const bool gray = layout.photometric == PHOTOMETRIC_MINISBLACK ||
                     layout.photometric == PHOTOMETRIC_MINISWHITE ||
@@ -155,13 +187,18 @@ bool RgbaRouteTakes(TIFF* tif) {
 Result<Image> DecodeBest(const TiffSource& source) {
   const TiffLayout& layout = source.layout;
   if (source.colours != nullptr) return DecodeSamples(source);
+  if (IsLab(layout.photometric)) {
+    const auto refusal = SamplesRouteRefuses(source.tif, layout);
+    return source.messages->Refusal(ErrorKind::Unsupported,
+                                    refusal ? *refusal : "the Lab picture cannot be converted");
+  }
   if (FastRouteTakes(layout)) return DecodeFast(source);
   if (auto tiles = DecodePiecesOnAllCores(source)) return std::move(*tiles);
   if (TiffInputFailed(source.tif)) return source.messages->Failure("cannot read the file");
   const auto samples_refusal = SamplesRouteRefuses(source.tif, layout);
   // libtiff's RGBA interface reads signed samples as unsigned (-1 comes out
-  // white) and drops the alpha of CMYK.
-  const bool misread = layout.sample_format == SAMPLEFORMAT_INT ||
+  // white), drops the alpha of CMYK and knows no alpha it was not told of.
+  const bool misread = layout.sample_format == SAMPLEFORMAT_INT || layout.alpha_guessed ||
                        (layout.photometric == PHOTOMETRIC_SEPARATED && layout.extra_samples > 0);
   if (!samples_refusal && misread) return DecodeSamples(source);
   if (RgbaRouteTakes(source.tif)) return DecodeRgba(source);
@@ -202,7 +239,7 @@ Result<Image> DecodeOpened(TiffRoute route, TIFF* tif, TiffMessages* messages, u
       photometric == PHOTOMETRIC_YCBCR) {
     TIFFSetField(tif, TIFFTAG_JPEGCOLORMODE, JPEGCOLORMODE_RGB);
   }
-  ZAVO_TRY_ASSIGN(const auto layout, ReadLayout(tif, *messages));
+  ZAVO_TRY_ASSIGN(const auto layout, ReadLayout(tif, messages));
   ZAVO_TRY(CheckClaimedSize(tif, layout, file_size, *messages));
   const TiffColours colours = ReadTiffColours(tif, layout, messages);
   ZAVO_TRY_ASSIGN(Image image, DecodeThrough(route, TiffSource{tif, messages, layout, progress,

@@ -425,8 +425,13 @@ Result<Image> CreatePicture(const TiffSource& source, uint64_t row_bytes, bool c
                        "TIFF: " + source.messages->name());
 }
 
+// A strip's rows come one by one, so a file of one huge strip (as many
+// writers make them) moves the bar as steadily as one of many: a report every
+// 256th of the picture at least, never more than one a row.
 void ReportRows(const TiffSource& source, uint64_t rows_done, uint64_t total_rows) {
-  if (rows_done == total_rows || rows_done % source.layout.rows_per_strip == 0) {
+  const uint64_t step =
+      std::max<uint64_t>(1, std::min<uint64_t>(source.layout.rows_per_strip, total_rows / 256));
+  if (rows_done == total_rows || rows_done % step == 0) {
     ReportProgress(source.progress, rows_done, total_rows);
   }
 }

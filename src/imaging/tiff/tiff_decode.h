@@ -104,7 +104,7 @@ Result<Image> DecodeSamples(const TiffSource& source);
 // `row_bytes` (checked only when `check_rows`: tiled files have no rows).
 Result<Image> CreatePicture(const TiffSource& source, uint64_t row_bytes, bool check_rows);
 
-// Reports progress once a strip's worth of rows is done, and at the end.
+// Reports progress every so many rows (at most a strip's), and at the end.
 void ReportRows(const TiffSource& source, uint64_t rows_done, uint64_t total_rows);
 
 // Compositing onto white. libtiff hands colour premultiplied by alpha ("associated")

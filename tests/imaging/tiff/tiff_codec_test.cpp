@@ -764,17 +764,25 @@ TEST(TiffEncoder, RoundTripsBgrAndGrayWithOddWidths) {
                   TIFFGetField(tif, TIFFTAG_ROWSPERSTRIP, &rows_per_strip));
       TIFFClose(tif);
       EXPECT_EQ(compression, packbits ? COMPRESSION_PACKBITS : COMPRESSION_NONE);
-      // One report a strip, written or read, the last one the whole picture.
+      // One report a strip written, the last one the whole picture.
       std::vector<std::pair<uint64_t, uint64_t>> strips;
       for (uint64_t done = 0; done < 300; strips.emplace_back(done, 300)) {
         done = std::min<uint64_t>(done + rows_per_strip, 300);
       }
       EXPECT_EQ(saving.reports, strips);
+      // Read on one thread, every row (a 256th of the picture) is reported,
+      // whether the strips are many or one.
+      std::vector<std::pair<uint64_t, uint64_t>> rows;
+      for (uint64_t done = 1; done <= 300; ++done) rows.emplace_back(done, 300);
+      const std::string one_strip = dir.File("one-strip.tif");
+      ASSERT_EQ(testing::RunCommand("tiffcp -c lzw -r 300 '" + path + "' '" + one_strip + "'"), 0);
       for (TiffRoute route : {TiffRoute::Fast, TiffRoute::Samples}) {
-        ScopedThreadCount one(1);
-        testing::RecordingProgress loading;
-        EXPECT_TRUE(DecodeVia(route, path, nullptr, &loading));
-        EXPECT_EQ(loading.reports, strips) << int(route);
+        for (const std::string& file : {path, one_strip}) {
+          ScopedThreadCount one(1);
+          testing::RecordingProgress loading;
+          EXPECT_TRUE(DecodeVia(route, file, nullptr, &loading));
+          EXPECT_EQ(loading.reports, rows) << int(route) << " " << file;
+        }
       }
       auto back = LoadTiffFile(path, nullptr, nullptr);
       ASSERT_TRUE(back) << back.error().message();

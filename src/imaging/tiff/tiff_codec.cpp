@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <cmath>
 #include <cstring>
+#include <tuple>
 #include <vector>
 
 #include "imaging/channel_swap.h"
@@ -162,16 +163,26 @@ bool WarnOfRefusedTags(TiffMessages* messages) {
   return resolution;
 }
 
-void ReadResolution(TIFF* tif, Image* image) {
+// A resolution of 0 (a zero denominator, say) or less is none: one warning
+// (none more when libtiff warned of the tag), and neither direction is kept,
+// as for a unit TIFF does not allow.
+void ReadResolution(TIFF* tif, Image* image, TiffMessages* messages) {
   uint16_t unit = RESUNIT_INCH;
   TIFFGetFieldDefaulted(tif, TIFFTAG_RESOLUTIONUNIT, &unit);
   float x = 0, y = 0;
-  if (TIFFGetField(tif, TIFFTAG_XRESOLUTION, &x)) {
-    image->x_pixels_per_metre = PixelsPerMetre(x, unit);
+  const bool has_x = TIFFGetField(tif, TIFFTAG_XRESOLUTION, &x) != 0;
+  const bool has_y = TIFFGetField(tif, TIFFTAG_YRESOLUTION, &y) != 0;
+  for (const auto& [present, value, name] :
+       {std::tuple(has_x, x, "XResolution"), std::tuple(has_y, y, "YResolution")}) {
+    if (present && !(std::isfinite(value) && value > 0)) {
+      if (messages->Warned(std::string("\"") + name + "\"")) return;
+      messages->Warn(std::string("the ") + name + " " + std::to_string(value) +
+                     " is no resolution; the picture has no resolution");
+      return;
+    }
   }
-  if (TIFFGetField(tif, TIFFTAG_YRESOLUTION, &y)) {
-    image->y_pixels_per_metre = PixelsPerMetre(y, unit);
-  }
+  if (has_x) image->x_pixels_per_metre = PixelsPerMetre(x, unit);
+  if (has_y) image->y_pixels_per_metre = PixelsPerMetre(y, unit);
 }
 
 // TIFFRGBAImageOK passes some files its readers then refuse (16-bit CMYK);
@@ -247,7 +258,7 @@ Result<Image> DecodeOpened(TiffRoute route, TIFF* tif, TiffMessages* messages, u
   if (messages->failed()) return messages->Failure("cannot decode the picture");
   if (colours.picture) colours.picture->ConvertPicture(&image);
   image.orientation = SaneOrientation(layout.orientation);
-  if (WarnOfRefusedTags(messages)) ReadResolution(tif, &image);
+  if (WarnOfRefusedTags(messages)) ReadResolution(tif, &image, messages);
   return image;
 }
 

@@ -189,6 +189,11 @@ void TiffMessages::Warn(const std::string& text) {
   }
 }
 
+bool TiffMessages::Warned(const std::string& part) const {
+  return std::any_of(warnings_.begin(), warnings_.end(),
+                     [&](const std::string& warning) { return Contains(warning, part.c_str()); });
+}
+
 void TiffMessages::MoveWarningsTo(Warnings* warnings) {
   if (warnings != nullptr) {
     for (const auto& warning : warnings_) warnings->push_back("TIFF: " + warning + ": " + name_);

@@ -45,6 +45,8 @@ class TiffMessages {
   const std::vector<RefusedTag>& refused_tags() const { return refused_tags_; }
   // A warning of our own, passed on like libtiff's (but never capped).
   void Warn(const std::string& text);
+  // Whether a warning kept so far holds `part` (libtiff's name a tag, say).
+  bool Warned(const std::string& part) const;
 
   // Called from inside libtiff (C): no exception may leave them.
   static int OnError(TIFF*, void* self, const char* module, const char* format,

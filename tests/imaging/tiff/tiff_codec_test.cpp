@@ -569,6 +569,10 @@ TEST(TiffMetadata, DamagedTagsCostOneWarningAndTheTag) {
   const auto set = [](uint16_t tag, uint32_t value) {
     return [=](std::vector<uint8_t>& b) { TagValue(b, tag, 0, value); };
   };
+  const auto zero_denominator = [](std::vector<uint8_t>& b) {
+    const size_t at = LittleEndian(b, EntryOf(b, TIFFTAG_XRESOLUTION) + 8, 4);
+    std::fill_n(b.begin() + at + 4, 4, 0);
+  };
   const auto empty = [](std::vector<uint8_t>& b) {
     std::fill_n(b.begin() + EntryOf(b, TIFFTAG_ICCPROFILE) + 4, 4, 0);  // count 0
   };
@@ -576,6 +580,7 @@ TEST(TiffMetadata, DamagedTagsCostOneWarningAndTheTag) {
       {"orientation 0", set(TIFFTAG_ORIENTATION, 0), "the Orientation 0 is not one of 1 to 8"},
       {"orientation 9", set(TIFFTAG_ORIENTATION, 9), "the Orientation 9 is not one of 1 to 8"},
       {"unit 7", set(TIFFTAG_RESOLUTIONUNIT, 7), "the ResolutionUnit 7 is not one TIFF allows"},
+      {"resolution 0", zero_denominator, "the XResolution 0.000000 is no resolution"},
       {"empty profile", empty, "the ICC profile is empty"},
       {"unreadable profile", [](auto&) {}, "the ICC profile cannot be read"},
   };
@@ -592,9 +597,9 @@ TEST(TiffMetadata, DamagedTagsCostOneWarningAndTheTag) {
     EXPECT_TRUE(warnings[0].starts_with("TIFF: " + warning)) << warnings[0];
     EXPECT_EQ(testing::Bytes(*image), testing::Bytes(expected));
     EXPECT_EQ(image->orientation, kUpright);
-    const bool unit = name == "unit 7";
-    EXPECT_EQ(image->x_pixels_per_metre, unit ? 0 : expected.x_pixels_per_metre);
-    EXPECT_EQ(image->y_pixels_per_metre, unit ? 0 : expected.y_pixels_per_metre);
+    const bool none = name == "unit 7" || name == "resolution 0";
+    EXPECT_EQ(image->x_pixels_per_metre, none ? 0 : expected.x_pixels_per_metre);
+    EXPECT_EQ(image->y_pixels_per_metre, none ? 0 : expected.y_pixels_per_metre);
   }
 }
 

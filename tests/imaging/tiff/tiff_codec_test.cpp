@@ -253,7 +253,7 @@ TEST(TiffDecoder, CompositesAlphaOntoWhite) {
 struct SampleClass {
   uint16_t format;  // SampleFormat
   uint16_t bits;
-  uint16_t samples;     // 1 gray, 3 RGB, 2 and 4 with an unnamed extra sample
+  uint16_t samples;     // 1 gray, 3 RGB
   uint16_t predictor;   // 1 none, 2 integers, 3 floating point
   double low, high;     // SMinSampleValue, SMaxSampleValue; both 0: none; low above high: no range
   const char* refusal;  // "": decoded by the rule

@@ -269,7 +269,7 @@ std::vector<uint8_t> SampleBytes(const SampleClass& c, double x) {
     bits = static_cast<uint64_t>(static_cast<int64_t>(value));
   } else if (c.bits == 64) {
     bits = std::bit_cast<uint64_t>(x);
-  } else {
+  } else if (c.bits >= 16) {
     // A float's sign, exponent and mantissa, narrowed to 16 or 24 bits.
     const uint32_t f = std::bit_cast<uint32_t>(static_cast<float>(x));
     const int shift = c.bits == 32 ? 0 : c.bits == 24 ? 7 : 13, bias = c.bits == 24 ? 63 : 15;

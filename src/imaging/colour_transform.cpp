@@ -62,6 +62,8 @@ cmsUInt32Number LcmsFormat(DevicePixels pixels) {
       return TYPE_RGB_16;
     case DevicePixels::Cmyk16:
       return TYPE_CMYK_16;
+    case DevicePixels::Lab16:
+      return TYPE_Lab_16;
   }
   return TYPE_GRAY_8;
 }
@@ -81,6 +83,8 @@ unsigned InputBytes(DevicePixels pixels) {
       return 6;
     case DevicePixels::Cmyk16:
       return 8;
+    case DevicePixels::Lab16:
+      return 6;
   }
   return 1;
 }
@@ -112,6 +116,8 @@ cmsColorSpaceSignature SignatureOf(ColourModel model) {
       return cmsSigRgbData;
     case ColourModel::Cmyk:
       return cmsSigCmykData;
+    case ColourModel::Lab:
+      return cmsSigLabData;
   }
   return cmsSigRgbData;
 }
@@ -139,7 +145,7 @@ struct Lcms {
 // itself within one level: the sRGB profiles of every vendor, and the few
 // that differ from them only in their tags.
 bool ActsAsSrgb(Lcms& lcms, ColourModel model) {
-  if (model == ColourModel::Cmyk) return false;
+  if (model == ColourModel::Cmyk || model == ColourModel::Lab) return false;
   const bool gray = model == ColourModel::Gray;
   TransformPtr check = lcms.Build(gray ? TYPE_GRAY_8 : TYPE_RGB_8, TYPE_RGB_8);
   if (!check) return false;
@@ -257,6 +263,7 @@ struct ColourTransform::State {
 ColourModel ModelOf(DevicePixels pixels) {
   if (IsGray(pixels)) return ColourModel::Gray;
   if (pixels == DevicePixels::Bgr8 || pixels == DevicePixels::Rgb16) return ColourModel::Rgb;
+  if (pixels == DevicePixels::Lab16) return ColourModel::Lab;
   return ColourModel::Cmyk;
 }
 
@@ -265,8 +272,12 @@ PreparedTransform PrepareToSrgb(std::span<const uint8_t> profile, DevicePixels p
   state->input = pixels;
   Lcms& lcms = state->lcms;
   if (!lcms.context) return {nullptr, "LittleCMS could not start"};
-  lcms.source.reset(cmsOpenProfileFromMemTHR(lcms.context.get(), profile.data(),
-                                             static_cast<cmsUInt32Number>(profile.size())));
+  if (profile.empty() && pixels == DevicePixels::Lab16) {
+    lcms.source.reset(cmsCreateLab4ProfileTHR(lcms.context.get(), cmsD50_xyY()));
+  } else {
+    lcms.source.reset(cmsOpenProfileFromMemTHR(lcms.context.get(), profile.data(),
+                                               static_cast<cmsUInt32Number>(profile.size())));
+  }
   if (!lcms.source) return {nullptr, lcms.Problem("the ICC profile cannot be read")};
   const ColourModel model = ModelOf(pixels);
   const cmsColorSpaceSignature space = cmsGetColorSpace(lcms.source.get());

@@ -16,11 +16,13 @@ namespace zavo {
 
 // The pixels a transform takes: 8-bit ones as the decoders hold them (gray,
 // or blue-green-red), 16-bit ones in host byte order (gray, red-green-blue).
-// Adobe's CMYK JPEGs store the ink inverted (255 meaning none).
-enum class DevicePixels { Gray8, Bgr8, Cmyk8, InvertedCmyk8, Gray16, Rgb16, Cmyk16 };
+// Adobe's CMYK JPEGs store the ink inverted (255 meaning none). Lab16 is
+// CIE L*a*b* as ICC profiles encode it at 16 bits: L* 0..100 as 0..65535,
+// a* and b* -128..127 as 0..65535.
+enum class DevicePixels { Gray8, Bgr8, Cmyk8, InvertedCmyk8, Gray16, Rgb16, Cmyk16, Lab16 };
 
 // The colour model a profile must describe to fit the pixels.
-enum class ColourModel { Gray, Rgb, Cmyk };
+enum class ColourModel { Gray, Rgb, Cmyk, Lab };
 ColourModel ModelOf(DevicePixels pixels);
 
 class ColourTransform;
@@ -33,7 +35,9 @@ struct PreparedTransform {
 };
 
 // Perceptual rendering, without black point compensation: what jpgicc and
-// tificc do by default, and what most profiles are made for.
+// tificc do by default, and what most profiles are made for. Lab16 pixels
+// without a profile (an empty span) are taken as Lab under D50, ICC's own
+// white, and always give a transform.
 PreparedTransform PrepareToSrgb(std::span<const uint8_t> profile, DevicePixels pixels);
 
 class ColourTransform {

@@ -164,9 +164,13 @@ JDIMENSION ReadProfiledCmykRows(j_decompress_ptr cinfo, JSAMPARRAY buffer,
   return filled;
 }
 
+// Progress comes from libjpeg's hook (see JpegWorkBudget), from the first
+// scan on, in rows of the picture.
 void ReadPixels(JpegDecoder* d, Image* image, const ColourTransform* colours, Progress* progress) {
   j_decompress_ptr cinfo = &d->cinfo;
   d->err.step = "scan";
+  d->budget.progress = progress;
+  d->budget.units = cinfo->image_height;
   jpeg_start_decompress(cinfo);
   JSAMPARRAY cmyk = nullptr;
   const bool profiled_cmyk = colours != nullptr && cinfo->out_color_space == JCS_CMYK;
@@ -183,10 +187,11 @@ void ReadPixels(JpegDecoder* d, Image* image, const ColourTransform* colours, Pr
     // Only a suspending source returns no rows; jpeg_finish_decompress then
     // fails with "too few scanlines" rather than us looping.
     if (read == 0) break;
-    ReportProgress(progress, cinfo->output_scanline, cinfo->output_height);
   }
   d->err.step = "finish";
   jpeg_finish_decompress(cinfo);
+  if (d->budget.progress != nullptr)
+    ReportProgress(progress, cinfo->image_height, cinfo->image_height);
 }
 
 // ---------------------------------------------------------------- decoding in bands
@@ -524,8 +529,10 @@ DecodeOutcome Decode(JpegDecoder* d, uint64_t bytes, const UseSource& use_source
   const ColourTransform* colours = metadata.colours.get();
   if (bands.size() > 1 && ChargeJpegBands(&d->cinfo, &d->budget, SkippedRows(bands))) {
     if (!ReadPixelsInBands(d, bytes, use_source, bands, &image, progress)) return std::nullopt;
-  } else if (!RunJpegStep(&d->err, [&] { ReadPixels(d, &image, colours, progress); })) {
-    return JpegError(d->err, name);
+  } else {
+    const bool ran = RunJpegStep(&d->err, [&] { ReadPixels(d, &image, colours, progress); });
+    if (d->budget.thrown) std::rethrow_exception(d->budget.thrown);
+    if (!ran) return JpegError(d->err, name);
   }
   if (bands_used != nullptr) *bands_used = std::max<unsigned>(1, bands.size());
   if (colours != nullptr && colours->input() != DevicePixels::Cmyk8 &&

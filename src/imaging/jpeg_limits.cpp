@@ -35,12 +35,34 @@ bool Charge(JpegWorkBudget* budget, uint64_t visits) {
   return budget->spent <= budget->allowed;
 }
 
-// libjpeg calls this before each piece of input it decodes; a new scan
-// number means a scan header has just been read and none of its data yet.
+// libjpeg's passes as a share of the whole decode: a multi-scan file's scans
+// are read in the first of its passes, the rows come out in the last. Its
+// estimate of a pass's length may grow, so only what is further is told.
+void ReportPasses(JpegWorkBudget* budget) noexcept {
+  const jpeg_progress_mgr& passes = budget->pub;
+  if (budget->progress == nullptr || passes.total_passes <= 0 || passes.pass_limit <= 0) return;
+  const double within =
+      std::clamp(static_cast<double>(passes.pass_counter) / passes.pass_limit, 0.0, 1.0);
+  const double share = std::min(1.0, (passes.completed_passes + within) / passes.total_passes);
+  const auto done = static_cast<uint64_t>(share * static_cast<double>(budget->units));
+  if (done <= budget->reported) return;
+  budget->reported = done;
+  try {
+    budget->progress->Advance(done, budget->units);
+  } catch (...) {
+    budget->thrown = std::current_exception();
+    budget->progress = nullptr;
+  }
+}
+
+// libjpeg calls this before each piece of input it decodes and each call for
+// rows; a new scan number means a scan header has just been read and none of
+// its data yet.
 void ChargeNewScans(j_common_ptr common) {
   if (!common->is_decompressor) return;
   auto* cinfo = reinterpret_cast<j_decompress_ptr>(common);
   JpegWorkBudget* budget = BudgetOf(cinfo);
+  ReportPasses(budget);
   if (cinfo->input_scan_number <= budget->charged_scans) return;
   budget->charged_scans = cinfo->input_scan_number;
   char text[JMSG_LENGTH_MAX];
@@ -66,6 +88,8 @@ void LimitJpegDecoder(j_decompress_ptr cinfo, JpegWorkBudget* budget, uint64_t f
   budget->allowed = kJpegFreeWork + file_bytes * kJpegWorkPerByte;
   budget->spent = spent;
   budget->charged_scans = 0;
+  budget->progress = nullptr;
+  budget->reported = 0;
   cinfo->progress = &budget->pub;
   cinfo->mem->max_memory_to_use = kJpegMaxMemory;
 }

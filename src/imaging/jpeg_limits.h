@@ -13,6 +13,7 @@
 #pragma once
 
 #include <cstdint>
+#include <exception>
 #include <string>
 
 // jpeglib.h needs size_t and FILE declared first.
@@ -22,6 +23,7 @@
 #include <jpeglib.h>
 // clang-format on
 
+#include "imaging/progress.h"
 #include "platform/error.h"
 
 namespace zavo {
@@ -45,13 +47,20 @@ inline constexpr long kJpegMaxMemory = 1L << 30;
 
 // Watches one decompression through libjpeg's progress hook: charges each
 // scan as it begins, before its data is decoded, and stops the decode once
-// the scans are too many or the work is over the budget.
+// the scans are too many or the work is over the budget. With `progress`
+// set it also reports how far libjpeg is through all its passes, so a
+// progressive or multi-scan file's bar moves while its scans are read, long
+// before the first row comes out.
 struct JpegWorkBudget {
-  jpeg_progress_mgr pub;  // first, so libjpeg's progress pointer is a pointer to us
-  uint64_t file_bytes;    // the size of the whole file
-  uint64_t allowed;       // visits the file's bytes pay for
-  uint64_t spent;         // visits charged so far
-  int charged_scans;      // scans charged so far
+  jpeg_progress_mgr pub;      // first, so libjpeg's progress pointer is a pointer to us
+  uint64_t file_bytes;        // the size of the whole file
+  uint64_t allowed;           // visits the file's bytes pay for
+  uint64_t spent;             // visits charged so far
+  int charged_scans;          // scans charged so far
+  Progress* progress;         // told of the passes, or null
+  uint64_t units;             // the whole decode, in the units told to `progress`
+  uint64_t reported;          // units told so far
+  std::exception_ptr thrown;  // what `progress` threw inside libjpeg, to throw again outside
 };
 
 // Sets the limits on `cinfo` (created, header not yet read) for a file of

@@ -282,6 +282,52 @@ TEST(JpegEncoder, WritesTheHeaderFieldsAskedAndReadsThemBack) {
   EXPECT_EQ(testing::EntriesIn(temp.path()), 1u);
 }
 
+// Bytes this process has read so far, by any read (pread included).
+uint64_t BytesReadSoFar() {
+  std::ifstream io("/proc/self/io");
+  std::string key;
+  uint64_t value = 0;
+  while (io >> key >> value && key != "rchar:") {
+  }
+  return value;
+}
+
+// Each report, with what the process had read by then.
+class ReadWatchingProgress : public Progress {
+ public:
+  void Advance(uint64_t done, uint64_t total) override {
+    reports.push_back({done, total, BytesReadSoFar() - start});
+  }
+  const uint64_t start = BytesReadSoFar();
+  std::vector<std::array<uint64_t, 3>> reports;  // done, total, bytes read
+};
+
+// A progressive or multi-scan file reads all its scans before its first row
+// comes out: the bar moves through them from the start, never back, and ends
+// full. Judged by the bytes read at each report, not by time.
+TEST(JpegDecoder, ReportsProgressFromTheFirstScanOn) {
+  TempDir temp;
+  const std::string plain = temp.File("plain.jpg"), path = temp.File("scans.jpg");
+  ASSERT_TRUE(
+      SaveJpegFile(plain, testing::Noise(1200, 900, PixelFormat::Bgr24), 95, false, nullptr));
+  std::ofstream(temp.File("scans.txt")) << "0; 1; 2;\n";  // one component a scan
+  for (const std::string& options :
+       std::vector<std::string>{"", "-progressive", "-scans " + temp.File("scans.txt")}) {
+    SCOPED_TRACE(options);
+    ASSERT_EQ(testing::RunCommand("jpegtran " + options + " -outfile " + path + " " + plain), 0);
+    const uint64_t size = ReadBytes(path).size();
+    ReadWatchingProgress progress;
+    ASSERT_TRUE(LoadJpegFileInBands(path, 1, nullptr, &progress, nullptr));
+    ASSERT_GE(progress.reports.size(), 50u);
+    EXPECT_LT(progress.reports.front()[2], size / 2);
+    for (size_t i = 1; i < progress.reports.size(); ++i) {
+      EXPECT_GT(progress.reports[i][0], progress.reports[i - 1][0]);
+      EXPECT_EQ(progress.reports[i][1], 900u);
+    }
+    EXPECT_EQ(progress.reports.back()[0], 900u);
+  }
+}
+
 // cjpeg runs the same libjpeg with the same defaults.
 TEST(JpegEncoder, WritesTheBytesOfCjpegOptimize) {
   TempDir temp;

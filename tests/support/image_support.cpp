@@ -1,7 +1,9 @@
 #include "support/image_support.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdlib>
+#include <limits>
 #include <sstream>
 
 #include "imaging/image_rows.h"
@@ -79,6 +81,14 @@ int MaxChannelDifference(const RgbPicture& a, const RgbPicture& b) {
     worst = std::max(worst, std::abs(int{a.rgb[i]} - int{b.rgb[i]}));
   }
   return worst;
+}
+
+double Psnr(const RgbPicture& a, const RgbPicture& b) {
+  if (a.width != b.width || a.height != b.height || a.rgb.size() != b.rgb.size()) return 0;
+  double squares = 0;
+  for (size_t i = 0; i < a.rgb.size(); ++i) squares += std::pow(int{a.rgb[i]} - int{b.rgb[i]}, 2);
+  if (squares == 0) return std::numeric_limits<double>::infinity();
+  return 10 * std::log10(255.0 * 255.0 * double(a.rgb.size()) / squares);
 }
 
 }  // namespace zavo::testing

@@ -43,5 +43,7 @@ std::optional<RgbPicture> DecodeWithImageMagick(const std::string& path);
 
 // The largest difference of any channel of any pixel (255 for a size mismatch).
 int MaxChannelDifference(const RgbPicture& a, const RgbPicture& b);
+// Peak signal to noise in dB (infinity when equal, 0 for a size mismatch).
+double Psnr(const RgbPicture& a, const RgbPicture& b);
 
 }  // namespace zavo::testing

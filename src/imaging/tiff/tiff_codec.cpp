@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <cmath>
 #include <cstring>
+#include <tuple>
 #include <vector>
 
 #include "imaging/channel_swap.h"
@@ -52,6 +53,33 @@ void ReadSampleFields(TIFF* tif, TiffLayout* layout) {
   if (!TIFFGetField(tif, TIFFTAG_PHOTOMETRIC, &layout->photometric)) {
     layout->photometric = GuessPhotometric(tif, layout->samples - layout->extra_samples);
   }
+  const unsigned colours = ColourChannels(tif, layout->photometric);
+  if (colours > 0 && layout->samples == colours + 1 && layout->alpha == EXTRASAMPLE_UNSPECIFIED) {
+    layout->extra_samples = 1;
+    layout->alpha = EXTRASAMPLE_UNASSALPHA;
+    layout->alpha_guessed = true;
+  }
+}
+
+// SMinSampleValue..SMaxSampleValue (libtiff gives the least minimum and the
+// greatest maximum of the samples) for signed and floating-point samples,
+// whose range TIFF cannot tell otherwise. A range that is none is a warning.
+void ReadSampleRange(TIFF* tif, TiffLayout* layout, TiffMessages* messages) {
+  if (layout->sample_format != SAMPLEFORMAT_INT && layout->sample_format != SAMPLEFORMAT_IEEEFP) {
+    return;
+  }
+  const bool floating = layout->sample_format == SAMPLEFORMAT_IEEEFP;
+  const double half = std::ldexp(1.0, std::min<int>(layout->bits, 64) - 1);
+  double low = floating ? 0.0 : -half, high = floating ? 1.0 : half - 1;
+  const bool has_low = TIFFGetField(tif, TIFFTAG_SMINSAMPLEVALUE, &low) != 0;
+  const bool has_high = TIFFGetField(tif, TIFFTAG_SMAXSAMPLEVALUE, &high) != 0;
+  if (!has_low && !has_high) return;
+  if (!(std::isfinite(low) && std::isfinite(high) && low < high)) {
+    messages->Warn("SMinSampleValue " + std::to_string(low) + " and SMaxSampleValue " +
+                   std::to_string(high) + " are no range; the samples are scaled as usual");
+    return;
+  }
+  layout->range = std::pair(low, high);
 }
 
 void ReadBandHeight(TIFF* tif, TiffLayout* layout) {
@@ -65,18 +93,23 @@ void ReadBandHeight(TIFF* tif, TiffLayout* layout) {
   layout->rows_per_strip = std::clamp<uint32_t>(rows, 1, layout->height);
 }
 
-Result<TiffLayout> ReadLayout(TIFF* tif, const TiffMessages& messages) {
+Result<TiffLayout> ReadLayout(TIFF* tif, TiffMessages* messages) {
   TiffLayout layout;
   TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &layout.width);
   TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &layout.height);
-  ZAVO_TRY(CheckImageSize(layout.width, layout.height, "TIFF: " + messages.name()));
+  ZAVO_TRY(CheckImageSize(layout.width, layout.height, "TIFF: " + messages->name()));
   ReadSampleFields(tif, &layout);
   if (layout.bits == 0 || layout.bits > 64 || layout.samples <= layout.extra_samples) {
-    return messages.Refusal(ErrorKind::Malformed, std::to_string(layout.samples) + " samples of " +
-                                                      std::to_string(layout.bits) + " bits with " +
-                                                      std::to_string(layout.extra_samples) +
-                                                      " extra samples");
+    return messages->Refusal(ErrorKind::Malformed, std::to_string(layout.samples) + " samples of " +
+                                                       std::to_string(layout.bits) + " bits with " +
+                                                       std::to_string(layout.extra_samples) +
+                                                       " extra samples");
   }
+  // Its ranges of L*, a* and b* come from a Decode tag that is rarely right.
+  if (layout.photometric == PHOTOMETRIC_ITULAB) {
+    return messages->Refusal(ErrorKind::Unsupported, "ITU Lab pictures are not supported");
+  }
+  ReadSampleRange(tif, &layout, messages);
   ReadBandHeight(tif, &layout);
   const bool gray = layout.photometric == PHOTOMETRIC_MINISBLACK ||
                     layout.photometric == PHOTOMETRIC_MINISWHITE ||
@@ -110,16 +143,46 @@ uint32_t PixelsPerMetre(float resolution, uint16_t unit) {
   return static_cast<uint32_t>(std::lround(std::min(ppm, double{INT32_MAX})));
 }
 
-void ReadResolution(TIFF* tif, Image* image) {
+// What libtiff refused in the directory costs only what the tag would have
+// said: one warning each, and the picture as it would be without the tag.
+// False when the resolution cannot be trusted.
+bool WarnOfRefusedTags(TiffMessages* messages) {
+  bool resolution = true;
+  for (const auto& [tag, value] : messages->refused_tags()) {
+    if (tag == "ICC Profile") {
+      messages->Warn("the ICC profile is empty; colours are left as they are");
+    } else if (tag == "Orientation") {
+      messages->Warn("the Orientation " + value +
+                     " is not one of 1 to 8; the picture is taken as upright");
+    } else {
+      messages->Warn("the " + tag + " " + value +
+                     " is not one TIFF allows; the picture has no resolution");
+      resolution = false;
+    }
+  }
+  return resolution;
+}
+
+// A resolution of 0 (a zero denominator, say) or less is none: one warning
+// (none more when libtiff warned of the tag), and neither direction is kept,
+// as for a unit TIFF does not allow.
+void ReadResolution(TIFF* tif, Image* image, TiffMessages* messages) {
   uint16_t unit = RESUNIT_INCH;
   TIFFGetFieldDefaulted(tif, TIFFTAG_RESOLUTIONUNIT, &unit);
   float x = 0, y = 0;
-  if (TIFFGetField(tif, TIFFTAG_XRESOLUTION, &x)) {
-    image->x_pixels_per_metre = PixelsPerMetre(x, unit);
+  const bool has_x = TIFFGetField(tif, TIFFTAG_XRESOLUTION, &x) != 0;
+  const bool has_y = TIFFGetField(tif, TIFFTAG_YRESOLUTION, &y) != 0;
+  for (const auto& [present, value, name] :
+       {std::tuple(has_x, x, "XResolution"), std::tuple(has_y, y, "YResolution")}) {
+    if (present && !(std::isfinite(value) && value > 0)) {
+      if (messages->Warned(std::string("\"") + name + "\"")) return;
+      messages->Warn(std::string("the ") + name + " " + std::to_string(value) +
+                     " is no resolution; the picture has no resolution");
+      return;
+    }
   }
-  if (TIFFGetField(tif, TIFFTAG_YRESOLUTION, &y)) {
-    image->y_pixels_per_metre = PixelsPerMetre(y, unit);
-  }
+  if (has_x) image->x_pixels_per_metre = PixelsPerMetre(x, unit);
+  if (has_y) image->y_pixels_per_metre = PixelsPerMetre(y, unit);
 }
 
 // TIFFRGBAImageOK passes some files its readers then refuse (16-bit CMYK);
@@ -135,13 +198,18 @@ bool RgbaRouteTakes(TIFF* tif) {
 Result<Image> DecodeBest(const TiffSource& source) {
   const TiffLayout& layout = source.layout;
   if (source.colours != nullptr) return DecodeSamples(source);
+  if (IsLab(layout.photometric)) {
+    const auto refusal = SamplesRouteRefuses(source.tif, layout);
+    return source.messages->Refusal(ErrorKind::Unsupported,
+                                    refusal ? *refusal : "the Lab picture cannot be converted");
+  }
   if (FastRouteTakes(layout)) return DecodeFast(source);
   if (auto tiles = DecodePiecesOnAllCores(source)) return std::move(*tiles);
   if (TiffInputFailed(source.tif)) return source.messages->Failure("cannot read the file");
   const auto samples_refusal = SamplesRouteRefuses(source.tif, layout);
   // libtiff's RGBA interface reads signed samples as unsigned (-1 comes out
-  // white) and drops the alpha of CMYK.
-  const bool misread = layout.sample_format == SAMPLEFORMAT_INT ||
+  // white), drops the alpha of CMYK and knows no alpha it was not told of.
+  const bool misread = layout.sample_format == SAMPLEFORMAT_INT || layout.alpha_guessed ||
                        (layout.photometric == PHOTOMETRIC_SEPARATED && layout.extra_samples > 0);
   if (!samples_refusal && misread) return DecodeSamples(source);
   if (RgbaRouteTakes(source.tif)) return DecodeRgba(source);
@@ -182,7 +250,7 @@ Result<Image> DecodeOpened(TiffRoute route, TIFF* tif, TiffMessages* messages, u
       photometric == PHOTOMETRIC_YCBCR) {
     TIFFSetField(tif, TIFFTAG_JPEGCOLORMODE, JPEGCOLORMODE_RGB);
   }
-  ZAVO_TRY_ASSIGN(const auto layout, ReadLayout(tif, *messages));
+  ZAVO_TRY_ASSIGN(const auto layout, ReadLayout(tif, messages));
   ZAVO_TRY(CheckClaimedSize(tif, layout, file_size, *messages));
   const TiffColours colours = ReadTiffColours(tif, layout, messages);
   ZAVO_TRY_ASSIGN(Image image, DecodeThrough(route, TiffSource{tif, messages, layout, progress,
@@ -190,7 +258,7 @@ Result<Image> DecodeOpened(TiffRoute route, TIFF* tif, TiffMessages* messages, u
   if (messages->failed()) return messages->Failure("cannot decode the picture");
   if (colours.picture) colours.picture->ConvertPicture(&image);
   image.orientation = SaneOrientation(layout.orientation);
-  ReadResolution(tif, &image);
+  if (WarnOfRefusedTags(messages)) ReadResolution(tif, &image, messages);
   return image;
 }
 
@@ -368,8 +436,13 @@ Result<Image> CreatePicture(const TiffSource& source, uint64_t row_bytes, bool c
                        "TIFF: " + source.messages->name());
 }
 
+// A strip's rows come one by one, so a file of one huge strip (as many
+// writers make them) moves the bar as steadily as one of many: a report every
+// 256th of the picture at least, never more than one a row.
 void ReportRows(const TiffSource& source, uint64_t rows_done, uint64_t total_rows) {
-  if (rows_done == total_rows || rows_done % source.layout.rows_per_strip == 0) {
+  const uint64_t step =
+      std::max<uint64_t>(1, std::min<uint64_t>(source.layout.rows_per_strip, total_rows / 256));
+  if (rows_done == total_rows || rows_done % step == 0) {
     ReportProgress(source.progress, rows_done, total_rows);
   }
 }

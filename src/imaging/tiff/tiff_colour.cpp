@@ -33,15 +33,32 @@ DevicePixels SixteenBit(ColourModel model) {
   return model == ColourModel::Rgb ? DevicePixels::Rgb16 : DevicePixels::Cmyk16;
 }
 
+// Lab always goes through LittleCMS: with its own profile when that is one
+// for Lab, else as Lab under D50. Nothing when the Samples route cannot read
+// the samples, which the decoding then says.
+TiffColours LabColours(TIFF* tif, const TiffLayout& layout, std::span<const uint8_t> profile,
+                       TiffMessages* messages) {
+  TiffColours colours;
+  if (SamplesRouteRefuses(tif, layout)) return colours;
+  if (!profile.empty()) {
+    PreparedTransform prepared = PrepareToSrgb(profile, DevicePixels::Lab16);
+    colours.samples = std::move(prepared.transform);
+    if (colours.samples) return colours;
+    messages->Warn(prepared.problem + "; the picture is taken as Lab under D50");
+  }
+  colours.samples = PrepareToSrgb({}, DevicePixels::Lab16).transform;
+  return colours;
+}
+
 }  // namespace
 
 TiffColours ReadTiffColours(TIFF* tif, const TiffLayout& layout, TiffMessages* messages) {
   uint32_t size = 0;
   const void* data = nullptr;
-  if (!TIFFGetField(tif, TIFFTAG_ICCPROFILE, &size, &data) || data == nullptr || size == 0) {
-    return {};
-  }
+  if (!TIFFGetField(tif, TIFFTAG_ICCPROFILE, &size, &data) || data == nullptr) size = 0;
   const std::span<const uint8_t> profile(static_cast<const uint8_t*>(data), size);
+  if (IsLab(layout.photometric)) return LabColours(tif, layout, profile, messages);
+  if (profile.empty()) return {};
   const std::optional<ColourModel> model = ModelOfPicture(tif, layout);
   std::string problem;
   TiffColours colours;

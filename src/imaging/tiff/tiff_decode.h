@@ -1,9 +1,11 @@
 // Inside the TIFF reader: the three ways a first page becomes an Image.
 //   Fast    8-bit gray or RGB(A) in strips: rows decoded straight into the picture;
 //           large ones, and large tiled ones, on all cores.
-//   Rgba    libtiff's RGBA interface: palette, YCbCr, CMYK, Lab, LogLuv, tiles...
+//   Rgba    libtiff's RGBA interface: palette, YCbCr, CMYK, LogLuv, tiles...
 //   Samples our own sample conversion for what that interface misreads or
-//           refuses: signed and floating-point samples, 3..32-bit depths.
+//           refuses: signed and floating-point samples, 3..32-bit depths,
+//           Lab (through LittleCMS), and any picture with a profile to apply
+//           to samples of more than 8 bits.
 #pragma once
 
 #include <tiffio.h>
@@ -12,6 +14,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <utility>
 
 #include "imaging/colour_transform.h"
 #include "imaging/image.h"
@@ -40,6 +43,10 @@ struct TiffLayout {
   uint16_t samples = 1;                      // per pixel, extra samples included
   uint16_t extra_samples = 0;                // beyond the colour channels
   uint16_t alpha = EXTRASAMPLE_UNSPECIFIED;  // kind of the first extra sample
+  // The one sample beyond the colour channels that ExtraSamples leaves
+  // unnamed (missing, or 0): taken as straight alpha, as ImageMagick and
+  // Pillow take it; libtiff's RGBA reader sees it but not what it is.
+  bool alpha_guessed = false;
   uint16_t bits = 1;
   uint16_t sample_format = SAMPLEFORMAT_UINT;
   uint16_t photometric = PHOTOMETRIC_MINISBLACK;
@@ -49,6 +56,9 @@ struct TiffLayout {
   uint32_t rows_per_strip = 1;  // tile height for tiled files; never above height
   bool tiled = false;
   PixelFormat format = PixelFormat::Bgr24;  // what the picture becomes
+  // SMinSampleValue and SMaxSampleValue of signed and floating-point
+  // samples, when the file gives a usable range; they then map to 0 and 255.
+  std::optional<std::pair<double, double>> range;
 
   bool gray() const { return format == PixelFormat::Gray8; }
 };
@@ -64,6 +74,14 @@ struct TiffSource {
   // profile's transform instead of scaling them to 8 bits itself.
   const ColourTransform* colours = nullptr;
 };
+
+inline bool IsLab(uint16_t photometric) {
+  return photometric == PHOTOMETRIC_CIELAB || photometric == PHOTOMETRIC_ICCLAB;
+}
+
+// The colour channels of a photometric interpretation the Samples route
+// reads (1 gray or palette, 3 RGB or Lab, 4 CMYK), else 0.
+unsigned ColourChannels(TIFF* tif, uint16_t photometric);
 
 bool FastRouteTakes(const TiffLayout& layout);
 Result<Image> DecodeFast(const TiffSource& source);
@@ -86,7 +104,7 @@ Result<Image> DecodeSamples(const TiffSource& source);
 // `row_bytes` (checked only when `check_rows`: tiled files have no rows).
 Result<Image> CreatePicture(const TiffSource& source, uint64_t row_bytes, bool check_rows);
 
-// Reports progress once a strip's worth of rows is done, and at the end.
+// Reports progress every so many rows (at most a strip's), and at the end.
 void ReportRows(const TiffSource& source, uint64_t rows_done, uint64_t total_rows);
 
 // Compositing onto white. libtiff hands colour premultiplied by alpha ("associated")

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstring>
 #include <new>
+#include <optional>
 
 #include "platform/file_io.h"
 
@@ -148,6 +149,29 @@ void GiveRawTileBuffer(TIFF* tif, TiffInput* input) {
   if (input->raw_tile) TIFFReadBufferSetup(tif, input->raw_tile.get(), static_cast<tmsize_t>(tile));
 }
 
+// libtiff refuses an out-of-range value or an empty array of these with an
+// error, keeps the tag's default and reads on; they only say how to show the
+// picture, so the picture stands and the caller warns instead.
+constexpr const char* kMetadataTags[] = {"Orientation", "ResolutionUnit", "XResolution",
+                                         "YResolution", "ICC Profile"};
+
+// libtiff's words for such a refusal: "<file>: Bad value 9 for \"Orientation\"
+// tag", or "<file>: Null count for \"ICC Profile\" (...)" (the value is then empty).
+std::optional<TiffMessages::RefusedTag> RefusedMetadata(const std::string& text) {
+  const size_t open = text.find('"'), close = text.find('"', open + 1);
+  if (close == text.npos) return std::nullopt;
+  const std::string tag = text.substr(open + 1, close - open - 1);
+  if (std::find(std::begin(kMetadataTags), std::end(kMetadataTags), tag) ==
+      std::end(kMetadataTags)) {
+    return std::nullopt;
+  }
+  const size_t bad = text.find("Bad value "), of = text.find(" for \"");
+  if (bad != text.npos && bad < of)
+    return TiffMessages::RefusedTag{tag, text.substr(bad + 10, of - bad - 10)};
+  if (text.find("Null count for \"") != text.npos) return TiffMessages::RefusedTag{tag, ""};
+  return std::nullopt;
+}
+
 }  // namespace
 
 Error TiffMessages::Failure(const std::string& action) const {
@@ -165,6 +189,11 @@ void TiffMessages::Warn(const std::string& text) {
   }
 }
 
+bool TiffMessages::Warned(const std::string& part) const {
+  return std::any_of(warnings_.begin(), warnings_.end(),
+                     [&](const std::string& warning) { return Contains(warning, part.c_str()); });
+}
+
 void TiffMessages::MoveWarningsTo(Warnings* warnings) {
   if (warnings != nullptr) {
     for (const auto& warning : warnings_) warnings->push_back("TIFF: " + warning + ": " + name_);
@@ -178,10 +207,14 @@ int TiffMessages::OnError(TIFF*, void* self, const char*, const char* format,
                           va_list args) noexcept {
   auto* messages = static_cast<TiffMessages*>(self);
   ++messages->said_;
-  if (!messages->first_error_.empty()) return 1;
   try {
-    messages->first_error_ = Format(format, args);
-    if (messages->first_error_.empty()) messages->first_error_ = "unknown libtiff error";
+    std::string text = Format(format, args);
+    if (auto refused = RefusedMetadata(text)) {
+      messages->refused_tags_.push_back(std::move(*refused));
+      return 1;
+    }
+    if (!messages->first_error_.empty()) return 1;
+    messages->first_error_ = text.empty() ? "unknown libtiff error" : std::move(text);
   } catch (...) {
     // Without room for the text the failure still counts; the caller's own
     // description of the action stands in for it.

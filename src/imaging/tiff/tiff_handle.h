@@ -36,8 +36,17 @@ class TiffMessages {
   Error Refusal(ErrorKind kind, const std::string& what) const;
 
   void MoveWarningsTo(Warnings* warnings);
+  // Tags whose value libtiff refused as it read the directory, where the
+  // picture is sound without them (see OnError).
+  struct RefusedTag {
+    std::string tag;    // libtiff's name: "Orientation"
+    std::string value;  // as libtiff printed it; empty for an empty array
+  };
+  const std::vector<RefusedTag>& refused_tags() const { return refused_tags_; }
   // A warning of our own, passed on like libtiff's (but never capped).
   void Warn(const std::string& text);
+  // Whether a warning kept so far holds `part` (libtiff's name a tag, say).
+  bool Warned(const std::string& part) const;
 
   // Called from inside libtiff (C): no exception may leave them.
   static int OnError(TIFF*, void* self, const char* module, const char* format,
@@ -49,6 +58,7 @@ class TiffMessages {
   std::string name_;
   std::string first_error_;
   std::vector<std::string> warnings_;
+  std::vector<RefusedTag> refused_tags_;
   uint64_t said_ = 0;
   bool error_lost_ = false;  // an error came but its text could not be kept
 };

@@ -20,6 +20,8 @@ enum class AlphaMode { Ignore, Premultiplied, Straight };
 // What libtiff's readers did with the first extra sample.
 AlphaMode AlphaModeOf(const TiffLayout& layout) {
   if (layout.extra_samples == 0) return AlphaMode::Ignore;
+  // Unnamed, the sample is left beside colour libtiff did not touch.
+  if (layout.alpha_guessed) return AlphaMode::Straight;
   if (layout.alpha == EXTRASAMPLE_ASSOCALPHA) return AlphaMode::Premultiplied;
   if (layout.alpha == EXTRASAMPLE_UNASSALPHA) {
     // The contiguous 8-bit gray reader puts alpha beside unscaled gray; the

@@ -19,23 +19,6 @@ namespace {
 // refused rather than trusted.
 constexpr uint64_t kMaxBandBytes = uint64_t{1} << 30;
 
-unsigned ColourChannels(TIFF* tif, uint16_t photometric) {
-  switch (photometric) {
-    case PHOTOMETRIC_MINISBLACK:
-    case PHOTOMETRIC_MINISWHITE:
-    case PHOTOMETRIC_PALETTE:
-      return 1;
-    case PHOTOMETRIC_RGB:
-      return 3;
-    case PHOTOMETRIC_SEPARATED: {
-      uint16_t inks = INKSET_CMYK;
-      TIFFGetFieldDefaulted(tif, TIFFTAG_INKSET, &inks);
-      return inks == INKSET_CMYK ? 4 : 0;
-    }
-  }
-  return 0;
-}
-
 std::string SampleDescription(const TiffLayout& layout) {
   const std::string bits = std::to_string(layout.bits) + "-bit ";
   if (layout.sample_format == SAMPLEFORMAT_IEEEFP) return bits + "floating-point samples";
@@ -55,7 +38,7 @@ bool SampleFormatReadable(const TiffLayout& layout) {
     case SAMPLEFORMAT_INT:
       return layout.bits >= 2 && layout.bits <= 32 && layout.photometric != PHOTOMETRIC_PALETTE;
     case SAMPLEFORMAT_IEEEFP:
-      return (layout.bits == 16 || layout.bits == 32 || layout.bits == 64) &&
+      return (layout.bits == 16 || layout.bits == 24 || layout.bits == 32 || layout.bits == 64) &&
              layout.photometric != PHOTOMETRIC_PALETTE;
   }
   return false;
@@ -121,6 +104,17 @@ double HalfToDouble(uint16_t half) {
   return (half & 0x8000) != 0 ? -value : value;
 }
 
+// The 24-bit floats of DNG and Photoshop: a sign, 7 bits of exponent (bias
+// 63) and 16 of mantissa, laid out as a half float with a wider mantissa.
+double Fp24ToDouble(uint32_t fp24) {
+  const int exponent = (fp24 >> 16) & 0x7f;
+  const int mantissa = fp24 & 0xffff;
+  double value = std::ldexp(mantissa | 0x10000, exponent - 79);
+  if (exponent == 0) value = std::ldexp(mantissa, -78);
+  if (exponent == 127) value = mantissa != 0 ? NAN : INFINITY;
+  return (fp24 & 0x800000) != 0 ? -value : value;
+}
+
 uint8_t ToByte(double unit) {
   // Floating-point samples are nominally 0..1; NaN fails both tests and becomes 0.
   if (!(unit > 0)) return 0;
@@ -128,30 +122,51 @@ uint8_t ToByte(double unit) {
   return static_cast<uint8_t>(std::lround(unit * 255));
 }
 
-// Turns one file's raw samples into values from 0 to 1.
+// Turns one file's raw samples into values from 0 to 1 (floats may stray
+// outside; they are clamped when they become bytes):
+//   unsigned   0..2^b-1 onto 0..1; beyond 16 bits only the top 16 count, so
+//              a 32-bit sample reads as the 16-bit one of its top half
+//   signed     offset by half the range, -2^(b-1) becoming 0, then as unsigned
+//   floating   as it is: 0.0 is black, 1.0 white
+// A range the file gives (SMinSampleValue..SMaxSampleValue) maps onto 0..1
+// instead, for signed and floating-point samples.
 class SampleScale {
  public:
   explicit SampleScale(const TiffLayout& layout)
       : bits_(layout.bits),
         format_(layout.sample_format),
-        max_(layout.bits >= 64 ? 0 : static_cast<double>((uint64_t{1} << layout.bits) - 1)) {}
+        kept_bits_(std::min(layout.bits, uint16_t{16})),
+        max_(layout.bits >= 64 ? 0 : static_cast<double>((uint64_t{1} << kept_bits_) - 1)),
+        range_(layout.range) {}
 
   double Unit(uint64_t raw) const {
-    if (format_ == SAMPLEFORMAT_IEEEFP) {
-      if (bits_ == 16) return HalfToDouble(static_cast<uint16_t>(raw));
-      if (bits_ == 32) return std::bit_cast<float>(static_cast<uint32_t>(raw));
-      return std::bit_cast<double>(raw);
-    }
-    // Signed samples span -2^(b-1) .. 2^(b-1)-1; flipping the sign bit maps
-    // that range in order onto 0 .. 2^b-1.
+    if (range_) return (Value(raw) - range_->first) / (range_->second - range_->first);
+    if (format_ == SAMPLEFORMAT_IEEEFP) return Value(raw);
+    // Flipping the sign bit maps -2^(b-1) .. 2^(b-1)-1 in order onto 0 .. 2^b-1.
     if (format_ == SAMPLEFORMAT_INT) raw ^= uint64_t{1} << (bits_ - 1);
-    return static_cast<double>(raw) / max_;
+    return static_cast<double>(raw >> (bits_ - kept_bits_)) / max_;
   }
 
  private:
+  // The number a sample stands for.
+  double Value(uint64_t raw) const {
+    if (format_ == SAMPLEFORMAT_IEEEFP) {
+      if (bits_ == 16) return HalfToDouble(static_cast<uint16_t>(raw));
+      if (bits_ == 24) return Fp24ToDouble(static_cast<uint32_t>(raw));
+      if (bits_ == 32) return std::bit_cast<float>(static_cast<uint32_t>(raw));
+      return std::bit_cast<double>(raw);
+    }
+    if (format_ == SAMPLEFORMAT_INT && (raw >> (bits_ - 1)) != 0) {
+      return -static_cast<double>((uint64_t{1} << bits_) - raw);
+    }
+    return static_cast<double>(raw);
+  }
+
   unsigned bits_;
   uint16_t format_;
+  unsigned kept_bits_;
   double max_;
+  std::optional<std::pair<double, double>> range_;
 };
 
 // Hands out the decoded rows of every plane, one band of strips or tiles at a
@@ -306,12 +321,20 @@ class PixelConverter {
   }
 
  public:
-  // The colour as the profile sees it: gray, RGB or CMYK, each 0..1, laid
-  // over white paper (no ink) where there is alpha.
+  // The colour as the profile sees it: gray, RGB, CMYK or Lab (as Lab16
+  // encodes it), each 0..1, laid over white paper (no ink) where there is alpha.
   void Device(const BandReader& reader, uint32_t y, uint32_t x, double* values) const {
     unsigned channels = 1;
+    double paper[4] = {1, 1, 1, 1};
     switch (layout_.photometric) {
+      case PHOTOMETRIC_CIELAB:
+      case PHOTOMETRIC_ICCLAB:
+        channels = 3;
+        Lab(reader, y, x, values);
+        paper[1] = paper[2] = 128 / 255.0;  // a* = b* = 0
+        break;
       case PHOTOMETRIC_SEPARATED:
+        std::fill_n(paper, 4, 0.0);
         channels = 4;
         for (uint16_t c = 0; c < 4; ++c) values[c] = Unit(reader, y, x, c);
         break;
@@ -327,14 +350,31 @@ class PixelConverter {
     double alpha = Unit(reader, y, x, colours_);
     alpha = std::clamp(std::isnan(alpha) ? 1.0 : alpha, 0.0, 1.0);
     const bool premultiplied = layout_.alpha == EXTRASAMPLE_ASSOCALPHA;
-    const bool ink = layout_.photometric == PHOTOMETRIC_SEPARATED;
     for (unsigned c = 0; c < channels; ++c) {
       const double colour = premultiplied ? values[c] : values[c] * alpha;
-      values[c] = ink ? colour : colour + 1 - alpha;
+      values[c] = colour + paper[c] * (1 - alpha);
     }
   }
 
  private:
+  // L* from 0 to 100 as 0 to the largest sample; a* and b* signed in
+  // CIELab, offset by half the range in ICCLab, a 16-bit one 256 times an
+  // 8-bit one either way. Out as Lab16 encodes them, 0..1.
+  void Lab(const BandReader& reader, uint32_t y, uint32_t x, double* values) const {
+    const bool wide = layout_.bits == 16;
+    const double half = wide ? 32768 : 128, step = wide ? 256 : 1;
+    values[0] = static_cast<double>(Raw(reader, y, x, 0)) / (wide ? 65535 : 255);
+    for (uint16_t c = 1; c < 3; ++c) {
+      double value = static_cast<double>(Raw(reader, y, x, c));
+      if (layout_.photometric == PHOTOMETRIC_ICCLAB || value < half) {
+        value -= layout_.photometric == PHOTOMETRIC_ICCLAB ? half : 0;
+      } else {
+        value -= 2 * half;  // CIELab's negative a* and b*
+      }
+      values[c] = (value / step + 128) / 255;
+    }
+  }
+
   void Composite(double alpha, double* rgb) const {
     alpha = std::clamp(std::isnan(alpha) ? 1.0 : alpha, 0.0, 1.0);
     const bool premultiplied = layout_.alpha == EXTRASAMPLE_ASSOCALPHA;
@@ -349,6 +389,25 @@ class PixelConverter {
 
 }  // namespace
 
+unsigned ColourChannels(TIFF* tif, uint16_t photometric) {
+  switch (photometric) {
+    case PHOTOMETRIC_MINISBLACK:
+    case PHOTOMETRIC_MINISWHITE:
+    case PHOTOMETRIC_PALETTE:
+      return 1;
+    case PHOTOMETRIC_RGB:
+    case PHOTOMETRIC_CIELAB:
+    case PHOTOMETRIC_ICCLAB:
+      return 3;
+    case PHOTOMETRIC_SEPARATED: {
+      uint16_t inks = INKSET_CMYK;
+      TIFFGetFieldDefaulted(tif, TIFFTAG_INKSET, &inks);
+      return inks == INKSET_CMYK ? 4 : 0;
+    }
+  }
+  return 0;
+}
+
 std::optional<std::string> SamplesRouteRefuses(TIFF* tif, const TiffLayout& layout) {
   const std::string what = SampleDescription(layout);
   const unsigned colours = ColourChannels(tif, layout.photometric);
@@ -356,7 +415,12 @@ std::optional<std::string> SamplesRouteRefuses(TIFF* tif, const TiffLayout& layo
     return "photometric interpretation " + std::to_string(layout.photometric) + " with " + what +
            " is not supported";
   }
-  if (!SampleFormatReadable(layout)) return what + " are not supported";
+  if (IsLab(layout.photometric)) {
+    if (layout.bits != 8 && layout.bits != 16)
+      return std::to_string(layout.bits) + "-bit Lab samples are not supported";
+  } else if (!SampleFormatReadable(layout)) {
+    return what + " are not supported";
+  }
   if (layout.samples < colours + (HasAlpha(layout) ? 1 : 0)) {
     return std::to_string(layout.samples) + " samples are too few for the colour model";
   }
@@ -390,7 +454,7 @@ Result<Image> DecodeThroughProfile(const TiffSource& source, BandReader& reader,
   constexpr uint32_t kRowsPerBand = 64;
   const TiffLayout& layout = source.layout;
   const ColourModel model = ModelOf(source.colours->input());
-  const unsigned channels = model == ColourModel::Gray ? 1 : model == ColourModel::Rgb ? 3 : 4;
+  const unsigned channels = model == ColourModel::Gray ? 1 : model == ColourModel::Cmyk ? 4 : 3;
   const size_t row_values = size_t{layout.width} * channels;
   std::vector<uint16_t> band(row_values * std::min(kRowsPerBand, layout.height));
   std::vector<const uint8_t*> rows;
@@ -422,6 +486,9 @@ Result<Image> DecodeSamples(const TiffSource& source) {
   if (!image) return image.error();
   BandReader reader(source, row_bytes);
   const PixelConverter converter(source.tif, layout);
+  if (IsLab(layout.photometric) && source.colours == nullptr) {
+    return source.messages->Refusal(ErrorKind::Unsupported, "Lab needs a colour transform");
+  }
   if (source.colours != nullptr) {
     return DecodeThroughProfile(source, reader, converter, std::move(image).value());
   }

@@ -5,7 +5,9 @@
 source "$(dirname "$0")/gui_helpers.sh" "$1"
 top=$(realpath "$(dirname "$0")/../..")
 
-# A folder that stays between runs, so a later run builds only what changed.
+# A folder that stays between runs, so a later run builds only what changed;
+# configured afresh, so the options' defaults are what is tested.
+rm -f "$build/package/CMakeCache.txt"
 deb=$("$top/scripts/package.sh" "$build/package" -DCMAKE_DISABLE_FIND_PACKAGE_GTest=ON \
   2>"$T/package.log") || { tail -n 40 "$T/package.log" >&2; fail "scripts/package.sh failed"; }
 # Hardening is worth only an I: tag to lintian; the package has all of it.
@@ -32,7 +34,7 @@ done
 [[ "$("$T/root/usr/bin/zavo" --version)" == "zavo $version" ]] || fail "--version is not zavo $version"
 
 # The man page: no groff warning, wrapped to the terminal, and every token,
-# file and heading of --help in it (unescaped "-" would not print as "-").
+# file and heading of --help in it.
 zcat "$T/root/usr/share/man/man1/zavo.1.gz" >"$T/zavo.1"
 [[ -z "$(groff -man -ww -z "$T/zavo.1" 2>&1)" ]] || fail "groff warns about the man page"
 render() { LC_ALL=C.UTF-8 MANWIDTH=$1 man -l "$T/zavo.1" 2>&1; }

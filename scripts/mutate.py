@@ -226,7 +226,7 @@ def main():
     build_dir = (TOP / args.build).resolve()
     if not (build_dir / "CMakeCache.txt").exists():
         subprocess.run(["cmake", "-S", str(TOP), "-B", str(build_dir), "-DCMAKE_BUILD_TYPE=Release",
-                        "-DZAVO_WERROR=OFF"], check=True, stdout=subprocess.DEVNULL)
+                        "-DZAVO_TESTS=ON", "-DZAVO_WERROR=OFF"], check=True, stdout=subprocess.DEVNULL)
     ok, log = build(build_dir)
     if not ok:
         sys.exit("the unmutated tree does not build:\n" + log[-3000:])

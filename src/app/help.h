@@ -1,5 +1,5 @@
-// What `zavo --help` and `zavo --version` print; the man page is made from
-// the same text.
+// What `zavo --help` and `zavo --version` print; the man page docs/zavo.1
+// says the same at length (tests/gui/package_test.sh holds them together).
 #pragma once
 
 #include <string>

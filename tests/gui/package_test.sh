@@ -1,23 +1,52 @@
 #!/usr/bin/env bash
-# The Debian package, unpacked into a scratch root (no root needed).
+# The Debian package as the README's recipe (scripts/package.sh) builds it,
+# where GoogleTest cannot be found: lintian-clean, its files in their places,
+# and a man page that says what --help says.
 source "$(dirname "$0")/gui_helpers.sh" "$1"
+top=$(realpath "$(dirname "$0")/../..")
 
+# A folder that stays between runs, so a later run builds only what changed;
+# configured afresh, so the options' defaults are what is tested.
+rm -f "$build/package/CMakeCache.txt"
+deb=$("$top/scripts/package.sh" "$build/package" -DCMAKE_DISABLE_FIND_PACKAGE_GTest=ON \
+  2>"$T/package.log") || { tail -n 40 "$T/package.log" >&2; fail "scripts/package.sh failed"; }
+# Hardening is worth only an I: tag to lintian; the package has all of it.
+lintian --fail-on error,warning --display-info "$deb" >"$T/lintian.log" 2>&1 &&
+  ! grep -q ': hardening-' "$T/lintian.log" ||
+  { cat "$T/lintian.log" >&2; fail "lintian found errors, warnings or missing hardening"; }
+
+dpkg-deb -x "$deb" "$T/root"
+doc="$T/root/usr/share/doc/zavo"
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
-(cd "$T" && cpack -G DEB --config "$build/CPackConfig.cmake" -B "$T/pack" >"$T/cpack.log" 2>&1) ||
-  { cat "$T/cpack.log" >&2; fail "cpack failed"; }
-deb=$(ls "$T"/pack/zavo_*.deb)
-[[ "$(dpkg-deb -f "$deb" Package Version | tr '\n' ' ')" == "Package: zavo Version: $version " ]] ||
-  fail "the package is not zavo $version"
+package_version=$(dpkg-deb -f "$deb" Version)
+[[ "$(dpkg-deb -f "$deb" Package)" == zavo && "$package_version" == "$version-"[0-9]* &&
+  "$(dpkg-parsechangelog -l "$doc/changelog.Debian.gz" -S Version)" == "$package_version" ]] ||
+  fail "the package is not zavo $version as its changelog's first entry says"
 for library in libc6 libjpeg62-turbo libtiff6 libfltk1.3; do
   dpkg-deb -f "$deb" Depends | grep -q "\b$library\b" || fail "Depends lacks $library"
 done
-listing=$(dpkg-deb -c "$deb" | awk '{ $1 = $2 = $3 = $4 = $5 = ""; sub(/^ +/, ""); print }')
-for path in ./usr/lib/zavo/zavo ./usr/lib/zavo/libzavo_core.so ./usr/lib/zavo/zavo_window.so \
-  ./usr/lib/zavo/zavo_tiff.so ./usr/lib/zavo/DEF_ZAVO.CNF \
-  ./usr/share/man/man1/zavo.1 "./usr/bin/zavo -> ../lib/zavo/zavo"; do
-  grep -qxF "$path" <<<"$listing" || fail "$path is not in the package"
+listing=$(dpkg-deb -c "$deb" | awk '{ $2 = $3 = $4 = $5 = ""; print }' | tr -s ' ')
+for entry in "-rwxr-xr-x ./usr/lib/zavo/zavo" "-rw-r--r-- ./usr/lib/zavo/DEF_ZAVO.CNF" \
+  "-rw-r--r-- ./usr/lib/zavo/libzavo_core.so" "-rw-r--r-- ./usr/lib/zavo/zavo_window.so" \
+  "-rw-r--r-- ./usr/lib/zavo/zavo_tiff.so" "lrwxrwxrwx ./usr/bin/zavo -> ../lib/zavo/zavo"; do
+  grep -qxF -- "$entry" <<<"$listing" || fail "the package lacks $entry"
 done
-
-dpkg-deb -x "$deb" "$T/root"
 [[ "$("$T/root/usr/bin/zavo" --version)" == "zavo $version" ]] || fail "--version is not zavo $version"
+
+# The man page: no groff warning, wrapped to the terminal, and every token,
+# file and heading of --help in it.
+zcat "$T/root/usr/share/man/man1/zavo.1.gz" >"$T/zavo.1"
+[[ -z "$(groff -man -ww -z "$T/zavo.1" 2>&1)" ]] || fail "groff warns about the man page"
+render() { LC_ALL=C.UTF-8 MANWIDTH=$1 man -l "$T/zavo.1" 2>&1; }
+width=$(render 60 | LC_ALL=C.UTF-8 wc -L)
+((width <= 60)) || fail "the man page is $width columns wide at MANWIDTH=60"
+page=$(render 1000)
+help=$("$T/root/usr/bin/zavo" --help)
+words=$(grep -oE -- '--[a-z]+|/[A-Z]+=?|[A-Z_]+\.[A-Z]+|\$XDG_CONFIG_HOME/zavo/|~/\.config/zavo/' <<<"$help")
+for word in $words; do
+  grep -qF -- "$word" <<<"$page" || fail "the man page lacks $word"
+done
+while read -r heading; do
+  grep -qx "$heading" <<<"$page" || fail "the man page lacks the section $heading"
+done < <(grep -E '^[A-Z][A-Z ]+$' <<<"$help")
 echo "package: ok"

@@ -14,10 +14,15 @@ namespace {
 // What the package depends on for the window's Japanese texts.
 constexpr const char* kJapaneseFontPackage = "fonts-ipafont-mincho";
 
+struct Chosen {
+  Fl_Font font;
+  FontChoice choice;  // for the texts it was chosen for
+};
+
 struct Faces {
-  std::map<std::string, Fl_Font> by_texts;  // what FontShowing was asked before
+  std::map<std::string, Chosen> by_texts;  // what was asked before
   std::map<std::string, Fl_Font> by_family;
-  std::map<Fl_Font, FontChoice> choices;
+  std::map<Fl_Font, FontChoice> choices;  // what each font number shows
   // FLTK keeps a pointer to a font's name, so the names live here, in
   // nodes that never move.
   std::map<Fl_Font, std::string> xft_names;
@@ -43,6 +48,21 @@ void Define(Faces& faces, Fl_Font font, const FontChoice& choice) {
   faces.choices[font] = choice;
 }
 
+const Chosen& Choose(const std::vector<std::string>& texts) {
+  Faces& faces = TheFaces();
+  const std::string key = KeyOf(texts);
+  if (const auto known = faces.by_texts.find(key); known != faces.by_texts.end()) {
+    return known->second;
+  }
+  FontChoice choice = ChooseFontFamily(texts);
+  auto [at, is_new] = faces.by_family.try_emplace(choice.family, faces.next_free);
+  if (is_new) {
+    Define(faces, at->second, choice);
+    faces.next_free = static_cast<Fl_Font>(faces.next_free + 1);
+  }
+  return faces.by_texts[key] = {at->second, std::move(choice)};
+}
+
 }  // namespace
 
 void SetUpFonts() {
@@ -57,25 +77,11 @@ void SetUpFonts() {
   FL_NORMAL_SIZE = ScaleOfDisplay().FontPixels(9);
 }
 
-Fl_Font FontShowing(const std::vector<std::string>& texts) {
-  Faces& faces = TheFaces();
-  const std::string key = KeyOf(texts);
-  if (const auto known = faces.by_texts.find(key); known != faces.by_texts.end()) {
-    return known->second;
-  }
-  const FontChoice choice = ChooseFontFamily(texts);
-  auto [at, is_new] = faces.by_family.try_emplace(choice.family, faces.next_free);
-  if (is_new) {
-    Define(faces, at->second, choice);
-    faces.next_free = static_cast<Fl_Font>(faces.next_free + 1);
-  }
-  faces.by_texts[key] = at->second;
-  return at->second;
-}
+Fl_Font FontShowing(const std::vector<std::string>& texts) { return Choose(texts).font; }
 
 Fl_Font FontForWindow(const std::vector<std::string>& texts) {
-  const Fl_Font font = FontShowing(texts);
-  const FontChoice& choice = TheFaces().choices.at(font);
+  const Chosen& chosen = Choose(texts);
+  const FontChoice& choice = chosen.choice;
   static bool warned = false;
   if (!choice.missing.empty() && !warned) {
     warned = true;
@@ -83,7 +89,7 @@ Fl_Font FontForWindow(const std::vector<std::string>& texts) {
                                  " of the window's texts, which show as boxes; the package " +
                                  kJapaneseFontPackage + " has them");
   }
-  return font;
+  return chosen.font;
 }
 
 bool Shows(Fl_Font font, std::string_view text) {

@@ -6,8 +6,8 @@
 set -euo pipefail
 
 declare -A groups=(
-  [build]="g++ make cmake pkg-config libjpeg62-turbo-dev libtiff-dev libfltk1.3-dev libx11-dev liblcms2-dev fonts-ipafont-mincho"
-  [test]="googletest libgtest-dev xvfb xauth xdotool x11-utils imagemagick libjpeg-turbo-progs libtiff-tools liblcms2-utils icc-profiles-free colord-data ghostscript dpkg-dev file lintian man-db groff-base locales"
+  [build]="g++ make cmake pkg-config libjpeg62-turbo-dev libtiff-dev libfltk1.3-dev libx11-dev libfontconfig-dev liblcms2-dev fonts-ipafont-mincho"
+  [test]="googletest libgtest-dev xvfb xauth xdotool x11-utils imagemagick libjpeg-turbo-progs libtiff-tools liblcms2-utils icc-profiles-free colord-data ghostscript dpkg-dev file lintian man-db groff-base locales fonts-dejavu-core fonts-ipafont-mincho"
   [bench]="python3 hyperfine time graphicsmagick imagemagick libjpeg-turbo-progs libtiff-tools gnuplot-nox libvips-tools"
   [fuzz]="clang libclang-rt-14-dev"
 )

@@ -54,6 +54,9 @@ class Control {
   int font_points = 9;
   bool border = false;
   bool enabled = true;
+  // A caption too long for the box shows its end after an ellipsis, and the
+  // whole of it as a tooltip: a path keeps its file name in sight.
+  bool elide_start = false;
 
   // Input reaches a control only when it and every container are enabled.
   bool AcceptsInput() const;

@@ -30,6 +30,7 @@ Form1::Form1(ModuleState& state, ImgKit& imgkit, MessageBoxes& boxes)
   Label5.caption = "R52";
   Label5.align = TextAlign::Center;
   Label4.border = true;
+  Label4.elide_start = true;
   // Created back to front: the JPEG panel is the last one and lies on top.
   CreateTiffPanel();
   CreateGifPanel();

@@ -55,6 +55,24 @@ std::string LabelOf(const Fl_Widget& widget) {
   return widget.label() != nullptr ? widget.label() : "";
 }
 
+// The modal box on the screen: its width and its longest label, the text.
+struct SeenBox {
+  int width = 0;
+  std::string text;
+};
+
+void ReadAndCloseModalBox(void* data) {
+  Fl_Window* modal = Fl::modal();
+  if (modal == nullptr) return Fl::repeat_timeout(0.05, &ReadAndCloseModalBox, data);
+  auto& seen = *static_cast<SeenBox*>(data);
+  seen.width = modal->w();
+  for (int i = 0; i < modal->children(); ++i) {
+    const std::string label = LabelOf(*modal->child(i));
+    if (label.size() > seen.text.size()) seen.text = label;
+  }
+  modal->hide();
+}
+
 class FormViewTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -62,11 +80,12 @@ class FormViewTest : public ::testing::Test {
     std::filesystem::copy_file(ZAVO_SOURCE_DIR "/data/DEF_ZAVO.CNF", folder.File("DEF_ZAVO.CNF"));
   }
 
-  void StartWriteMode(const std::string& format) {
+  void StartWriteMode(const std::string& format, const std::string& target = "") {
     view = std::make_unique<FltkFormView>(form);
     window = view->window();
     Form_Load(form, state, *view, boxes, imgkit, folder.path().string(),
-              {"/GP=1", "/W", format, "/ON=" + folder.File("out"), "/FN=" + folder.File("in.bmp")});
+              {"/GP=1", "/W", format, "/ON=" + (target.empty() ? folder.File("out") : target),
+               "/FN=" + folder.File("in.bmp")});
     form.JPEG_Q_SC->on_change = [this] {
       ++quality_changes;
       form.JPEG_Q_SC_Change();
@@ -180,6 +199,30 @@ TEST_F(FormViewTest, AFailureInAnEventClosesTheWindowAndIsHandedOver) {
   ASSERT_FALSE(window->shown());
   testing::ExpectFailure(view->RunUntilClosed(), ErrorKind::Overflow, "thrown by the test", "");
   EXPECT_TRUE(view->RunUntilClosed().ok());  // handed over once
+}
+
+// The box under the title keeps the file name in sight; a message box wraps
+// the path and stays within the screen.
+TEST_F(FormViewTest, ALongPathShowsItsFileNameAndKeepsAMessageBoxWithinTheScreen) {
+  const std::string name = "/holiday-photo.jpg";
+  std::string path = folder.path().string();
+  while (path.size() + std::strlen("/pictures") + name.size() <= 400) path += "/pictures";
+  path += std::string(400 - path.size() - name.size(), 's') + name;
+  StartWriteMode("/JPG", path);
+  const Fl_Widget& path_box = WidgetOf(form.Label4);
+  EXPECT_TRUE(LabelOf(path_box).starts_with("…")) << LabelOf(path_box);
+  EXPECT_TRUE(LabelOf(path_box).ends_with(name)) << LabelOf(path_box);
+  EXPECT_STREQ(path_box.tooltip(), path.c_str());
+
+  SeenBox seen;
+  Fl::add_timeout(0.05, &ReadAndCloseModalBox, &seen);
+  const std::string message = "書き込めません: " + path;
+  FltkMessageBoxes().Show(message, kMbCritical, "JPEG保存");
+  ASSERT_EQ(Fl::w(), 1024);
+  EXPECT_GT(seen.width, 0);
+  EXPECT_LE(seen.width, 1024 * 90 / 100);
+  std::erase(seen.text, '\n');
+  EXPECT_EQ(seen.text, message);  // wrapped, nothing lost
 }
 
 TEST(FltkProgressDisplay, OpensOnlyPastItsDelayAndClosesAtTheEnd) {

@@ -22,8 +22,9 @@ package_version=$(dpkg-deb -f "$deb" Version)
 [[ "$(dpkg-deb -f "$deb" Package)" == zavo && "$package_version" == "$version-"[0-9]* &&
   "$(dpkg-parsechangelog -l "$doc/changelog.Debian.gz" -S Version)" == "$package_version" ]] ||
   fail "the package is not zavo $version as its changelog's first entry says"
-for library in libc6 libjpeg62-turbo libtiff6 libfltk1.3; do
-  dpkg-deb -f "$deb" Depends | grep -q "\b$library\b" || fail "Depends lacks $library"
+for library in libc6 libjpeg62-turbo libtiff6 libfltk1.3 libfontconfig1 \
+  "fonts-ipafont-mincho | fonts-japanese-mincho"; do
+  dpkg-deb -f "$deb" Depends | grep -qF "$library" || fail "Depends lacks $library"
 done
 listing=$(dpkg-deb -c "$deb" | awk '{ $2 = $3 = $4 = $5 = ""; print }' | tr -s ' ')
 for entry in "-rwxr-xr-x ./usr/lib/zavo/zavo" "-rw-r--r-- ./usr/lib/zavo/DEF_ZAVO.CNF" \

@@ -15,12 +15,14 @@
 #include <future>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <thread>
 
 #include "platform/diagnostics.h"
 #include "ui/fltk/guard.h"
 #include "ui/fltk/view.h"
 #include "ui/fltk/widgets.h"
+#include "ui/text_fit.h"
 
 namespace zavo::ui {
 
@@ -166,24 +168,38 @@ void HideWindowOf(Fl_Widget* widget, void* /*unused*/) {
   });
 }
 
-// The box's parts, laid out around the measured text.
+// The box's parts, laid out around the text as it is wrapped and measured.
 struct BoxLayout {
+  std::string text;
   int text_x, text_w, text_h, width, height;
 };
 
-BoxLayout LayOut(const std::string& text, bool with_icon) {
-  fl_font(FL_HELVETICA, FL_NORMAL_SIZE);
-  int text_w = 0;
-  int text_h = 0;
-  fl_measure(text.c_str(), text_w, text_h, 0);
+// A box is never wider than this share of the screen: a longer line (a
+// long path, say) is wrapped at its "/" and blanks instead.
+constexpr int kWidestBoxPercent = 90;
+
+BoxLayout LayOut(const std::string& text, bool with_icon, Fl_Font font) {
   const int margin = Px(kMargin);
   const int icon = Px(kIconSide);
-  // A left-aligned label is drawn 3 pixels in from either side of its box.
-  text_w = std::min(text_w + 6, Fl::w() - 4 * margin - icon);
   const int text_x = margin + (with_icon ? icon + margin : 0);
-  const int width = std::max(text_x + text_w + margin, Px(kButtonWidth) + 2 * margin);
-  const int body = std::max(text_h, with_icon ? icon : 0);
-  return {text_x, text_w, text_h, width, margin + body + margin + Px(kButtonHeight) + margin};
+  // A left-aligned label is drawn 3 pixels in from either side of its box.
+  const int widest_text = Fl::w() * kWidestBoxPercent / 100 - text_x - margin - 6;
+  fl_font(font, FL_NORMAL_SIZE);
+  BoxLayout layout{WrapToWidth(text, widest_text,
+                               [](std::string_view line) {
+                                 return fl_width(line.data(), static_cast<int>(line.size()));
+                               }),
+                   text_x,
+                   0,
+                   0,
+                   0,
+                   0};
+  fl_measure(layout.text.c_str(), layout.text_w, layout.text_h, 0);
+  layout.text_w += 6;
+  layout.width = std::max(text_x + layout.text_w + margin, Px(kButtonWidth) + 2 * margin);
+  const int body = std::max(layout.text_h, with_icon ? icon : 0);
+  layout.height = margin + body + margin + Px(kButtonHeight) + margin;
+  return layout;
 }
 
 }  // namespace
@@ -203,7 +219,8 @@ void FltkMessageBoxes::ShowModal(const std::string& text, int style, const std::
   fltk::SetUpFonts();
   const std::string body = WithLineFeeds(text);
   const int icon = style & kMbIconMask;
-  const BoxLayout layout = LayOut(body, icon != 0);
+  const Fl_Font font = fltk::FontShowing({body});
+  const BoxLayout layout = LayOut(body, icon != 0, font);
   Fl_Window box((Fl::w() - layout.width) / 2, (Fl::h() - layout.height) / 2, layout.width,
                 layout.height);
   box.copy_label(title.c_str());
@@ -211,8 +228,9 @@ void FltkMessageBoxes::ShowModal(const std::string& text, int style, const std::
   if (icon != 0) new MessageIcon(Px(kMargin), Px(kMargin), icon);
   auto* message = new Fl_Box(layout.text_x, Px(kMargin), layout.text_w, layout.text_h);
   message->labeltype(fltk::PlainLabel());
+  message->labelfont(font);
   message->align(FL_ALIGN_INSIDE | FL_ALIGN_TOP_LEFT | FL_ALIGN_CLIP);
-  message->copy_label(body.c_str());
+  message->copy_label(layout.text.c_str());
   auto* ok = new Fl_Return_Button((layout.width - Px(kButtonWidth)) / 2,
                                   layout.height - Px(kMargin) - Px(kButtonHeight), Px(kButtonWidth),
                                   Px(kButtonHeight), "OK");

@@ -56,6 +56,7 @@ class ProgressWindow : public Progress {
     window->copy_label(caption_.c_str());
     window->xclass("zavo");
     auto* text = new Fl_Box(px(12), px(8), px(296), px(24));
+    text->labelfont(fltk::FontShowing({message_}));
     text->copy_label(message_.c_str());
     text->align(FL_ALIGN_INSIDE | FL_ALIGN_LEFT | FL_ALIGN_CLIP);
     auto* bar = new Fl_Progress(px(12), px(40), px(296), px(22));

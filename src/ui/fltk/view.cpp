@@ -7,6 +7,7 @@
 #include <FL/Fl.H>
 #include <FL/Fl_Box.H>
 #include <FL/Fl_Round_Button.H>
+#include <FL/fl_draw.H>
 #include <FL/x.H>
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
@@ -16,10 +17,12 @@
 #include <chrono>
 #include <map>
 #include <optional>
+#include <string_view>
 #include <vector>
 
 #include "ui/fltk/guard.h"
 #include "ui/fltk/widgets.h"
+#include "ui/text_fit.h"
 
 namespace zavo::ui {
 namespace {
@@ -60,6 +63,15 @@ bool Covers(const Control& front, const Control& other) {
 
 std::string LabelOf(const Fl_Widget& widget) {
   return widget.label() != nullptr ? widget.label() : "";
+}
+
+// The width a left-aligned label has for its text: FLTK draws it 3 pixels
+// in from either side of the box's inside.
+double TextWidthIn(const Fl_Widget& widget) { return widget.w() - Fl::box_dw(widget.box()) - 6; }
+
+double LabelTextWidth(const Fl_Widget& widget, std::string_view text) {
+  fl_font(widget.labelfont(), widget.labelsize());
+  return fl_width(text.data(), static_cast<int>(text.size()));
 }
 
 // The frame the window manager drew round `xid` as it reports it in
@@ -152,7 +164,9 @@ struct FltkFormView::Widgets {
   std::unique_ptr<Fl_RGB_Image> icon;  // outlive the window, which shows them
   std::unique_ptr<Fl_Image> scaled_icon;
   std::unique_ptr<fltk::FormWindow> window;
-  Fl_Group* panels = nullptr;  // the three panels only, so raising one reorders only them
+  Fl_Group* panels = nullptr;   // the three panels only, so raising one reorders only them
+  Fl_Font font = FL_HELVETICA;  // the face of every caption it shows
+  std::map<const Control*, std::string> applied_captions;
   std::map<const Control*, Fl_Widget*> widget_of;
   std::map<const Fl_Widget*, Control*> control_of;
   PixelRect applied_window{-1, -1, -1, -1};
@@ -167,6 +181,7 @@ struct FltkFormView::Widgets {
   void Sync();
   bool SyncWindow();
   bool SyncControl(const Control& control);
+  bool SyncCaption(const Control& control, Fl_Widget& widget);
   bool SyncValue(const Control& control, Fl_Widget& widget);
   bool SyncPanels();
 
@@ -210,6 +225,9 @@ void FltkFormView::Widgets::Build() {
   // place a panel can be, and draws nothing itself.
   panels = new fltk::TabPassingGroup(0, 0, kPanelsExtent, kPanelsExtent);
   panels->clip_children(0);
+  std::vector<std::string> captions;
+  for (const Control* control : form.controls()) captions.push_back(control->caption);
+  font = fltk::FontForWindow(captions);
   std::vector<Control*> order = form.controls();
   std::stable_sort(order.begin(), order.end(), BuildsEarlier);
   for (Control* control : order) widget_of[control] = Create(*control);
@@ -249,10 +267,8 @@ Fl_Widget* FltkFormView::Widgets::Create(Control& control) {
       break;
   }
   Fl_Group::current(nullptr);
-  widget->labelfont(FL_HELVETICA);
   widget->labelsize(form.FontPixelsOf(control));
   if (control.kind() != ControlKind::Image) widget->labeltype(fltk::PlainLabel());
-  if (!control.caption.empty()) widget->copy_label(control.caption.c_str());
   control_of[widget] = &control;
   return widget;
 }
@@ -359,10 +375,7 @@ bool FltkFormView::Widgets::SyncControl(const Control& control) {
     widget.resize(wanted.x, wanted.y, wanted.w, wanted.h);  // a group takes its contents along
     changed = true;
   }
-  if (control.kind() != ControlKind::Image && LabelOf(widget) != control.caption) {
-    widget.copy_label(control.caption.c_str());
-    changed = true;
-  }
+  changed |= SyncCaption(control, widget);
   if (control.enabled != (widget.active() != 0)) {
     if (control.enabled) {
       widget.activate();
@@ -372,6 +385,26 @@ bool FltkFormView::Widgets::SyncControl(const Control& control) {
     changed = true;
   }
   return SyncValue(control, widget) || changed;
+}
+
+// A caption the window's face lacks a character of gets a face of its own.
+bool FltkFormView::Widgets::SyncCaption(const Control& control, Fl_Widget& widget) {
+  if (control.kind() == ControlKind::Image) return false;
+  const auto [applied, is_new] = applied_captions.try_emplace(&control, control.caption);
+  if (!is_new && applied->second == control.caption) return false;
+  applied->second = control.caption;
+  const std::string needed = control.elide_start ? control.caption + "…" : control.caption;
+  widget.labelfont(fltk::Shows(font, needed) ? font : fltk::FontShowing({needed}));
+  if (!control.elide_start) {
+    widget.copy_label(control.caption.c_str());
+    return true;
+  }
+  const std::string shown =
+      ElideStart(control.caption, TextWidthIn(widget),
+                 [&widget](std::string_view text) { return LabelTextWidth(widget, text); });
+  widget.copy_label(shown.c_str());
+  widget.copy_tooltip(control.caption.empty() ? nullptr : control.caption.c_str());
+  return true;
 }
 
 bool FltkFormView::Widgets::SyncValue(const Control& control, Fl_Widget& widget) {

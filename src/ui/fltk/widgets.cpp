@@ -19,17 +19,6 @@ const DisplayScale& ScaleOfDisplay() {
   return scale;
 }
 
-void SetUpFonts() {
-  static bool done = false;
-  if (done) return;
-  done = true;
-  // The first character is a style code: " " plain, "B" bold. Without it
-  // "IPAMincho" would mean italic "PAMincho", and Japanese turns to boxes.
-  Fl::set_font(FL_HELVETICA, " IPAMincho");
-  Fl::set_font(FL_HELVETICA_BOLD, "BIPAMincho");
-  FL_NORMAL_SIZE = ScaleOfDisplay().FontPixels(9);
-}
-
 namespace {
 
 void DrawPlainLabel(const Fl_Label* label, int x, int y, int w, int h, Fl_Align align) {

@@ -18,6 +18,7 @@
 
 #include "ui/controls.h"
 #include "ui/display_scale.h"
+#include "ui/fltk/fonts.h"
 #include "ui/fltk/guard.h"
 
 namespace zavo::ui::fltk {
@@ -25,13 +26,6 @@ namespace zavo::ui::fltk {
 // The open display's scale, from its Xft.dpi resource (what desktops set
 // for high-resolution screens); read once.
 const DisplayScale& ScaleOfDisplay();
-
-// Japanese must render whatever the locale: FLTK's Xft code has no glyph
-// fallback, so the default font becomes IPA Mincho, 9 points at the
-// display's resolution (FLTK font sizes are pixels). Safe to call
-// repeatedly; must run before widgets are constructed (FL_NORMAL_SIZE is
-// read then) and after the display is open.
-void SetUpFonts();
 
 // Label type that draws text literally: FLTK's own reads "@..." as a symbol,
 // which would garble a target path containing "@".

@@ -1,0 +1,106 @@
+#include "ui/fltk/font_choice.h"
+
+#include <fontconfig/fontconfig.h>
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "support/fakes.h"
+#include "support/test_support.h"
+#include "ui/form1.h"
+
+namespace zavo::ui::fltk {
+namespace {
+
+// From fonts-dejavu-core and from the package's dependency fonts-ipafont-mincho.
+constexpr const char* kLatinOnly = "/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf";
+constexpr const char* kJapanese = "/usr/share/fonts/opentype/ipafont-mincho/ipam.ttf";
+
+// Makes the given font files fontconfig's only fonts: a machine that has
+// nothing else installed.
+void InstallOnly(const testing::TempDir& folder, const std::vector<const char*>& fonts) {
+  std::ofstream conf(folder.File("fonts.conf"));
+  conf << "<fontconfig><cachedir>" << folder.File("cache") << "</cachedir>";
+  for (const std::filesystem::path font : fonts) {
+    const std::filesystem::path dir = folder.path() / font.stem();
+    std::filesystem::create_directory(dir);
+    std::filesystem::create_symlink(font, dir / font.filename());
+    conf << "<dir>" << dir.string() << "</dir>";
+  }
+  conf << "</fontconfig>\n";
+  conf.close();
+  setenv("FONTCONFIG_FILE", folder.File("fonts.conf").c_str(), 1);
+  FcConfig* config = FcInitLoadConfigAndFonts();
+  ASSERT_TRUE(FcConfigSetCurrent(config));
+  FcConfigDestroy(config);  // the current configuration holds it
+}
+
+// Whether the font Xft opens for `family` has every character of `text`.
+bool FamilyHasAll(const std::string& family, const std::string& text) {
+  FcPattern* pattern = FcNameParse(reinterpret_cast<const FcChar8*>(family.c_str()));
+  FcConfigSubstitute(nullptr, pattern, FcMatchPattern);
+  FcDefaultSubstitute(pattern);
+  FcResult result = FcResultNoMatch;
+  FcPattern* font = FcFontMatch(nullptr, pattern, &result);
+  FcCharSet* charset = nullptr;
+  bool has_all = FcPatternGetCharSet(font, FC_CHARSET, 0, &charset) == FcResultMatch;
+  const auto* bytes = reinterpret_cast<const FcChar8*>(text.data());
+  for (int at = 0, length = 1; has_all && at < static_cast<int>(text.size()); at += length) {
+    FcChar32 c = 0;
+    length = FcUtf8ToUcs4(bytes + at, &c, static_cast<int>(text.size()) - at);
+    has_all = length > 0 && FcCharSetHasChar(charset, c);
+  }
+  FcPatternDestroy(font);
+  FcPatternDestroy(pattern);
+  return has_all;
+}
+
+// Every caption of the window, the GIF message and the path box's ellipsis.
+std::vector<std::string> WindowTexts() {
+  ModuleState state;
+  testing::RecordingImgKit imgkit;
+  testing::RecordingMessageBoxes boxes;
+  Form1 form{state, imgkit, boxes};
+  form.ShowFormatPanel(1);
+  std::vector<std::string> texts{boxes.shown.at(0).text, "…"};
+  for (const Control* control : form.controls()) texts.push_back(control->caption);
+  return texts;
+}
+
+// The face for Japanese is preferred, but coverage comes first: Georgian is
+// in DejaVu Sans only.
+TEST(FontChoice, ChoosesAFontWithEveryCharacterOrSaysWhatItLacks) {
+  const std::vector<std::string> window = WindowTexts();
+  const std::vector<std::string> latin{"Save"};
+  const std::vector<std::string> georgian{"Tbilisi თბილისი"};
+  const struct {
+    std::vector<const char*> fonts;
+    const std::vector<std::string>& texts;
+    const char* family;
+    const char* missing;
+  } cases[] = {
+      {{kLatinOnly, kJapanese}, window, "IPAMincho", ""},
+      {{kLatinOnly, kJapanese}, latin, "IPAMincho", ""},
+      {{kLatinOnly, kJapanese}, georgian, "DejaVu Sans", ""},
+      {{kLatinOnly}, window, "DejaVu Sans", "今回よりサポート外といたしま"},
+  };
+  for (const auto& c : cases) {
+    testing::TempDir folder;
+    InstallOnly(folder, c.fonts);
+    const FontChoice choice = ChooseFontFamily(c.texts);
+    EXPECT_EQ(choice.family, c.family);
+    EXPECT_TRUE(choice.missing.starts_with(c.missing)) << choice.missing;
+    EXPECT_EQ(choice.missing.empty(), *c.missing == '\0') << choice.missing;
+    for (const std::string& text : c.texts) {
+      EXPECT_EQ(choice.Shows(text), FamilyHasAll(choice.family, text)) << text;
+      EXPECT_TRUE(FamilyHasAll(choice.family, text) || *c.missing != '\0') << text;
+    }
+  }
+}
+
+}  // namespace
+}  // namespace zavo::ui::fltk

@@ -41,7 +41,8 @@ FILES
                 beside the executable; never written
   ZAVO.CNF      the parameters, made from the template on first use and
                 rebuilt from it when a write-mode window closes. It lives
-                beside the executable when the user may write there;
+                beside the executable when the user may write there and
+                that is no system folder (such as /usr/lib/zavo/);
                 otherwise in $XDG_CONFIG_HOME/zavo/, or in ~/.config/zavo/
                 when XDG_CONFIG_HOME is unset
   ZAVO.LCK      beside ZAVO.CNF: lets one window at a time store the

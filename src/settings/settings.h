@@ -36,7 +36,8 @@ struct SettingsFiles {
 };
 
 // The executable's folder `app_folder` (ending in "/") when this user may
-// write there, as in a user prefix or the build folder. Otherwise the
+// write there, as in a user prefix or the build folder, and it lies outside
+// the system's trees (/usr, /bin, /sbin, /lib...). Otherwise the
 // user's own "$XDG_CONFIG_HOME/zavo/" (by default "~/.config/zavo/"),
 // created here when missing, seeded from a "ZAVO.CNF" in `app_folder`.
 // Either must be owned by the user or root and writable by no one else;

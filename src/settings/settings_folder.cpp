@@ -1,6 +1,7 @@
 // LocateSettings: the settings live beside the executable as long as the user
-// may write there; an installation under /usr is not the user's to write, so
-// each user then keeps the settings in a config folder of their own.
+// may write there and it is no system folder; an installation under /usr is
+// the package manager's, not the user's (not even root's), so each user then
+// keeps the settings in a config folder of their own.
 #include <fcntl.h>
 #include <pwd.h>
 #include <sys/stat.h>
@@ -18,6 +19,15 @@ namespace {
 
 bool MayWriteIn(const std::string& folder) {
   return ::faccessat(AT_FDCWD, folder.c_str(), W_OK | X_OK, AT_EACCESS) == 0;
+}
+
+// A package manager owns these trees: a file the program made there would
+// outlive the package's removal.
+bool IsSystemFolder(const std::string& folder) {
+  for (const char* tree : {"/usr/", "/bin/", "/sbin/", "/lib/", "/lib32/", "/lib64/", "/libx32/"}) {
+    if (folder.starts_with(tree)) return true;
+  }
+  return false;
 }
 
 // A relative path in these variables is invalid and is ignored, as the XDG
@@ -83,7 +93,7 @@ SettingsFiles SettingsFiles::InFolder(const std::string& folder) {
 
 SettingsFiles LocateSettings(const std::string& app_folder) {
   SettingsFiles files = SettingsFiles::InFolder(app_folder);
-  if (MayWriteIn(app_folder)) {
+  if (!IsSystemFolder(app_folder) && MayWriteIn(app_folder)) {
     files.unavailable = UnsafeFolderReason(app_folder);
     if (!files.unavailable.empty()) files.folder.clear();
     return files;

@@ -50,4 +50,36 @@ done
 while read -r heading; do
   grep -qx "$heading" <<<"$page" || fail "the man page lacks the section $heading"
 done < <(grep -E '^[A-Z][A-Z ]+$' <<<"$help")
+# Installed, used by root and by another user, and purged, in a mount
+# namespace whose /usr, /etc, /var and /root are overlays on a scratch
+# tmpfs: the machine keeps its own trees and package database, and the upper
+# layers hold whatever the package and its runs left behind.
+chmod 711 "$T"
+mkdir "$T/layers"
+export deb T
+export -f fail window main_window keys
+unshare --mount --propagation private bash -euo pipefail <<'EOF' || fail "install, use and purge"
+mount -t tmpfs -o mode=755 layers "$T/layers"
+for tree in usr etc var root; do
+  mkdir -p "$T/layers/$tree/upper" "$T/layers/$tree/work"
+  mount -t overlay overlay \
+    -o "lowerdir=/$tree,upperdir=$T/layers/$tree/upper,workdir=$T/layers/$tree/work" "/$tree"
+done
+dpkg -i "$deb" >/dev/null
+user="$T/layers/user"
+mkdir -p "$user" && convert -size 30x20 gradient:white-navy "$user/in.jpg" && chown -R nobody "$user"
+env -u DISPLAY HOME=/root XDG_CONFIG_HOME= zavo /GP /R /JPG "/ON=$user/in.jpg" "/FN=$T/root.bmp"
+HOME=/root XDG_CONFIG_HOME= zavo /GP /W /TIF "/ON=$T/out.tif" "/FN=$T/root.bmp" &
+keys "$(main_window)" Tab Tab Right Tab Tab Return Tab Tab Return  # PackBits, Save, back
+wait $! || fail "root's write mode failed"
+setpriv --reuid=nobody --regid=nogroup --clear-groups env -u DISPLAY HOME="$user" \
+  XDG_CONFIG_HOME= zavo /GP /R /JPG "/ON=$user/in.jpg" "/FN=$user/t.bmp"
+[[ -s /root/.config/zavo/ZAVO.CNF && -e /root/.config/zavo/ZAVO.LCK &&
+  -s "$user/.config/zavo/ZAVO.CNF" ]] || fail "the settings are not in each user's own folder"
+[[ "$(ls /usr/lib/zavo)" == "$(dpkg -L zavo | sed -n 's|^/usr/lib/zavo/||p' | sort)" ]] ||
+  fail "a run wrote into /usr/lib/zavo: $(ls /usr/lib/zavo)"
+dpkg -P zavo >/dev/null
+left=$(cd "$T/layers" && find usr/upper etc/upper var/upper/lib/dpkg/info -name '*zavo*')
+[[ -z "$left" ]] || fail "the purge left $left"
+EOF
 echo "package: ok"

@@ -3,11 +3,14 @@
 // without the progress display (to measure what the display costs).
 //   zavo_bench export-jpeg IN.bmp OUT.jpg QUALITY GRAY
 //   zavo_bench export-tiff IN.bmp OUT.tif none|packbits
-//   zavo_bench import-jpeg|import-tiff IN OUT.bmp [--display | --progress]
+//   zavo_bench import-jpeg|import-tiff IN OUT.bmp [--display | --progress | --progress-times]
+// --progress-times prints, on stderr, when the bar would first show and each
+// time it would move by a percent, in milliseconds from the start.
 #include <FL/Fl.H>
 #include <FL/Fl_Box.H>
 #include <FL/Fl_Window.H>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
@@ -25,7 +28,8 @@ namespace {
 int Usage(const char* program) {
   std::fprintf(stderr,
                "usage: %s export-jpeg IN.bmp OUT QUALITY GRAY | export-tiff IN.bmp OUT "
-               "none|packbits | import-jpeg|import-tiff IN OUT.bmp [--display|--progress]\n",
+               "none|packbits | import-jpeg|import-tiff IN OUT.bmp "
+               "[--display|--progress|--progress-times]\n",
                program);
   return 2;
 }
@@ -41,19 +45,53 @@ void ShowMainWindowStandIn(Fl_Window& window) {
   Fl::flush();
 }
 
+// Prints the time of every whole percent a run reaches.
+class ProgressTimes : public zavo::ProgressDisplay {
+ public:
+  std::unique_ptr<zavo::Progress> Begin(const std::string&, const std::string&) override {
+    return std::make_unique<Times>(start_);
+  }
+
+ private:
+  class Times : public zavo::Progress {
+   public:
+    explicit Times(std::chrono::steady_clock::time_point start) : start_(start) {}
+    void Advance(uint64_t done, uint64_t total) override {
+      const int percent = total == 0 ? 0 : static_cast<int>(done * 100 / total);
+      if (percent <= shown_) return;
+      shown_ = percent;
+      const auto elapsed = std::chrono::steady_clock::now() - start_;
+      std::fprintf(stderr, "%5lld ms %3d %%\n",
+                   static_cast<long long>(
+                       std::chrono::duration_cast<std::chrono::milliseconds>(elapsed).count()),
+                   percent);
+    }
+
+   private:
+    std::chrono::steady_clock::time_point start_;
+    int shown_ = -1;
+  };
+  std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
+};
+
 // `option` is "", "--display" (the display opened and a window shown, as
-// the program has them) or "--progress" (the same, and the progress window).
+// the program has them), "--progress" (the same, and the progress window)
+// or "--progress-times" (no display; the times the bar would move).
 int Import(const std::string& kind, const char* source, const char* transfer,
            const std::string& option) {
   zavo::StderrMessageBoxes boxes;
-  std::unique_ptr<zavo::ui::FltkProgressDisplay> display;
-  if (!option.empty() && !zavo::ui::OpenDisplayIfAny()) {
-    std::fprintf(stderr, "%s needs a display\n", option.c_str());
-    return 2;
-  }
+  std::unique_ptr<zavo::ProgressDisplay> display;
   Fl_Window window(264, 48);
-  if (!option.empty()) ShowMainWindowStandIn(window);
-  if (option == "--progress") display = std::make_unique<zavo::ui::FltkProgressDisplay>();
+  if (option == "--progress-times") {
+    display = std::make_unique<ProgressTimes>();
+  } else if (!option.empty()) {
+    if (!zavo::ui::OpenDisplayIfAny()) {
+      std::fprintf(stderr, "%s needs a display\n", option.c_str());
+      return 2;
+    }
+    ShowMainWindowStandIn(window);
+    if (option == "--progress") display = std::make_unique<zavo::ui::FltkProgressDisplay>();
+  }
   zavo::LibraryImgKit imgkit(boxes, display.get(), zavo::LinkedTiffCodec);
   const int16_t format = kind == "import-jpeg" ? zavo::kFormatJpeg : zavo::kFormatTiff;
   return zavo::ImportForHost(imgkit, boxes, format, source, transfer) ? 0 : 1;

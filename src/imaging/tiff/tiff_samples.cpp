@@ -95,24 +95,20 @@ uint64_t RawSample(const uint8_t* row, uint64_t index, unsigned bits) {
   return (value >> (7 - last_bit % 8)) & ((uint64_t{1} << bits) - 1);
 }
 
-double HalfToDouble(uint16_t half) {
-  const int exponent = (half >> 10) & 0x1f;
-  const int mantissa = half & 0x3ff;
-  double value = std::ldexp(mantissa | 0x400, exponent - 25);
-  if (exponent == 0) value = std::ldexp(mantissa, -24);
-  if (exponent == 31) value = mantissa != 0 ? NAN : INFINITY;
-  return (half & 0x8000) != 0 ? -value : value;
-}
-
-// The 24-bit floats of DNG and Photoshop: a sign, 7 bits of exponent (bias
-// 63) and 16 of mantissa, laid out as a half float with a wider mantissa.
-double Fp24ToDouble(uint32_t fp24) {
-  const int exponent = (fp24 >> 16) & 0x7f;
-  const int mantissa = fp24 & 0xffff;
-  double value = std::ldexp(mantissa | 0x10000, exponent - 79);
-  if (exponent == 0) value = std::ldexp(mantissa, -78);
-  if (exponent == 127) value = mantissa != 0 ? NAN : INFINITY;
-  return (fp24 & 0x800000) != 0 ? -value : value;
+// A float narrower than 32 bits, laid out as IEEE lays out its own: a sign,
+// then `exponent_bits` of exponent (bias half their range), then the
+// mantissa. Half floats have 5 and 10 bits; the 24-bit floats of DNG and
+// Photoshop 7 and 16.
+double SmallFloatToDouble(uint32_t bits, int exponent_bits, int mantissa_bits) {
+  const int max_exponent = (1 << exponent_bits) - 1;
+  const int bias = max_exponent / 2;
+  const int exponent = static_cast<int>(bits >> mantissa_bits) & max_exponent;
+  const uint32_t mantissa = bits & ((uint32_t{1} << mantissa_bits) - 1);
+  double value =
+      std::ldexp(mantissa | (uint32_t{1} << mantissa_bits), exponent - bias - mantissa_bits);
+  if (exponent == 0) value = std::ldexp(mantissa, 1 - bias - mantissa_bits);
+  if (exponent == max_exponent) value = mantissa != 0 ? NAN : INFINITY;
+  return ((bits >> (exponent_bits + mantissa_bits)) & 1) != 0 ? -value : value;
 }
 
 uint8_t ToByte(double unit) {
@@ -151,8 +147,8 @@ class SampleScale {
   // The number a sample stands for.
   double Value(uint64_t raw) const {
     if (format_ == SAMPLEFORMAT_IEEEFP) {
-      if (bits_ == 16) return HalfToDouble(static_cast<uint16_t>(raw));
-      if (bits_ == 24) return Fp24ToDouble(static_cast<uint32_t>(raw));
+      if (bits_ == 16) return SmallFloatToDouble(static_cast<uint32_t>(raw), 5, 10);
+      if (bits_ == 24) return SmallFloatToDouble(static_cast<uint32_t>(raw), 7, 16);
       if (bits_ == 32) return std::bit_cast<float>(static_cast<uint32_t>(raw));
       return std::bit_cast<double>(raw);
     }

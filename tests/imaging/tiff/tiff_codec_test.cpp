@@ -558,11 +558,10 @@ TEST(TiffThreads, HonourTheLayoutAsOneThreadDoes) {
 // Strips of 64 KiB; rows 0 and 2 hold the edges of the PackBits pieces: runs
 // of 2, 3, 128, 129 and 130, literals of 129 and 128, a run at the row's end;
 // row 2 ends in literals whose last bytes pair with the one before. Read on
-// one thread, every row (a 256th of the picture) is reported, whether the
-// strips are many or one.
+// one thread, every row (a 256th of the picture) is reported, not every strip.
 TEST(TiffEncoder, RoundTripsBgrAndGrayWithOddWidths) {
   testing::TempDir dir;
-  const std::string path = dir.File("out.tif"), one_strip = dir.File("one-strip.tif");
+  const std::string path = dir.File("out.tif");
   std::vector<uint8_t> runs;
   for (size_t run : {2, 3, 128, 129, 130, 1}) runs.insert(runs.end(), run, uint8_t(run));
   for (size_t i = 0; i < 257; ++i) runs.push_back(uint8_t(i < 129 ? i * 37 : (i - 129) * 11 + 1));
@@ -585,19 +584,16 @@ TEST(TiffEncoder, RoundTripsBgrAndGrayWithOddWidths) {
         done = std::min<uint64_t>(done + 65536 / row_bytes, 300);
       }
       EXPECT_EQ(saving.reports, strips);
-      ASSERT_EQ(testing::RunCommand("tiffcp -c lzw -r 300 '" + path + "' '" + one_strip + "'"), 0);
       for (TiffRoute route : {TiffRoute::Fast, TiffRoute::Samples}) {
-        for (const std::string& file : {path, one_strip}) {
-          SCOPED_TRACE(::testing::Message() << int(route) << " " << file);
-          ScopedThreadCount one(1);
-          testing::RecordingProgress loading;
-          auto back = DecodeVia(route, file, nullptr, &loading);
-          ASSERT_TRUE(back) << back.error().message();
-          EXPECT_EQ(testing::Bytes(*back), testing::Bytes(image));
-          EXPECT_EQ(std::pair(back->x_pixels_per_metre, back->y_pixels_per_metre),
-                    std::pair(image.x_pixels_per_metre, image.y_pixels_per_metre));
-          EXPECT_EQ(loading.reports, rows);
-        }
+        SCOPED_TRACE(int(route));
+        ScopedThreadCount one(1);
+        testing::RecordingProgress loading;
+        auto back = DecodeVia(route, path, nullptr, &loading);
+        ASSERT_TRUE(back) << back.error().message();
+        EXPECT_EQ(testing::Bytes(*back), testing::Bytes(image));
+        EXPECT_EQ(std::pair(back->x_pixels_per_metre, back->y_pixels_per_metre),
+                  std::pair(image.x_pixels_per_metre, image.y_pixels_per_metre));
+        EXPECT_EQ(loading.reports, rows);
       }
     }
   }

@@ -114,6 +114,11 @@ TEST(BmpReader, DecodesEveryPixelLayout) {
   Info v5{.header_size = 124, .width = 3, .bits = 32, .compression = 3};
   v5.masks = {0xFF0000, 0xFF00, 0xFF, 0xFF000000};
   const auto gray = Palette({0x000000, 0xFFFFFF, 0x808080});
+  Info v2{.header_size = 52, .width = 2, .bits = 16, .compression = 3};
+  v2.masks = {0xF800, 0x07E0, 0x001F, 0x8000};  // 5-6-5 and a 1-bit alpha
+  Info v4 = v2;
+  v4.header_size = 108, v4.compression = 0;
+  const std::vector<uint8_t> two16{0x00, 0xFC, 0x00, 0x7C};
   struct Case {
     std::string what;
     std::vector<uint8_t> file;
@@ -133,6 +138,11 @@ TEST(BmpReader, DecodesEveryPixelLayout) {
        MakeBmp({.bits = 32, .compression = 6},
                Palette({0x3FF00000, 0x000FFC00, 0x000003FF, 0xC0000000}), {0, 0, 0, 0xE0}),
        {0x800000}},
+      // As Windows reads it: 5-5-5 with the top bit unused, also when a V4
+      // header holds masks but does not ask for bit fields.
+      {"16-bit default masks", MakeBmp(v4, {}, two16), {R, R}},
+      // A V2 header holds no alpha mask. Green 32 of 63 is 129.5, red 15 of 31 123.4.
+      {"16-bit V2 header bit fields", MakeBmp(v2, {}, two16), {0xFF8200, 0x7B8200}},
       {"gray palette, the red entry unused",
        MakeBmp({.bits = 8, .colours_used = 2}, Palette({0x808080, 0xFF0000}), {0, 0, 0, 0}),
        {M},
@@ -216,6 +226,8 @@ TEST(BmpReader, RefusesWhatItCannotOrMustNotDecode) {
       // Within the limits, but the file holds none of the 805 MB the header implies.
       {"pixel data needs 805306368 bytes but the file has 0",
        MakeBmp({.width = 16384, .height = 16384}, {}, {}), ErrorKind::Truncated},
+      {"pixel data needs 48 bytes but the file has 12",
+       MakeBmp({.width = 4, .height = 4}, {}, std::vector<uint8_t>(12)), ErrorKind::Truncated},
       {"palette entry 2 but the palette has 2 entries",
        MakeBmp({.width = 2, .bits = 4, .colours_used = 2}, Palette({0, 0xFF}), {0x12, 0, 0, 0}),
        ErrorKind::Malformed},

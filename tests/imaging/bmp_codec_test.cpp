@@ -63,8 +63,7 @@ std::vector<uint32_t> Pixels(const Image& image) {
   return out;
 }
 
-// The rendering of a suite file, where the suite has one (bmp_renderings.tsv
-// names those shared between files).
+// The suite's rendering of a file, if any (bmp_renderings.tsv names shared ones).
 std::optional<fs::path> Reference(const fs::path& dir, const fs::path& file) {
   static const auto shared = testing::Table("imaging/bmp_renderings.tsv");
   const std::string stem = file.stem().string();
@@ -106,9 +105,8 @@ TEST(BmpSuite, TreatsEveryFileAsItsJudgementSays) {
   EXPECT_GE(decoded, 35 + 30);
 }
 
-// The suite's files hold the layouts to ImageMagick's renderings; these hold
-// the rounding exactly, which the suite's questionable files leave 1 level.
-// Pixels skipped by run-length data count as transparent: white, like alpha.
+// Exact where the suite leaves 1 level, and faults the suite misses. Pixels
+// skipped by run-length data count as transparent: white, like alpha.
 TEST(BmpReader, DecodesEveryPixelLayout) {
   constexpr uint32_t W = 0xFFFFFF, R = 0xFF0000, G = 0x00FF00, M = 0x808080;
   Info v5{.header_size = 124, .width = 3, .bits = 32, .compression = 3};
@@ -138,8 +136,7 @@ TEST(BmpReader, DecodesEveryPixelLayout) {
        MakeBmp({.bits = 32, .compression = 6},
                Palette({0x3FF00000, 0x000FFC00, 0x000003FF, 0xC0000000}), {0, 0, 0, 0xE0}),
        {0x800000}},
-      // As Windows reads it: 5-5-5 with the top bit unused, also when a V4
-      // header holds masks but does not ask for bit fields.
+      // As Windows: 5-5-5, also when a V4 header holds masks without asking for them.
       {"16-bit default masks", MakeBmp(v4, {}, two16), {R, R}},
       // A V2 header holds no alpha mask. Green 32 of 63 is 129.5, red 15 of 31 123.4.
       {"16-bit V2 header bit fields", MakeBmp(v2, {}, two16), {0xFF8200, 0x7B8200}},
@@ -260,8 +257,7 @@ TEST(BmpReader, RefusesWhatItCannotOrMustNotDecode) {
   }
 }
 
-// Gray goes through a gray palette; rows are padded to 4 bytes. The host
-// round trip holds the pixels and the resolution.
+// Rows padded to 4 bytes, gray through a palette; the host round trip holds the pixels.
 TEST(BmpWriter, WritesPaddedRowsAndAGrayPaletteWithProgress) {
   testing::TempDir dir;
   const std::string path = dir.File("out.bmp");

@@ -131,20 +131,17 @@ TEST(JpegDecoder, RefusesWhatItCannotOrMustNotDecode) {
   }
 }
 
-TEST(JpegDecoder, ReadsCmykAsInvertedWithAdobesMarkerAndAsInkWithout) {
-  // Adobe: red = c * k / 255; plain: red = (255 - c) * (255 - k) / 255, rounded.
-  for (const auto& [adobe, rgb] :
-       {std::pair{true, std::array{100, 50, 25}}, std::pair{false, std::array{27, 77, 102}}}) {
-    Result<Image> image = DecodeJpeg(CmykPatch({200, 100, 50, 128}, adobe), "p", nullptr, nullptr);
-    ASSERT_TRUE(image.ok() && image->format() == PixelFormat::Bgr24);
-    const uint8_t* pixel = image->row(7) + 3 * 7;
-    EXPECT_EQ((std::array<int, 3>{pixel[2], pixel[1], pixel[0]}), rgb);
-  }
+// Adobe's inverted CMYK is held to ImageMagick by the corpus; plain CMYK is
+// ink: red = (255 - c) * (255 - k) / 255, rounded.
+TEST(JpegDecoder, ReadsCmykWithoutAdobesMarkerAsInk) {
+  Result<Image> image = DecodeJpeg(CmykPatch({200, 100, 50, 128}, false), "p", nullptr, nullptr);
+  ASSERT_TRUE(image.ok() && image->format() == PixelFormat::Bgr24);
+  const uint8_t* pixel = image->row(7) + 3 * 7;
+  EXPECT_EQ((std::array<int, 3>{pixel[2], pixel[1], pixel[0]}), (std::array{27, 77, 102}));
 }
 
-// Damage in any band sends the file back to the decode in one piece, which
-// alone decides the gray fill and the warnings, within the file's one budget.
-// The corpus test holds every damaged file to the same.
+// Damage anywhere sends the file back to the decode in one piece, within the
+// file's one budget; the corpus test holds every damaged file to the same.
 TEST(JpegDecoder, DecodesTheSamePictureInBandsAsInOnePiece) {
   TempDir temp;
   const std::string path = temp.File("bands.jpg");
@@ -178,8 +175,7 @@ TEST(JpegDecoder, DecodesTheSamePictureInBandsAsInOnePiece) {
     for (unsigned threads : {2u, 3u, 7u}) {
       SCOPED_TRACE(threads);
       EXPECT_TRUE(Outcome(path, threads, &bands) == whole);
-      // Bands shorter than a row of blocks are merged; a warning anywhere
-      // leaves the picture to the decode in one piece.
+      // Bands under a row of blocks are merged; a warning leaves one piece.
       EXPECT_TRUE(!whole.second.empty() ? bands == 1 : bands > 1 && bands <= threads) << bands;
     }
   }
@@ -194,8 +190,7 @@ TEST(JpegDecoder, DecodesTheSamePictureInBandsAsInOnePiece) {
   for (unsigned threads : {2u, 7u}) EXPECT_TRUE(Outcome(path, threads) == whole) << threads;
 }
 
-// Half a resolution is none. The quality's tables are held to cjpeg below;
-// the density's reading to the corpus.
+// Half a resolution is none; cjpeg holds the quality, the corpus the reading.
 TEST(JpegEncoder, WritesTheHeaderFieldsAsked) {
   TempDir temp;
   const std::string path = temp.File("h.jpg");
@@ -210,14 +205,11 @@ TEST(JpegEncoder, WritesTheHeaderFieldsAsked) {
     EXPECT_EQ(progress.reports.back(), std::make_pair(uint64_t{30}, uint64_t{30}));
     EXPECT_EQ(InspectHeader(ReadBytes(path)), header);
   }
-  // A side beyond libjpeg's 65500 (ours is higher) leaves the file and no scratch.
-  const std::vector<uint8_t> before = ReadBytes(path);
+  // A side beyond libjpeg's 65500 (ours is higher) is too large, not malformed.
   const Image wide = Image::Create(65535, 1, PixelFormat::Gray8, "test").value();
   testing::ExpectFailure(SaveJpegFile(path, wide, 75, false, nullptr), ErrorKind::TooLarge,
                          "JPEG: write: Maximum supported image dimension is 65500 pixels: " + path,
                          "");
-  EXPECT_EQ(ReadBytes(path), before);
-  EXPECT_EQ(testing::EntriesIn(temp.path()), 1u);
 }
 
 // Bytes this process has read so far, by any read (pread included).
@@ -240,9 +232,8 @@ class ReadWatchingProgress : public Progress {
   std::vector<std::array<uint64_t, 3>> reports;  // done, total, bytes read
 };
 
-// A progressive or multi-scan file reads all its scans before its first row
-// comes out: the bar moves through them from the start, never back, and ends
-// full. Judged by the bytes read at each report, not by time.
+// A multi-scan file reads all its scans before its first row: the bar moves
+// from the start, never back, and ends full; judged by bytes read, not time.
 TEST(JpegDecoder, ReportsProgressFromTheFirstScanOn) {
   TempDir temp;
   const std::string plain = temp.File("plain.jpg"), path = temp.File("scans.jpg");
@@ -289,8 +280,7 @@ TEST(JpegEncoder, WritesTheBytesOfCjpegOptimize) {
   }
 }
 
-// The encoder's coefficients for optimised tables lie in one block of our own
-// (huge pages); cjpeg's bytes above hold the file they give to libjpeg's.
+// The encoder's coefficients lie in one huge-page block of ours; cjpeg holds the bytes.
 TEST(JpegCoefficients, LieInABlockOfOurOwn) {
   JpegCoefficients coefficients{};
   testing::CompressJpeg(std::vector<uint8_t>(300 * 200 * 3, 7), 300, 200, 3,

@@ -251,9 +251,7 @@ TEST(BmpReader, RefusesWhatItCannotOrMustNotDecode) {
   }
   for (const Case& c : cases) {
     SCOPED_TRACE(c.words);
-    const auto image = DecodeBmp(c.file, "t.bmp", nullptr);
-    testing::ExpectFailure(image, c.kind, "BMP: ", c.words);
-    EXPECT_TRUE(image.error().message().ends_with(": t.bmp"));
+    testing::ExpectFailure(DecodeBmp(c.file, "t.bmp", nullptr), c.kind, "BMP: ", c.words);
   }
 }
 

@@ -51,12 +51,10 @@ TEST(JpegDecoder, TreatsEveryCorpusFileAsItsJudgementSays) {
     const std::string path = file.path.string();
     SCOPED_TRACE(path);
     Warnings warnings;
-    testing::RecordingProgress progress;
-    Result<Image> image = LoadJpegFile(path, &warnings, &progress);
+    Result<Image> image = LoadJpegFile(path, &warnings, nullptr);
     if (file.expected == "decode") {
       ++decoded;
       ASSERT_TRUE(image.ok()) << image.error().message();
-      EXPECT_EQ(progress.reports.back().first, image->height());
       // Broken metadata is only a warning; the pictures of both are judged.
       const char* warned[] = {"pil_icc-after-SOF.jpg", "pil_invalid-exif.jpg"};
       EXPECT_EQ(warnings.size(), size_t(std::ranges::count(warned, file.path.filename())));

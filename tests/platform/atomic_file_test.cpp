@@ -26,8 +26,7 @@ TEST(AtomicFile, RefusesTargetsThatAreNoRegularFilesAndLeavesThemAlone) {
   testing::TempDir dir;
   ASSERT_EQ(::mkfifo(dir.File("fifo").c_str(), 0600), 0);
   fs::create_directory(dir.File("folder"));
-  fs::create_symlink("/dev/null", dir.File("device"));
-  for (const char* name : {"fifo", "folder", "device"}) {
+  for (const char* name : {"fifo", "folder"}) {
     SCOPED_TRACE(name);
     const Result<void> written = WriteWhole(dir.File(name), "picture");
     ASSERT_FALSE(written);
@@ -35,8 +34,7 @@ TEST(AtomicFile, RefusesTargetsThatAreNoRegularFilesAndLeavesThemAlone) {
   }
   EXPECT_TRUE(fs::is_fifo(dir.File("fifo")));
   EXPECT_TRUE(fs::is_directory(dir.File("folder")));
-  EXPECT_EQ(fs::read_symlink(dir.File("device")), "/dev/null");
-  EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), {}), 3);
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), {}), 2);
 }
 
 // A name as long as the folder allows is cut for the mark at a character's

@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <sstream>
 #include <string>
 
 namespace zavo::ui {
@@ -32,12 +31,7 @@ TEST(TextFit, WrapsLinesWithinTheWidthAndElidesTheStart) {
       {"/写真", 0.5, "/\n写\n真", "…"},  // a character wider than the box
   };
   for (const auto& c : cases) {
-    const std::string wrapped = WrapToWidth(c.text, c.width, Characters);
-    EXPECT_EQ(wrapped, c.wrapped) << c.text;
-    std::istringstream lines(wrapped);
-    for (std::string line; std::getline(lines, line);) {
-      EXPECT_TRUE(Characters(line) <= c.width || Characters(line) == 1) << line;
-    }
+    EXPECT_EQ(WrapToWidth(c.text, c.width, Characters), c.wrapped) << c.text;
     EXPECT_EQ(ElideStart(c.text, c.width, Characters), c.elided) << c.text;
   }
 }

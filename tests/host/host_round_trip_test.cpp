@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <functional>
 
 #include "host/host_exchange.h"
 #include "imaging/bmp_codec.h"
@@ -24,16 +23,12 @@ TEST(HostRoundTrip, GivesBackThePictureAndItsResolution) {
   const std::string host = dir.File("host.bmp"), transfer = dir.File("back.bmp");
   for (const auto& [format, jpeg, parameter, tolerance] :
        {std::tuple{PixelFormat::Bgr24, false, 0, 0},
-        {PixelFormat::Bgr24, false, 1, 0},
-        {PixelFormat::Gray8, false, 0, 0},
         {PixelFormat::Gray8, false, 1, 0},
         {PixelFormat::Bgr24, true, 95, 12}}) {
     SCOPED_TRACE(::testing::Message() << jpeg << " " << parameter);
     Image picture = Image::Create(37, 23, format, "smooth").value();
     for (uint32_t y = 0; y < 23; ++y) {
-      for (uint32_t x = 0; x < 37 * BytesPerPixel(format); ++x) {
-        picture.row(y)[x] = static_cast<uint8_t>(jpeg ? x + y * 2 : (x * 7 + y * 13) ^ (x * y));
-      }
+      for (uint32_t x = 0; x < 37 * BytesPerPixel(format); ++x) picture.row(y)[x] = x + y * 2;
     }
     picture.x_pixels_per_metre = picture.y_pixels_per_metre = 11811;  // 300 dpi
     const std::string target = dir.File(jpeg ? "out.jpg" : "out.tif");
@@ -84,13 +79,10 @@ TEST(HostExchange, RefusesATargetThatIsTheFileBeingRead) {
 TEST(BmpReader, LeavesRowsInTheFileAndWritesThemAsFromMemory) {
   testing::TempDir dir;
   const std::string transfer = dir.File("in.bmp"), ours = dir.File("a"), theirs = dir.File("b");
-  using Save = std::function<Result<void>(const std::string&, const Image&)>;
-  const Save writers[] = {
-      [](const std::string& path, const Image& i) { return SaveBmpFile(path, i, nullptr); },
-      [](const std::string& path, const Image& i) { return SaveTiffFile(path, i, false, nullptr); },
-      [](const std::string& path, const Image& i) {
-        return SaveJpegFile(path, i, 100, true, nullptr);
-      },
+  const auto write = [](int writer, const std::string& path, const Image& image) {
+    return writer == 0   ? SaveBmpFile(path, image, nullptr)
+           : writer == 1 ? SaveTiffFile(path, image, false, nullptr)
+                         : SaveJpegFile(path, image, 100, true, nullptr);
   };
   // Each picture left in its file closes it when dropped.
   const size_t descriptors = testing::EntriesIn("/proc/self/fd");
@@ -103,12 +95,12 @@ TEST(BmpReader, LeavesRowsInTheFileAndWritesThemAsFromMemory) {
       const ScopedFileReadBytes bands(band_bytes);
       for (uint16_t orientation = 1; orientation <= 8; ++orientation) {
         picture.orientation = loaded.orientation = orientation;
-        for (size_t writer = 0; writer < std::size(writers); ++writer) {
+        for (int writer = 0; writer < 3; ++writer) {
           SCOPED_TRACE(::testing::Message()
                        << "format " << int(format) << ", band " << band_bytes << ", orientation "
                        << orientation << ", writer " << writer);
-          ASSERT_TRUE(writers[writer](ours, picture));
-          ASSERT_TRUE(writers[writer](theirs, loaded));
+          ASSERT_TRUE(write(writer, ours, picture));
+          ASSERT_TRUE(write(writer, theirs, loaded));
           EXPECT_EQ(testing::ReadBytes(ours), testing::ReadBytes(theirs));
         }
       }

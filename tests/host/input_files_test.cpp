@@ -18,18 +18,14 @@ namespace {
 using Loader = Result<Image> (*)(const std::string&, Warnings*, Progress*);
 const std::string kCutShort = "another program cut the file short while it was being read: ";
 
-// Cuts the file to nothing at the first rows: the rest of the file vanishes
-// under a coder that is still reading it.
-class TruncatingProgress : public Progress {
- public:
-  explicit TruncatingProgress(std::string path) : path_(std::move(path)) {}
+// Cuts the file to nothing at the first rows, under a coder still reading it.
+struct TruncatingProgress : Progress {
+  explicit TruncatingProgress(std::string file) : path(std::move(file)) {}
   void Advance(uint64_t, uint64_t) override {
-    EXPECT_TRUE(std::exchange(done_, true) || ::truncate(path_.c_str(), 0) == 0);
+    EXPECT_TRUE(std::exchange(done, true) || ::truncate(path.c_str(), 0) == 0);
   }
-
- private:
-  std::string path_;
-  bool done_ = false;
+  std::string path;
+  bool done = false;
 };
 
 // A file that shrinks under the reader is an error naming the cause, never a
@@ -57,8 +53,7 @@ TEST(InputFiles, AFileCutShortWhileItIsReadFailsWithAMessage) {
     testing::WriteText(target, "old");
     ASSERT_TRUE(SaveBmpFile(bmp, picture, nullptr));
     const Image image = LoadBmpFile(bmp, nullptr, nullptr).value();
-    const std::string_view kind = format;
-    const auto save = [&](Progress* progress) {
+    const auto save = [&, kind = std::string_view(format)](Progress* progress) {
       return kind == "jpeg"   ? SaveJpegFile(target, image, 90, false, progress)
              : kind == "tiff" ? SaveTiffFile(target, image, true, progress)
                               : SaveBmpFile(target, image, progress);

@@ -66,10 +66,7 @@ TEST(ReadMode, EndsWithItsOutcomeAndKeepsTheOldTransferFileOnFailure) {
   }
   ASSERT_EQ(::listen(display_fd, 8), 0);
   const std::string display = ":" + std::to_string(number);
-  const struct {
-    std::string arguments, prefix, said;
-    int status;
-  } cases[] = {
+  const std::tuple<std::string, std::string, std::string, int> cases[] = {
       // clang-format off
       {Import("/R /TIF", tif, transfer), "", "Plumio TWAIN(32Bit) ADD_IN", 0},
       {Import("/GP /R /JPEG", jpg, transfer), "", "", 0},
@@ -91,17 +88,17 @@ TEST(ReadMode, EndsWithItsOutcomeAndKeepsTheOldTransferFileOnFailure) {
       {Import("/GP /R /JPG", jpg, transfer), "env DISPLAY=" + display, "zavo: warning: the display "
        + display + " did not answer within 2 seconds; going on without a display\n", 0}};
   // clang-format on
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.arguments);
+  for (const auto& [arguments, prefix, said, status] : cases) {
+    SCOPED_TRACE(arguments);
     testing::WriteText(transfer, "old");
     std::string output;
-    EXPECT_EQ(RunZavo(c.arguments, &output, c.prefix), c.status) << output;
+    EXPECT_EQ(RunZavo(arguments, &output, prefix), status) << output;
     // Whole lines, or none, are all it says.
-    const bool whole = c.said.empty() || c.said.ends_with('\n');
-    EXPECT_TRUE(whole ? output == c.said : output.find(c.said) != std::string::npos) << output;
+    const bool whole = said.empty() || said.ends_with('\n');
+    EXPECT_TRUE(whole ? output == said : output.find(said) != std::string::npos) << output;
     EXPECT_EQ(testing::EntriesIn(dir.path()), 6u);
     const std::string left = testing::ReadText(transfer);
-    EXPECT_TRUE(c.status == 0 ? left.starts_with("BM") : left == "old") << left;
+    EXPECT_TRUE(status == 0 ? left.starts_with("BM") : left == "old") << left;
   }
   ::close(display_fd);
 }
@@ -118,32 +115,30 @@ TEST(ReadMode, FollowsALinkOnlyWhereTheKernelWouldAndNeverReplacesAReadOnlyFile)
                     as_user = "setpriv --reuid=" + std::to_string(user) +
                               " --regid=" + std::to_string(user) +
                               " --clear-groups env -u DISPLAY HOME=/none";
-  const struct {
-    mode_t shared_mode, file_mode;
-    uid_t shared_owner, link_owner;
-    std::string refusal;  // "": the file is replaced
-  } cases[] = {{01777, 0644, 0, other, link + ": it is a symbolic link that user 4242 put in"},
-               {01777, 0444, 0, user, link + ": Permission denied"},
-               {01777, 0644, 0, user, ""},
-               {01777, 0644, other, other, ""},
-               {0777, 0644, 0, other, ""},
-               {01775, 0644, 0, other, ""}};
-  for (const auto& c : cases) {
-    SCOPED_TRACE(std::to_string(c.shared_mode) + " " + c.refusal);
+  // The folder's mode, the file's, the folder's owner, the link's, and the refusal ("": none).
+  const std::tuple<mode_t, mode_t, uid_t, uid_t, std::string> cases[] = {
+      {01777, 0644, 0, other, link + ": it is a symbolic link that user 4242 put in"},
+      {01777, 0444, 0, user, link + ": Permission denied"},
+      {01777, 0644, 0, user, ""},
+      {01777, 0644, other, other, ""},
+      {0777, 0644, 0, other, ""},
+      {01775, 0644, 0, other, ""}};
+  for (const auto& [shared_mode, file_mode, shared_owner, link_owner, refusal] : cases) {
+    SCOPED_TRACE(std::to_string(shared_mode) + " " + refusal);
     fs::remove(link);
     testing::WriteText(file, "old");
     fs::create_symlink(file, link);
-    ASSERT_EQ(::lchown(link.c_str(), c.link_owner, 0) | ::chown(file.c_str(), user, 0) |
-                  ::chmod(file.c_str(), c.file_mode) |
-                  ::chown(shared.path().c_str(), c.shared_owner, 0) |
-                  ::chmod(shared.path().c_str(), c.shared_mode),
+    ASSERT_EQ(::lchown(link.c_str(), link_owner, 0) | ::chown(file.c_str(), user, 0) |
+                  ::chmod(file.c_str(), file_mode) |
+                  ::chown(shared.path().c_str(), shared_owner, 0) |
+                  ::chmod(shared.path().c_str(), shared_mode),
               0);
     std::string output;
     EXPECT_EQ(RunZavo(Import("/GP /R /JPG", dir.File("a.jpg"), link), &output, as_user),
-              c.refusal.empty() ? 0 : 1)
+              refusal.empty() ? 0 : 1)
         << output;
-    EXPECT_NE(output.find(c.refusal), std::string::npos) << output;
-    EXPECT_EQ(testing::ReadText(file) == "old", !c.refusal.empty());
+    EXPECT_NE(output.find(refusal), std::string::npos) << output;
+    EXPECT_EQ(testing::ReadText(file) == "old", !refusal.empty());
   }
 }
 
@@ -201,18 +196,12 @@ std::vector<uint8_t> BlankTiff(uint32_t height, uint32_t rows, uint16_t bits, ui
 // pixel, then the end of the picture, the rest left white.
 std::vector<uint8_t> RunLengthBomb() {
   std::vector<uint8_t> bmp = {'B', 'M'};
-  Put(bmp, {{66, 4},
-            {0, 4},
-            {62, 4},
-            {40, 4},
-            {16384, 4},
-            {16384, 4},
-            {1, 2},
-            {8, 2},
-            {1, 4},
-            {4, 4},
-            {0, 8},
-            {2, 8}});
+  // File size, reserved, pixel offset, header size, width, height, planes, bits per pixel, RLE8,
+  // pixel bytes, resolution, colours; then red and white, one red pixel, the end of the picture.
+  const std::initializer_list<std::pair<uint64_t, int>> header = {
+      {66, 4}, {0, 4}, {62, 4}, {40, 4}, {16384, 4}, {16384, 4},
+      {1, 2},  {8, 2}, {1, 4},  {4, 4},  {0, 8},     {2, 8}};
+  Put(bmp, header);
   bmp.insert(bmp.end(), {0, 0, 0xFF, 0, 0xFF, 0xFF, 0xFF, 0, 1, 0, 0, 1});
   return bmp;
 }
@@ -228,12 +217,9 @@ TEST(InputFilesE2e, EverySmallFileEndsWithinTheMemoryTheReadmeStates) {
   const std::string bench = "'" ZAVO_BENCH_BINARY "' export-", files = Quote(in) + " " + Quote(out);
   constexpr uint64_t kSome = UINT64_MAX;  // any size but none
   constexpr uint64_t kJpegMib = 1024;     // what every small JPEG stays within
-  struct Case {
-    std::string name;
-    std::vector<uint8_t> bytes;
-    std::string command, said;
-    uint64_t mib, written;
-  };
+  // What it is, its bytes, what runs it, what it says, its address space and bytes written.
+  using Case =
+      std::tuple<std::string, std::vector<uint8_t>, std::string, std::string, uint64_t, uint64_t>;
   std::vector<Case> cases = {
       {"2 KB G4 page", BlankTiff(16384, 16384, 1, 1), tiff, "", 448, 268'436'534},
       {"G4 page a row over the pixel limit", BlankTiff(16385, 16385, 1, 1), tiff, "limit", 448, 0},
@@ -246,25 +232,25 @@ TEST(InputFilesE2e, EverySmallFileEndsWithinTheMemoryTheReadmeStates) {
     cases.push_back({bomb.name, bomb.bytes, "'" ZAVO_BINARY "' " + Import("/GP /R /JPG", in, out),
                      bomb.refused ? "bytes can" : "", kJpegMib, bomb.refused ? 0 : kSome});
   }
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    ASSERT_LE(c.bytes.size(), 100u * 1024);
-    testing::WriteBytes(in, c.bytes);
+  for (const auto& [name, bytes, command, said, mib, written_bytes] : cases) {
+    SCOPED_TRACE(name);
+    ASSERT_LE(bytes.size(), 100u * 1024);
+    testing::WriteBytes(in, bytes);
     fs::remove(out);
 #ifdef ZAVO_SANITIZED
     // A picture at the caps takes minutes there, and they reserve terabytes.
-    if (c.said.empty() && c.mib != kJpegMib) continue;
+    if (said.empty() && mib != kJpegMib) continue;
     const std::string limits = "ulimit -t 60";
 #else
-    const std::string limits = "ulimit -t 60 && ulimit -v " + std::to_string(c.mib << 10);
+    const std::string limits = "ulimit -t 60 && ulimit -v " + std::to_string(mib << 10);
 #endif
     std::string output;
     const int status =
-        RunCommand(limits + " && env -u DISPLAY taskset -c 0,1 " + c.command + " 2>&1", &output);
-    EXPECT_EQ(status, c.said.empty() ? 0 : 1) << output;
-    EXPECT_NE(output.find(c.said), std::string::npos) << output;  // never "out of memory"
+        RunCommand(limits + " && env -u DISPLAY taskset -c 0,1 " + command + " 2>&1", &output);
+    EXPECT_EQ(status, said.empty() ? 0 : 1) << output;
+    EXPECT_NE(output.find(said), std::string::npos) << output;  // never "out of memory"
     const uint64_t written = fs::exists(out) ? fs::file_size(out) : 0;
-    EXPECT_TRUE(c.written == kSome ? written > 0 : written == c.written) << written;
+    EXPECT_TRUE(written_bytes == kSome ? written > 0 : written == written_bytes) << written;
   }
 }
 

@@ -127,7 +127,6 @@ TEST_F(StartupTest, LoadsTheSettingsFirstAndOnlyWriteModeStoresThem) {
   };
   Start(read, {"/GP", "/R", "/JPG", "/ON=a.jpg", "/FN=b.bmp"});
   EXPECT_FALSE(read.form.unloaded());
-  EXPECT_EQ(testing::ReadText(folder.File("ZAVO.CNF")), settings);
   Start(write, {"/GP", "/W", "/TIF", "/ON=a.tif", "/FN=b.bmp"});
   EXPECT_EQ(write.form.JPEG_Q_DISP->caption, " 75");
   EXPECT_EQ(write.form.JPEG_BW->value(), 2);

@@ -171,9 +171,9 @@ TEST(InputFiles, AnEmptyFileIsRefusedWithAMessage) {
   testing::TempDir dir;
   const std::string path = dir.File("empty");
   testing::WriteText(path, "");
-  for (const auto& [load, format] : {std::pair<Loader, std::string>{LoadJpegFile, "JPEG: "},
-                                     {LoadTiffFile, "TIFF: "},
-                                     {LoadBmpFile, "BMP: "}}) {
+  const std::pair<Loader, std::string> loaders[] = {
+      {LoadJpegFile, "JPEG: "}, {LoadTiffFile, "TIFF: "}, {LoadBmpFile, "BMP: "}};
+  for (const auto& [load, format] : loaders) {
     testing::ExpectFailure(load(path, nullptr, nullptr), ErrorKind::Truncated, format, path);
   }
 }
@@ -202,10 +202,9 @@ TEST(InputFiles, MemoryFollowsThePictureNotTheFile) {
   std::vector<uint8_t> flipped = testing::ReadBytes(bmp);
   for (int i = 0; i < 4; ++i) flipped[22 + i] = static_cast<uint8_t>(-2000 >> (8 * i));  // biHeight
   testing::WriteBytes(top_down, flipped);
-  for (const auto& [path, load] : {std::pair<std::string, Loader>{jpeg, LoadJpegFile},
-                                   {bmp, LoadBmpFile},
-                                   {top_down, LoadBmpFile},
-                                   {tiff, LoadTiffFile}}) {
+  const std::pair<std::string, Loader> files[] = {
+      {jpeg, LoadJpegFile}, {bmp, LoadBmpFile}, {top_down, LoadBmpFile}, {tiff, LoadTiffFile}};
+  for (const auto& [path, load] : files) {
     SCOPED_TRACE(path);
     const auto size = static_cast<off_t>(std::filesystem::file_size(path));
     ASSERT_EQ(::truncate(path.c_str(), size + (off_t{3} << 30)), 0);

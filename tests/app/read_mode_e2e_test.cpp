@@ -140,9 +140,8 @@ TEST(ReadMode, FollowsALinkOnlyWhereTheKernelWould) {
 
 // Little-endian (value, bytes) fields, as TIFF and BMP headers hold them.
 void Put(std::vector<uint8_t>& out, std::initializer_list<std::pair<uint64_t, int>> fields) {
-  for (const auto& [value, bytes] : fields) {
+  for (const auto& [value, bytes] : fields)
     for (int i = 0; i < bytes; ++i) out.push_back(static_cast<uint8_t>(value >> (8 * i)));
-  }
 }
 
 // The most picture the fewest TIFF bytes hold: a white page 16384 pixels wide,
@@ -177,9 +176,8 @@ std::vector<uint8_t> BlankTiff(uint32_t height, uint32_t rows, uint16_t bits, ui
       {278, 4, 1, rows},                                      // RowsPerStrip
       {279, 4, strips, strips == 1 ? starts[1] : counts_at},  // StripByteCounts
       {339, 3, 1, bits == 32 ? 3u : 1u}};                     // SampleFormat: float, integer
-  for (const auto& [tag, type, count, value] : entries) {
+  for (const auto& [tag, type, count, value] : entries)
     Put(tiff, {{tag, 2}, {type, 2}, {count, 4}, {value, 4}});
-  }
   Put(tiff, {{0, 4}});  // no next directory
   for (int i = 0; i < samples; ++i) Put(tiff, {{bits, 2}});
   for (uint32_t i = 0; i < strips; ++i) Put(tiff, {{data_at + starts[i], 4}});

@@ -11,8 +11,7 @@ trap 'rm -rf "$T"' EXIT
 failures=0
 fail() { echo "FAIL: $*" >&2 && failures=$((failures + 1)); }
 
-convert -size 8x8 xc:red "$T/a.tif"
-convert -size 8x8 xc:blue "$T/a.jpg"
+convert -size 8x8 xc:red "$T/a.TIF" && convert -size 8x8 xc:blue "$T/a.JPG"
 mkdir -m 755 "$T/staged"
 cp "$build"/{zavo,libzavo_core.so,zavo_window.so,zavo_tiff.so,DEF_ZAVO.CNF} "$T/staged/"
 
@@ -52,12 +51,10 @@ number=0
 for row in "${cases[@]}"; do
   IFS='|' read -r name change mode prefix want_status want_said <<<"$row"
   [[ "$sanitized" == 0 || "$name" != "no /proc"* ]] || continue
-  number=$((number + 1))
-  dir="$T/case$number"
+  dir="$T/case$((++number))"
   mkdir -m 755 "$dir" && cp "$T"/staged/* "$dir/"  # as root installs it
   eval "$change"
-  format=${mode##*/}
-  source="$T/a.${format,,}"
+  source="$T/a.${mode##*/}"
   status=0  # run from the case's folder, which a relative path would name
   said=$(cd "$dir" && eval "env -u DISPLAY $prefix timeout 10 \"\$dir/zavo\" /GP $mode \
     \"/ON=\$source\" \"/FN=\$dir/t.bmp\"" 2>&1) || status=$?

@@ -48,22 +48,18 @@ TEST(TokenizeArguments, KeepsWholePathsAndSplitsTheRest) {
   }
 }
 
-class StartupTest : public ::testing::Test {
- protected:
-  // What one start of the program works on.
-  struct Run {
-    ModuleState state;
-    testing::RecordingImgKit imgkit;
-    testing::RecordingMessageBoxes boxes;
-    testing::FakeWindow window;
-    ui::Form1 form{state, imgkit, boxes};
-  };
-  StartupOutcome Start(Run& run, const Texts& arguments) {
-    return Form_Load(run.form, run.state, run.window, run.boxes, run.imgkit, folder.path().string(),
-                     arguments);
+// What one start of the program works on, in a folder of its own.
+struct Session {
+  StartupOutcome Start(const Texts& arguments) {
+    return Form_Load(form, state, window, boxes, imgkit, folder.path().string(), arguments);
   }
 
   testing::TempDir folder;
+  ModuleState state;
+  testing::RecordingImgKit imgkit;
+  testing::RecordingMessageBoxes boxes;
+  testing::FakeWindow window;
+  ui::Form1 form{state, imgkit, boxes};
 };
 
 const std::string kWarning = std::string(kHostWarningTitle) + ", 48: " + kHostWarningText;
@@ -73,7 +69,7 @@ const Texts kJpegImport = {kJpegRead + "1", "BmpFileSave(B, 1, Plumioへの引�
                            "MemFree(1)"};
 
 // Read mode without a format fails with no box: the real program's test holds its stderr line.
-TEST_F(StartupTest, TellsTheModesApartAndEndsWithTheirOutcome) {
+TEST(Startup, TellsTheModesApartAndEndsWithTheirOutcome) {
   enum Fault { kNone, kLoadFails, kSaveFails, kNoDisplay };
   const std::tuple<Texts, Fault, Texts, Texts, bool, int> cases[] = {
       // clang-format off
@@ -92,11 +88,11 @@ TEST_F(StartupTest, TellsTheModesApartAndEndsWithTheirOutcome) {
   // clang-format on
   for (const auto& [tokens, fault, boxes, calls, waits, status] : cases) {
     SCOPED_TRACE(::testing::PrintToString(tokens));
-    Run run;
+    Session run;
     run.window.display = run.boxes.screen = fault != kNoDisplay;
     run.imgkit.loads_fail = fault == kLoadFails;
     run.imgkit.save_status = fault == kSaveFails ? -1 : 0;
-    const StartupOutcome outcome = Start(run, tokens);
+    const StartupOutcome outcome = run.Start(tokens);
     EXPECT_EQ(run.boxes.texts, boxes);
     EXPECT_EQ(run.imgkit.calls, calls);
     EXPECT_EQ(outcome.wait_for_user, waits);
@@ -105,29 +101,29 @@ TEST_F(StartupTest, TellsTheModesApartAndEndsWithTheirOutcome) {
   }
 }
 
-TEST_F(StartupTest, MatchesByPrefixAndLetsLaterTokensWin) {
-  Run run;
-  Start(run, {"/GP", "/READ", "/WRITE", "/JPEG", "/TIFF", "/ON=a", "/ON= C:\\b ", "/FN=c"});
+TEST(Startup, MatchesByPrefixAndLetsLaterTokensWin) {
+  Session run;
+  run.Start({"/GP", "/READ", "/WRITE", "/JPEG", "/TIFF", "/ON=a", "/ON= C:\\b ", "/FN=c"});
   EXPECT_EQ(run.form.FrontPanel(), ui::kTiffPanel);
   EXPECT_EQ(run.form.Label4.caption, " C:\\b ");
   EXPECT_EQ(run.state.TransferFile, "c");
-  EXPECT_EQ(run.state.AppFolder, folder.path().string() + "/");
+  EXPECT_EQ(run.state.AppFolder, run.folder.path().string() + "/");
   EXPECT_EQ(run.window.shows, 1);
 }
 
 // A close that slips in during a read-mode import (its progress display lets
 // events through) does nothing: the window closes with the process.
-TEST_F(StartupTest, LoadsTheSettingsFirstAndOnlyWriteModeStoresThem) {
-  const std::string settings = "JPGQ , 75\r\nJPGB , 2\r\nTIFM , 5\r\n[EOF]\r\n";
-  testing::WriteText(folder.File("ZAVO.CNF"), settings);
-  Run read, write;
+TEST(Startup, LoadsTheSettingsFirstAndOnlyWriteModeStoresThem) {
+  Session read, write;
+  testing::WriteText(write.folder.File("ZAVO.CNF"),
+                     "JPGQ , 75\r\nJPGB , 2\r\nTIFM , 5\r\n[EOF]\r\n");
   read.imgkit.during_load = [&read] {
     ASSERT_TRUE(read.form.JPEG_Q_SC->SetValue(10));
     read.form.Unload();
   };
-  Start(read, {"/GP", "/R", "/JPG", "/ON=a.jpg", "/FN=b.bmp"});
+  read.Start({"/GP", "/R", "/JPG", "/ON=a.jpg", "/FN=b.bmp"});
   EXPECT_FALSE(read.form.unloaded());
-  Start(write, {"/GP", "/W", "/TIF", "/ON=a.tif", "/FN=b.bmp"});
+  write.Start({"/GP", "/W", "/TIF", "/ON=a.tif", "/FN=b.bmp"});
   EXPECT_EQ(write.form.JPEG_Q_DISP->caption, " 75");
   EXPECT_EQ(write.form.JPEG_BW->value(), 2);
   EXPECT_TRUE(write.form.Option2->selected());

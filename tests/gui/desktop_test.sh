@@ -1,10 +1,7 @@
 #!/usr/bin/env bash
 # The window at Xft.dpi 192 (set on a private X server only): twice the
 # pixels of 96 dpi, centred; its class and its icon.
-if [[ -z "${ZAVO_PRIVATE_DISPLAY:-}" ]]; then
-  export ZAVO_PRIVATE_DISPLAY=1
-  unset DISPLAY
-fi
+[[ -n "${ZAVO_PRIVATE_DISPLAY:-}" ]] || { export ZAVO_PRIVATE_DISPLAY=1 && unset DISPLAY; }
 source "$(dirname "$0")/gui_helpers.sh" "$1"
 
 xprop -root -f RESOURCE_MANAGER 8s -set RESOURCE_MANAGER $'Xft.dpi:\t192\n'
@@ -20,6 +17,5 @@ icon=$(xprop -id "$win" -notype 32c _NET_WM_ICON)
 [[ "$icon" == "_NET_WM_ICON = 32, 32, "* && $(tr -cd , <<<"$icon" | wc -c) == $((2 + 32 * 32 - 1)) ]] ||
   fail "no 32 x 32 _NET_WM_ICON: ${icon:0:60}"
 keys "$win" Return  # the back button has the focus
-wait_zavo
-[[ "$zavo_exit" == 0 ]] || fail "zavo exited with $zavo_exit"
+ended_with 0
 echo "desktop: ok"

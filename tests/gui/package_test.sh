@@ -1,12 +1,10 @@
 #!/usr/bin/env bash
-# The Debian package as the README's recipe (scripts/package.sh) builds it,
-# where GoogleTest cannot be found: lintian-clean, its files in their places,
-# and a man page that says what --help says.
+# The Debian package as scripts/package.sh builds it without GoogleTest: lintian-clean,
+# its files in their places, and a man page that says what --help says.
 source "$(dirname "$0")/gui_helpers.sh" "$1"
 top=$(realpath "$(dirname "$0")/../..")
 
-# A folder that stays between runs, so a later run builds only what changed;
-# configured afresh, so the options' defaults are what is tested.
+# Kept between runs, so a later run builds only what changed; configured afresh for the defaults.
 rm -f "$build/package/CMakeCache.txt"
 deb=$("$top/scripts/package.sh" "$build/package" -DCMAKE_DISABLE_FIND_PACKAGE_GTest=ON \
   2>"$T/package.log") || { tail -n 40 "$T/package.log" >&2; fail "scripts/package.sh failed"; }
@@ -16,11 +14,10 @@ lintian --fail-on error,warning --display-info "$deb" >"$T/lintian.log" 2>&1 &&
   { cat "$T/lintian.log" >&2; fail "lintian found errors, warnings or missing hardening"; }
 
 dpkg-deb -x "$deb" "$T/root"
-doc="$T/root/usr/share/doc/zavo"
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
 package_version=$(dpkg-deb -f "$deb" Version)
 [[ "$(dpkg-deb -f "$deb" Package)" == zavo && "$package_version" == "$version-"[0-9]* &&
-  "$(dpkg-parsechangelog -l "$doc/changelog.Debian.gz" -S Version)" == "$package_version" ]] ||
+  "$(dpkg-parsechangelog -l "$T/root/usr/share/doc/zavo/changelog.Debian.gz" -S Version)" == "$package_version" ]] ||
   fail "the package is not zavo $version as its changelog's first entry says"
 for library in libc6 libjpeg62-turbo libtiff6 libfltk1.3 libfontconfig1 \
   "fonts-ipafont-mincho | fonts-japanese-mincho"; do
@@ -34,26 +31,23 @@ for entry in "-rwxr-xr-x ./usr/lib/zavo/zavo" "-rw-r--r-- ./usr/lib/zavo/DEF_ZAV
 done
 [[ "$("$T/root/usr/bin/zavo" --version)" == "zavo $version" ]] || fail "--version is not zavo $version"
 
-# The man page: no groff warning, wrapped to the terminal, and every token,
-# file and heading of --help in it.
+# The man page: no groff warning, wrapped to the terminal, every token and heading of --help in it.
 zcat "$T/root/usr/share/man/man1/zavo.1.gz" >"$T/zavo.1"
 [[ -z "$(groff -man -ww -z "$T/zavo.1" 2>&1)" ]] || fail "groff warns about the man page"
 render() { LC_ALL=C.UTF-8 MANWIDTH=$1 man -l "$T/zavo.1" 2>&1; }
-width=$(render 60 | LC_ALL=C.UTF-8 wc -L)
-((width <= 60)) || fail "the man page is $width columns wide at MANWIDTH=60"
+(($(render 60 | LC_ALL=C.UTF-8 wc -L) <= 60)) || fail "the man page is wider than MANWIDTH=60"
 page=$(render 1000)
 help=$("$T/root/usr/bin/zavo" --help)
 words=$(grep -oE -- '--[a-z]+|/[A-Z]+=?|[A-Z_]+\.[A-Z]+|\$XDG_CONFIG_HOME/zavo/|~/\.config/zavo/' <<<"$help")
+[[ "$words" == *'$XDG_CONFIG_HOME/zavo/'* ]] || fail "--help does not say where the settings live"
 for word in $words; do
   grep -qF -- "$word" <<<"$page" || fail "the man page lacks $word"
 done
 while read -r heading; do
   grep -qx "$heading" <<<"$page" || fail "the man page lacks the section $heading"
 done < <(grep -E '^[A-Z][A-Z ]+$' <<<"$help")
-# Installed, used by root and by another user, and purged, in a mount
-# namespace whose /usr, /etc, /var and /root are overlays on a scratch
-# tmpfs: the machine keeps its own trees and package database, and the upper
-# layers hold whatever the package and its runs left behind.
+# Installed, used by root and another user, and purged where /usr, /etc, /var and /root are
+# overlays: the machine keeps its own, and the upper layers hold what was left behind.
 chmod 711 "$T"
 mkdir "$T/layers"
 export deb T
@@ -74,7 +68,7 @@ keys "$(main_window)" Tab Tab Right Tab Tab Return Tab Tab Return  # PackBits, S
 wait $! || fail "root's write mode failed"
 setpriv --reuid=nobody --regid=nogroup --clear-groups env -u DISPLAY HOME="$user" \
   XDG_CONFIG_HOME= zavo /GP /R /JPG "/ON=$user/in.jpg" "/FN=$user/t.bmp"
-[[ -s /root/.config/zavo/ZAVO.CNF && -e /root/.config/zavo/ZAVO.LCK &&
+[[ $(grep -c '^TIFM *, *1' /root/.config/zavo/ZAVO.CNF) == 1 && -e /root/.config/zavo/ZAVO.LCK &&
   -s "$user/.config/zavo/ZAVO.CNF" ]] || fail "the settings are not in each user's own folder"
 [[ "$(ls /usr/lib/zavo)" == "$(dpkg -L zavo | sed -n 's|^/usr/lib/zavo/||p' | sort)" ]] ||
   fail "a run wrote into /usr/lib/zavo: $(ls /usr/lib/zavo)"

@@ -10,22 +10,19 @@ box=$(window '^Plumio TWAIN\(32Bit\) ADD_IN$')
 [[ -n "$box" ]] || fail "no host warning"
 [[ ! -e "$T/out.bmp" ]] || fail "the import ran before the warning was answered"
 keys "$box" Return
-wait_zavo
-[[ "$zavo_exit" == 0 ]] || fail "zavo exited with $zavo_exit"
+ended_with 0
 [[ "$(identify -format '%w x %h' "$T/out.bmp")" == "64 x 48" ]] || fail "out.bmp is not the picture"
 
-# With stderr closed the X connection must not take its number, or a failure's
-# line garbles it. Rows: mode, transfer file, box, status, what is closed.
+# With stdin, stdout and stderr closed the X connection must not take their
+# numbers, or a failure's line garbles it. Rows: mode, transfer file, box, status.
 echo 'not a JPEG' >"$T/bad.jpg"
-for row in "/R|out.bmp|^Plumio File Option ADD_IN$|1|2>&-" "/R|out.bmp|^Plumio File Option ADD_IN$|1|0<&- 1>&- 2>&-" \
-  "/W|missing.bmp|^Plumio File ADD_In$|0|2>&-"; do
-  IFS='|' read -r mode transfer box status closed <<<"$row"
-  eval "timeout 60 \"\$T/zavo\" /GP $mode /JPG \"/ON=\$T/bad.jpg\" \"/FN=\$T/\$transfer\" $closed &"
+for row in "/R|out.bmp|^Plumio File Option ADD_IN$|1" "/W|missing.bmp|^Plumio File ADD_In$|0"; do
+  IFS='|' read -r mode transfer box status <<<"$row"
+  timeout 60 "$T/zavo" /GP "$mode" /JPG "/ON=$T/bad.jpg" "/FN=$T/$transfer" 0<&- 1>&- 2>&- &
   zavo_pid=$!
   [[ $mode == /R ]] || keys "$(main_window)" Tab Return # Save
   keys "$(window "$box")" Return
   [[ $mode == /R ]] || xdotool mousemove --window "$(main_window)" 214 160 click 1 # 戻る
-  wait_zavo
-  [[ "$zavo_exit" == "$status" ]] || fail "$row: zavo exited with $zavo_exit"
+  ended_with "$status" "$row"
 done
 echo "read mode window: ok"

@@ -7,14 +7,13 @@ convert -size 64x48 gradient:red-blue BMP3:"$T/in.bmp"
 
 start_zavo /GP /W /JPG "/ON=$T/out.jpg" "/FN=$T/in.bmp"
 keys "$(main_window)" Tab Tab space Tab Right Right Right Tab Tab Return Tab Tab Tab Return
-wait_zavo
-[[ "$zavo_exit" == 0 ]] || fail "zavo exited with $zavo_exit"
+ended_with 0
 jpeg() { identify -format '%Q %[colorspace]' "$T/out.jpg"; }
 [[ "$(jpeg)" == "78 Gray" ]] || fail "out.jpg has quality and colours $(jpeg)"
 
 rm "$T/out.jpg"  # the next run saves with the stored settings
 start_zavo /GP /W /JPG "/ON=$T/out.jpg" "/FN=$T/in.bmp"
 keys "$(main_window)" Tab Return Tab Tab Tab Return
-wait_zavo
+ended_with 0
 [[ "$(jpeg)" == "78 Gray" ]] || fail "the next run saved with $(jpeg)"
 echo "write mode: ok"

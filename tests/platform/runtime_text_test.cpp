@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <clocale>
 #include <cmath>
 #include <limits>
 #include <optional>
@@ -25,6 +26,18 @@ TEST(RuntimeText, ReadsNumbersLikeTheOldRuntime) {
       {"& H 1 0", 16}, {"&HaF", 175}, {"&O17", 15}, {"&O78", 7}, {"-&H10", 0}, {"&17", 0}};
   // clang-format on
   for (const auto& [text, expected] : cases) EXPECT_DOUBLE_EQ(ReadNumber(text), expected) << text;
+}
+
+// scripts/setup.sh test makes the locale; its separator is a comma, so a
+// reading through strtod or a stream would take "1,5" and stop at ".".
+TEST(RuntimeText, ReadsAPointWhateverTheLocale) {
+  ASSERT_NE(std::setlocale(LC_NUMERIC, "de_DE.UTF-8"), nullptr) << "run scripts/setup.sh test";
+  const std::string separator = std::localeconv()->decimal_point;
+  const double point = ReadNumber("1.5"), comma = ReadNumber("1,5");
+  std::setlocale(LC_NUMERIC, "C");
+  EXPECT_EQ(separator, ",");
+  EXPECT_DOUBLE_EQ(point, 1.5);
+  EXPECT_DOUBLE_EQ(comma, 1);
 }
 
 TEST(RuntimeText, RoundsHalvesToEvenAndReportsOverflow) {

@@ -19,6 +19,15 @@ start_zavo() { timeout 60 "$T/zavo" "$@" & zavo_pid=$!; }
 ended_with() { local s=0; wait "$zavo_pid" || s=$?; zavo_pid=""; [[ $s == "$1" ]] || fail "${2:-zavo} ended with $s"; }
 # The first visible window whose title matches the regular expression $1.
 window() { timeout 20 xdotool search --sync --onlyvisible --name "$1" | head -1; }
-main_window() { window '^Plumio File Option ADDIN$'; }
+# The main window once it has grown from its creation size to its panel, so
+# that a key or a click lands on the controls.
+main_window() {
+  local w && w=$(window '^Plumio File Option ADDIN$')
+  for _ in $(seq 200); do
+    eval "$(xdotool getwindowgeometry --shell "$w")" && ((HEIGHT > 48)) && break
+    sleep 0.05
+  done
+  echo "$w"
+}
 # Without a window manager keys go to the focused window.
 keys() { timeout 20 xdotool windowfocus --sync "$1" key "${@:2}"; }

@@ -12,9 +12,14 @@ press() { xdotool mousemove --window "$(main_window)" "${1:-214}" 160 click 1; }
 
 # Reaches the window during the save: the progress window closed, 戻る and Save pressed.
 start "$T/zavo" /GP /W /JPG "/ON=$T/out.jpg" "/FN=$T/in.bmp"
-keys "$(main_window)" Tab Return
-progress=$(window '^ZAVO32$')
-kill -STOP "$zavo_pid" && "$ZAVO_CLOSE_WINDOW" "$progress" && press && press 46
+press 46
+# The save lasts well under a second: look often and hold it still at once.
+for _ in $(seq 500); do
+  progress=$(xdotool search --onlyvisible --name '^ZAVO32$' 2>/dev/null | head -1) || true
+  [[ -z "$progress" ]] || break
+done
+kill -STOP "$zavo_pid" && [[ -n "$progress" ]] || fail "no progress window seen"
+"$ZAVO_CLOSE_WINDOW" "$progress" && press && press 46
 kill -CONT "$zavo_pid"
 while [[ -n "$(xdotool search --onlyvisible --name '^ZAVO32$' 2>/dev/null)" ]]; do sleep 0.1; done
 kill -0 "$zavo_pid" 2>/dev/null || fail "the window closed during the save"
@@ -31,7 +36,7 @@ for row in "R TERM new" "R INT filled" "W HUP filled" "W QUIT new"; do
   cp "$old" "$T/old"
   if [[ $mode == R ]]; then start -u DISPLAY "$T/zavo" /GP /R /JPG "/ON=$T/out.jpg" "/FN=$old"; fi
   if [[ $mode == W ]]; then start "$T/zavo" /GP /W /JPG "/ON=$old" "/FN=$T/in.bmp"; fi
-  [[ $mode == R ]] || keys "$(main_window)" Tab Return
+  [[ $mode == R ]] || press 46
   scratch="$T/.${old##*/}.zavo-"
   until f=("$scratch"*) && ((${#f[@]})) && [[ $moment == new || -s ${f[0]} ]]; do
     kill -0 "$zavo_pid" 2>/dev/null || fail "$row: no scratch file seen"

@@ -14,6 +14,7 @@
 
 #include "platform/build_id.h"
 #include "platform/file_io.h"
+#include "platform/owner_only.h"
 #include "platform/read_failure.h"
 
 namespace zavo {
@@ -27,15 +28,6 @@ std::string ParentFolder(const std::string& path) {
   return slash == 0 || slash == std::string::npos ? "/" : path.substr(0, slash);
 }
 
-bool TrustedOwner(uid_t owner) { return owner == 0 || owner == ::geteuid(); }
-
-// Who besides the owner may write, by the permission bits; empty for no one.
-std::string OtherWriters(mode_t mode) {
-  if ((mode & S_IWOTH) != 0) return "others";
-  if ((mode & S_IWGRP) != 0) return "its group";
-  return "";
-}
-
 const char* KindOfNonFile(mode_t mode) {
   if (S_ISDIR(mode)) return "a folder";
   if (S_ISFIFO(mode)) return "a FIFO (named pipe)";
@@ -44,34 +36,11 @@ const char* KindOfNonFile(mode_t mode) {
   return "not a regular file";
 }
 
-// Whoever may replace the module's file may replace it with anything.
-Result<void> CheckFolder(const std::string& folder) {
-  struct stat st {};
-  if (::stat(folder.c_str(), &st) != 0) {
-    return Error(ErrorKind::Io,
-                 "cannot examine the folder " + folder + ": " + std::strerror(errno));
-  }
-  if (!TrustedOwner(st.st_uid)) {
-    return Error(ErrorKind::Io,
-                 "the folder " + folder + " is owned by user " + std::to_string(st.st_uid));
-  }
-  const std::string writers = OtherWriters(st.st_mode);
-  if (!writers.empty()) {
-    return Error(ErrorKind::Io, "the folder " + folder + " is writable by " + writers);
-  }
-  return {};
-}
-
 Result<void> CheckFileStatus(const struct stat& st, const std::string& path) {
   if (!S_ISREG(st.st_mode)) {
     return Error(ErrorKind::Io, path + " is " + KindOfNonFile(st.st_mode) + ", not a file");
   }
-  if (!TrustedOwner(st.st_uid)) {
-    return Error(ErrorKind::Io, path + " is owned by user " + std::to_string(st.st_uid));
-  }
-  const std::string writers = OtherWriters(st.st_mode);
-  if (!writers.empty()) return Error(ErrorKind::Io, path + " is writable by " + writers);
-  return {};
+  return CheckOwnerOnly(st, path);
 }
 
 // The bytes at `offset`, which lie within the file's `size` as it was opened.
@@ -159,7 +128,8 @@ Result<void> CheckModuleFile(const std::string& path) {
     return Error(ErrorKind::Io, "cannot examine " + path + ": " + std::strerror(errno));
   }
   ZAVO_TRY(CheckFileStatus(st, path));
-  ZAVO_TRY(CheckFolder(ParentFolder(path)));
+  // Whoever may replace the module's file may replace it with anything.
+  ZAVO_TRY(CheckFolderOwnerOnly(ParentFolder(path)));
   return CheckElf(file.fd(), static_cast<uint64_t>(st.st_size), path);
 }
 

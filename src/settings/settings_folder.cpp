@@ -12,6 +12,7 @@
 #include <cstring>
 #include <string>
 
+#include "platform/owner_only.h"
 #include "settings/settings.h"
 
 namespace zavo {
@@ -48,24 +49,6 @@ std::string ConfigHome() {
   return home.empty() ? "" : home + "/.config";
 }
 
-// Whoever else may write in the folder may put a link or a file of their
-// own under the settings' names; a folder another user owns is theirs to
-// fill. Such a folder is neither read nor written. Empty when it is safe.
-std::string UnsafeFolderReason(const std::string& folder) {
-  struct stat st {};
-  if (::stat(folder.c_str(), &st) != 0) {
-    return "cannot examine " + folder + ": " + std::strerror(errno);
-  }
-  if (st.st_uid != 0 && st.st_uid != ::geteuid()) {
-    return "the folder " + folder + " is owned by user " + std::to_string(st.st_uid);
-  }
-  if ((st.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
-    return "the folder " + folder + " is writable by " +
-           ((st.st_mode & S_IWOTH) != 0 ? "others" : "its group");
-  }
-  return "";
-}
-
 // Creates `folder` and any missing parents, private to the user as config
 // folders are. Empty on success, else the reason: an existing folder must be
 // safe as well as writable.
@@ -80,7 +63,9 @@ std::string MakeFolders(const std::string& folder) {
   }
   struct stat st {};
   if (::stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return folder + " is no folder";
-  if (std::string unsafe = UnsafeFolderReason(folder); !unsafe.empty()) return unsafe;
+  // Whoever else may write in it may put a link or a file of their own
+  // under the settings' names.
+  if (const Result<void> mine = CheckFolderOwnerOnly(folder); !mine) return mine.error().message();
   if (!MayWriteIn(folder)) return "cannot write in " + folder + ": " + std::strerror(errno);
   return "";
 }
@@ -94,8 +79,10 @@ SettingsFiles SettingsFiles::InFolder(const std::string& folder) {
 SettingsFiles LocateSettings(const std::string& app_folder) {
   SettingsFiles files = SettingsFiles::InFolder(app_folder);
   if (!IsSystemFolder(app_folder) && MayWriteIn(app_folder)) {
-    files.unavailable = UnsafeFolderReason(app_folder);
-    if (!files.unavailable.empty()) files.folder.clear();
+    if (const Result<void> mine = CheckFolderOwnerOnly(app_folder); !mine) {
+      files.unavailable = mine.error().message();
+      files.folder.clear();
+    }
     return files;
   }
   files.program_settings_path = app_folder + kSettingsFileName;

@@ -31,8 +31,7 @@ void InstallOnly(const testing::TempDir& folder, const std::vector<const char*>&
     std::filesystem::create_symlink(font, dir / font.filename());
     conf << "<dir>" << dir.string() << "</dir>";
   }
-  conf << "</fontconfig>\n";
-  conf.close();
+  conf << "</fontconfig>\n" << std::flush;
   setenv("FONTCONFIG_FILE", folder.File("fonts.conf").c_str(), 1);
   FcConfig* config = FcInitLoadConfigAndFonts();
   ASSERT_TRUE(FcConfigSetCurrent(config));

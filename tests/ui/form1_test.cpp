@@ -134,12 +134,13 @@ TEST_F(Form1Test, GeometryFollowsTheDisplayResolution) {
       {96, {{380, 360, 264, 181}, {48, 8, 209, 22}, {210, 96, 41, 25}, 16, 12}},
       {192, {{248, 336, 528, 362}, {96, 16, 418, 44}, {420, 192, 82, 50}, 32, 24}}};
   for (const auto& [dpi, pixels] : cases) {
-    Form1 f{state, imgkit, boxes};
-    f.scale = DisplayScale(dpi);
-    f.CenterOnScreen(f.scale.Twips(1024), f.scale.Twips(768));
-    PrepareWriteMode(kFormatJpeg, f);
-    EXPECT_EQ(Pixels(f.ClientPixels(), f.PixelsOf(f.Label1), f.PixelsOf(*f.JPEG_Q_DISP),
-                     f.FontPixelsOf(f.Label1), f.FontPixelsOf(*f.Label3)),
+    Form1 scaled{state, imgkit, boxes};
+    scaled.scale = DisplayScale(dpi);
+    scaled.CenterOnScreen(scaled.scale.Twips(1024), scaled.scale.Twips(768));
+    PrepareWriteMode(kFormatJpeg, scaled);
+    EXPECT_EQ(Pixels(scaled.ClientPixels(), scaled.PixelsOf(scaled.Label1),
+                     scaled.PixelsOf(*scaled.JPEG_Q_DISP), scaled.FontPixelsOf(scaled.Label1),
+                     scaled.FontPixelsOf(*scaled.Label3)),
               pixels)
         << dpi;
   }

@@ -24,8 +24,7 @@ window() { timeout 20 xdotool search --sync --onlyvisible --name "$1" | head -1;
 main_window() {
   local w && w=$(window '^Plumio File Option ADDIN$')
   for _ in $(seq 200); do
-    eval "$(xdotool getwindowgeometry --shell "$w")" && ((HEIGHT > 48)) && break
-    sleep 0.05
+    eval "$(xdotool getwindowgeometry --shell "$w")" && ((HEIGHT > 48)) && break || sleep 0.05
   done
   echo "$w"
 }

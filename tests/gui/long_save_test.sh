@@ -9,19 +9,17 @@ printf 'JPGQ , 100\r\n[EOF]\r\n' >"$T/ZAVO.CNF" # the slowest save
 start() { env --default-signal "$@" & zavo_pid=$!; }
 # Presses 戻る, or Save with 46: their centres at 96 dpi, below the progress window.
 press() { xdotool mousemove --window "$(main_window)" "${1:-214}" 160 click 1; }
+progress_window() { xdotool search --onlyvisible --name '^ZAVO32$' 2>/dev/null | head -1 || true; }
 
 # Reaches the window during the save: the progress window closed, 戻る and Save pressed.
 start "$T/zavo" /GP /W /JPG "/ON=$T/out.jpg" "/FN=$T/in.bmp"
 press 46
 # The save lasts well under a second: look often and hold it still at once.
-for _ in $(seq 500); do
-  progress=$(xdotool search --onlyvisible --name '^ZAVO32$' 2>/dev/null | head -1) || true
-  [[ -z "$progress" ]] || break
-done
+for _ in $(seq 500); do progress=$(progress_window) && [[ -n "$progress" ]] && break; done
 kill -STOP "$zavo_pid" && [[ -n "$progress" ]] || fail "no progress window seen"
 "$ZAVO_CLOSE_WINDOW" "$progress" && press && press 46
 kill -CONT "$zavo_pid"
-while [[ -n "$(xdotool search --onlyvisible --name '^ZAVO32$' 2>/dev/null)" ]]; do sleep 0.1; done
+while [[ -n "$(progress_window)" ]]; do sleep 0.1; done
 kill -0 "$zavo_pid" 2>/dev/null || fail "the window closed during the save"
 for _ in $(seq 20); do kill -0 "$zavo_pid" 2>/dev/null && press && sleep 0.5; done
 ended_with 0

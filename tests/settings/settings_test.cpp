@@ -86,32 +86,41 @@ TEST(SettingsLoader, AppliesWhatTheLinesSay) {
 }
 
 // A read-only program folder's ZAVO.CNF is copied rather than the template;
-// without a byte-order mark, so it is not warned about at every start.
-TEST(SettingsLoader, StartsAMissingFileAsACopyOfWhereItsValuesComeFrom) {
+// without a byte-order mark, so it is not warned about at every start. A
+// settings file that is there but cannot be read is left alone; a FIFO is
+// never waited on.
+TEST(SettingsLoader, StartsAMissingFileAsACopyAndLeavesAnUnreadableOneAlone) {
   const std::string t = Line("JPGQ , 10"), mine = CrLf({"' mine", "JPGQ , 20", "[EOF]"});
+  const std::string lf = "JPGQ , 10\n[EOF]\n", instead = "; starting from the template";
   struct Case {
     std::string where;  // the writable folder: "program", "user" (config) or "none"
-    std::string template_text, program_settings, user_settings;  // "": no such file
+    std::string template_text, program_settings;  // "": no such file
+    std::string user_settings;                    // also "FIFO", or "unreadable" (that text)
     Log applied;
     std::string settings_after, warning;  // ZAVO.CNF in `where` after the load
   } const cases[] = {
-      {"program", t, "", "", {"JPGQ=10"}, t, ""},
+      {"program", lf, "", "", {"JPGQ=10"}, lf, "/DEF_ZAVO.CNF uses LF line ends; lines must end"},
+      {"program", "", "", "", {}, "", "DEF_ZAVO.CNF: No such file or directory; no settings"},
       {"user", t, "", "", {"JPGQ=10"}, t, ""},
       {"user", t, kBom + mine, "", {"JPGQ=20"}, mine, "/ZAVO.CNF starts with a UTF-8 byte-order"},
       {"user", t, mine, Line("JPGQ , 30"), {"JPGQ=30"}, Line("JPGQ , 30"), ""},
+      {"user", t, mine, "unreadable", {"JPGQ=10"}, "unreadable", "Permission denied" + instead},
+      {"user", t, mine, "FIFO", {"JPGQ=10"}, "FIFO", "ZAVO.CNF: not a regular file" + instead},
       {"none", t, mine, "", {"JPGQ=20"}, "", ""},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.where + ": " + c.program_settings + c.user_settings);
     testing::TempDir program, config;
-    const std::string user_folder = config.File("zavo");
-    testing::WriteText(program.File("DEF_ZAVO.CNF"), c.template_text);
+    const std::string user_settings = config.File("zavo/ZAVO.CNF");
+    if (!c.template_text.empty()) testing::WriteText(program.File("DEF_ZAVO.CNF"), c.template_text);
     if (!c.program_settings.empty())
       testing::WriteText(program.File("ZAVO.CNF"), c.program_settings);
     if (!c.user_settings.empty()) {
-      fs::create_directory(user_folder);
-      testing::OpenToOrdinaryUser(user_folder, true);
-      testing::WriteText(config.File("zavo/ZAVO.CNF"), c.user_settings);
+      fs::create_directory(config.File("zavo"));
+      testing::OpenToOrdinaryUser(config.File("zavo"), true);
+      if (c.user_settings == "FIFO") ::mkfifo(user_settings.c_str(), 0666);
+      if (c.user_settings != "FIFO") testing::WriteText(user_settings, c.user_settings);
+      if (c.user_settings == "unreadable") fs::permissions(user_settings, fs::perms::none);
     }
     testing::OpenToOrdinaryUser(program.path().string(), c.where == "program");
     testing::OpenToOrdinaryUser(config.path().string(), c.where == "user");
@@ -121,42 +130,8 @@ TEST(SettingsLoader, StartsAMissingFileAsACopyOfWhereItsValuesComeFrom) {
           ExpectLoaded(LocateSettings(program.path().string() + "/"), c.applied, c.warning);
         },
         true));
-    EXPECT_EQ(testing::ReadText(c.where == "program" ? program.File("ZAVO.CNF")
-                                                     : config.File("zavo/ZAVO.CNF")),
-              c.settings_after);
-  }
-}
-
-// As the ordinary user, in a folder of the user's own: a settings file that
-// is there but cannot be read is left alone; a FIFO is never waited on.
-TEST(SettingsLoader, StartsFromTheTemplateAndLeavesAnUnreadableFileAlone) {
-  const std::string t = Line("JPGQ , 75"), instead = "; starting from the template's values";
-  const struct {
-    std::string template_text, settings;  // "FIFO", "unreadable", "" (none) or text
-    Log applied;
-    std::string warning;
-  } cases[] = {
-      {"JPGQ , 75\n[EOF]\n", "", {"JPGQ=75"}, "/DEF_ZAVO.CNF uses LF line ends; lines must end"},
-      {"", "", {}, "/DEF_ZAVO.CNF: No such file or directory; no settings loaded"},
-      {t, "unreadable", {"JPGQ=75"}, "/ZAVO.CNF: Permission denied" + instead},
-      {t, "FIFO", {"JPGQ=75"}, "/ZAVO.CNF: not a regular file" + instead}};
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.warning);
-    testing::TempDir dir;
-    for (const auto& [path, text] : {std::pair(dir.File("DEF_ZAVO.CNF"), c.template_text),
-                                     std::pair(dir.File("ZAVO.CNF"), c.settings)}) {
-      if (text == "FIFO") ::mkfifo(path.c_str(), 0666);
-      if (text == "unreadable") testing::WriteText(path, Line("JPGQ , 20"));
-      if (text == "unreadable") fs::permissions(path, fs::perms::none);
-      if (text.starts_with("JPGQ")) testing::WriteText(path, text);
-    }
-    testing::WriteText(dir.File("BESIDE.CNF"), Line("JPGQ , 30"));
-    SettingsFiles files = Files(dir);
-    if (!c.settings.empty()) files.program_settings_path = dir.File("BESIDE.CNF");
-    const fs::file_type planted = fs::symlink_status(dir.File("ZAVO.CNF")).type();
-    testing::OpenToOrdinaryUser(dir.path().string(), true);
-    EXPECT_TRUE(testing::RunInChild([&] { ExpectLoaded(files, c.applied, c.warning); }, true));
-    EXPECT_TRUE(c.settings.empty() || fs::symlink_status(dir.File("ZAVO.CNF")).type() == planted);
+    const std::string after = c.where == "program" ? program.File("ZAVO.CNF") : user_settings;
+    EXPECT_EQ(fs::is_fifo(after) ? "FIFO" : testing::ReadText(after), c.settings_after);
   }
 }
 

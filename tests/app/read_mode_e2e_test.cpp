@@ -28,13 +28,6 @@ std::string Import(const std::string& format, const std::string& source,
   return format + " " + Quote("/ON=" + source) + " " + Quote("/FN=" + transfer);
 }
 
-// Output and errors in *output; no `prefix` (limits, environment): no display.
-int RunZavo(const std::string& arguments, std::string* output, const std::string& prefix = "") {
-  return RunCommand((prefix.empty() ? "env -u DISPLAY" : prefix) +
-                        " timeout 60 '" ZAVO_BINARY "' " + arguments + " 2>&1",
-                    output);
-}
-
 // Past `ulimit -f` the write fails instead of the signal killing the process;
 // a FIFO without a writer would hold an ordinary open for ever; timeout's 60 s
 // only tells a hang from an answer.
@@ -89,8 +82,9 @@ TEST(ReadMode, EndsWithItsOutcomeAndKeepsTheOldTransferFileOnFailure) {
   for (const auto& [arguments, prefix, said, status] : cases) {
     SCOPED_TRACE(arguments);
     testing::WriteText(transfer, "old");
+    const std::string run = (prefix.empty() ? "env -u DISPLAY" : prefix) + " timeout 60 '";
     std::string output;
-    EXPECT_EQ(RunZavo(arguments, &output, prefix), status) << output;
+    EXPECT_EQ(RunCommand(run + ZAVO_BINARY "' " + arguments + " 2>&1", &output), status) << output;
     // Whole lines, or none, are all it says.
     const bool whole = said.empty() || said.ends_with('\n');
     EXPECT_TRUE(whole ? output == said : output.find(said) != std::string::npos) << output;

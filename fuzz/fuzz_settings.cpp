@@ -1,4 +1,5 @@
-// The bytes as a settings file for the loader and as a template for the saver.
+// The bytes as a settings file for the loader and as a template for the saver;
+// a save must read back to the values it saved.
 #include <unistd.h>
 
 #include <cstdlib>
@@ -23,8 +24,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   zavo::testing::FakeTarget target;
   zavo::LoadSettings(files, target);
   (void)zavo::SaveSettings(files, target);
-  // A save reads back to the values it saved. Loaded over them: a saved file
-  // past the size limit is read only in part.
+  // Loaded over the saved values, as a file past the size limit is read in part.
   zavo::testing::FakeTarget back(target.quality, target.grayscale, target.tiff);
   zavo::LoadSettings(files, back);
   if (std::tie(back.quality, back.grayscale, back.tiff) !=

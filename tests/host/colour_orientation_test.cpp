@@ -143,8 +143,7 @@ TEST_F(ColourAndOrientation, ImportsAsStoredWithOneWarningWhenMetadataIsUnusable
   far_exif[13] = 0x7F;  // IFD0 far beyond the block
   const auto cmyk_chunks = IccChunks(testing::ReadBytes(kCmyk));
   // APP1 or APP2, its blocks, the warning expected ("": none)
-  using Case = std::tuple<uint8_t, std::vector<std::vector<uint8_t>>, std::string>;
-  const std::vector<Case> cases = {
+  const std::tuple<uint8_t, std::vector<std::vector<uint8_t>>, std::string> cases[] = {
       {0xE1, {cut_exif}, "EXIF data is broken"},
       {0xE1, {far_exif}, "EXIF data is broken"},
       {0xE1, {cut_exif, ExifBlock(1, false)}, "EXIF data is broken"},  // the first counts

@@ -1,7 +1,5 @@
 // The bytes as a settings file for the loader and as a template for the saver;
 // a save must read back to the values it saved.
-#include <unistd.h>
-
 #include <cstdlib>
 #include <fstream>
 #include <string>

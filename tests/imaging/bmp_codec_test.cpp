@@ -64,9 +64,8 @@ TEST(BmpSuite, TreatsEveryFileAsItsJudgementSays) {
     const auto image = LoadBmpFile(path.string(), &warnings, nullptr);
     const bool good = file.expected == "decode";
     const std::string stem = path.stem().string();
-    const auto row = shared.find(stem);
-    const fs::path png =
-        dir / "bmp/reference" / (row == shared.end() ? stem + ".png" : row->second[0]);
+    const auto png =
+        dir / "bmp/reference" / (shared.contains(stem) ? shared.at(stem)[0] : stem + ".png");
     const bool rendered = fs::exists(png);
     if (!image.ok()) {
       testing::ExpectFailure(image, image.error().kind(), "BMP: ", path.string());

@@ -137,10 +137,9 @@ TEST_F(ColourAndOrientation, ConvertsEmbeddedProfilesAsLittleCmsDoes) {
 }
 
 TEST_F(ColourAndOrientation, ImportsAsStoredWithOneWarningWhenMetadataIsUnusable) {
-  auto cut_exif = ExifBlock(6, false);
+  auto cut_exif = ExifBlock(6, false), far_exif = ExifBlock(6, true);
   cut_exif.resize(cut_exif.size() - 8);  // the directory ends inside its only entry
-  auto far_exif = ExifBlock(6, true);
-  far_exif[13] = 0x7F;  // IFD0 far beyond the block
+  far_exif[13] = 0x7F;                   // IFD0 far beyond the block
   const auto cmyk_chunks = IccChunks(testing::ReadBytes(kCmyk));
   // APP1 or APP2, its blocks, the warning expected ("": none)
   const std::tuple<uint8_t, std::vector<std::vector<uint8_t>>, std::string> cases[] = {

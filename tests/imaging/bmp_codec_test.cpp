@@ -90,7 +90,6 @@ TEST(BmpReader, DecodesEveryPixelLayout) {
   constexpr uint32_t W = 0xFFFFFF, R = 0xFF0000, G = 0x00FF00, M = 0x808080;
   Info v5{.header_size = 124, .width = 3, .bits = 32, .compression = 3};
   v5.masks = {0xFF0000, 0xFF00, 0xFF, 0xFF000000};
-  const auto gray = Words({0x000000, 0xFFFFFF, 0x808080});
   Info v2{.header_size = 52, .width = 2, .bits = 16, .compression = 3};
   v2.masks = {0xF800, 0x07E0, 0x001F, 0x8000};  // 5-6-5 and a 1-bit alpha
   const std::vector<uint8_t> two16{0x00, 0xFC, 0x00, 0x7C};
@@ -120,23 +119,22 @@ TEST(BmpReader, DecodesEveryPixelLayout) {
       // A V2 header holds no alpha mask. Green 32 of 63 is 129.5, red 15 of 31 123.4.
       {"16-bit V2 header bit fields", MakeBmp(v2, {}, two16), {0xFF8200, 0x7B8200}},
       {"gray palette, the red entry unused",
-       MakeBmp({.bits = 8, .colours_used = 2}, Words({0x808080, 0xFF0000}), {0, 0, 0, 0}),
+       MakeBmp({.bits = 8, .colours_used = 2}, Words({M, R}), {0, 0, 0, 0}),
        {M},
        PixelFormat::Gray8},
       {"gray palette, the red entry used",
-       MakeBmp({.bits = 8, .colours_used = 2}, Words({0x808080, 0xFF0000}), {1, 0, 0, 0}),
+       MakeBmp({.bits = 8, .colours_used = 2}, Words({M, R}), {1, 0, 0, 0}),
        {R}},
       // A run of 3 alternating nibbles 1, 2, 1; end of line; an absolute run 2, 1, 2.
       {"RLE4 ending without its end mark",
-       MakeBmp({.width = 3, .height = 3, .bits = 4, .compression = 2}, gray,
+       MakeBmp({.width = 3, .height = 3, .bits = 4, .compression = 2}, Words({0, W, M}),
                {0x03, 0x12, 0x00, 0x00, 0x00, 0x03, 0x21, 0x20}),
        {W, W, W, M, W, M, W, M, W},
        PixelFormat::Gray8},
       // 255 pixels into a row of 2, a delta far right, the next row one pixel,
       // a delta far above the picture and a run never drawn.
       {"RLE runs past the row's end dropped, not wrapped",
-       MakeBmp({.width = 2, .height = 2, .bits = 8, .compression = 1},
-               Words({0x000000, 0xFF0000, 0x00FF00}),
+       MakeBmp({.width = 2, .height = 2, .bits = 8, .compression = 1}, Words({0, R, G}),
                {0xFF, 0x01, 0x00, 0x02, 0xFF, 0x00, 0x00, 0x00, 0x01, 0x02, 0x00, 0x02, 0x00, 0xFF,
                 0x01, 0x01}),
        {G, W, R, R}},

@@ -99,9 +99,8 @@ TEST(JpegDecoder, RefusesWhatItCannotOrMustNotDecode) {
   }
 }
 
-// Adobe's inverted CMYK is held to ImageMagick by the corpus; plain CMYK is
-// ink: red = (255 - c) * (255 - k) / 255, rounded. At quality 100 a uniform
-// block comes back exactly.
+// Adobe's inverted CMYK is in the corpus; plain CMYK is ink, red = (255 - c)
+// * (255 - k) / 255 rounded, and a flat block at quality 100 comes back exactly.
 TEST(JpegDecoder, ReadsCmykWithoutAdobesMarkerAsInk) {
   std::vector<uint8_t> cmyk;
   for (int i = 0; i < 8 * 8; ++i) cmyk.insert(cmyk.end(), {200, 100, 50, 128});

@@ -30,6 +30,7 @@ TEST(ParallelRows, ReadsTheCgroupsCpuQuota) {
   };
   for (const auto& [text, cores] : quotas) EXPECT_EQ(QuotaCores(text), cores) << text;
   const std::pair<const char*, std::optional<std::string>> cgroups[] = {
+      {"0::/user.slice/session-2.scope\n", "/user.slice/session-2.scope"},
       {"4:memory:/a\n1:cpu:/b\n0::/c\n", "/c"},
       {"4:memory:/a\n1:cpu,cpuacct:/b\n", std::nullopt},
       {"10::/x\n", std::nullopt}};

@@ -118,14 +118,14 @@ TEST(JpegDecoder, DecodesTheSamePictureInBandsAsInOnePiece) {
   const std::string path = temp.File("bands.jpg");
   // Odd-sized, so the bands end inside a row of blocks.
   const std::vector<uint8_t> rgb = Bytes(testing::Noise(203, 157, PixelFormat::Bgr24));
-  const std::tuple<const char*, void (*)(j_compress_ptr), void (*)(std::vector<uint8_t>&)>
-      layouts[] = {
-          {"4:2:0", [](j_compress_ptr) {}, nullptr},
-          {"gray", [](j_compress_ptr c) { jpeg_set_colorspace(c, JCS_GRAYSCALE); }, nullptr},
-          {"cut", nullptr, [](auto& b) { b.resize(b.size() * 7 / 10); }},
-          // A marker where none can be, in the last band.
-          {"spoilt", nullptr, [](auto& b) { std::memcpy(&b[b.size() * 4 / 5], "\xFF\xD5", 2); }},
-      };
+  using Damage = void (*)(std::vector<uint8_t>&);
+  const std::tuple<const char*, void (*)(j_compress_ptr), Damage> layouts[] = {
+      {"4:2:0", [](j_compress_ptr) {}, nullptr},
+      {"gray", [](j_compress_ptr c) { jpeg_set_colorspace(c, JCS_GRAYSCALE); }, nullptr},
+      {"cut", nullptr, [](auto& b) { b.resize(b.size() * 7 / 10); }},
+      // A marker where none can be, in the last band.
+      {"spoilt", nullptr, [](auto& b) { std::memcpy(&b[b.size() * 4 / 5], "\xFF\xD5", 2); }},
+  };
   for (const auto& [layout, configure, damage] : layouts) {
     SCOPED_TRACE(layout);
     std::vector<uint8_t> bytes = CompressJpeg(rgb, 203, 157, 3, configure);

@@ -1,5 +1,3 @@
-#include <lcms2.h>
-
 #include <algorithm>
 #include <tuple>
 
@@ -16,7 +14,6 @@ namespace zavo {
 namespace {
 
 using testing::MaxChannelDifference;
-using testing::RgbPicture;
 using testing::RunCommand;
 using testing::ToRgb;
 
@@ -37,16 +34,15 @@ std::vector<uint8_t> ExifBlock(uint16_t orientation, bool big_endian) {
   // clang-format on
 }
 
-// ICC_PROFILE chunks of `profile`, 60000 bytes at most each.
+// "ICC_PROFILE\0" chunks of `profile`, 60000 bytes at most each.
 std::vector<std::vector<uint8_t>> IccChunks(const std::vector<uint8_t>& profile) {
   std::vector<std::vector<uint8_t>> chunks;
   const size_t piece = 60000, count = (profile.size() + piece - 1) / piece;
   for (size_t i = 0; i < count; ++i) {
-    std::vector<uint8_t> chunk = {
-        'I', 'C', 'C', '_', 'P', 'R', 'O', 'F', 'I', 'L', 'E', 0, uint8_t(i + 1), uint8_t(count)};
+    auto& chunk = chunks.emplace_back(std::begin("ICC_PROFILE"), std::end("ICC_PROFILE"));
+    chunk.insert(chunk.end(), {uint8_t(i + 1), uint8_t(count)});
     const size_t end = std::min(profile.size(), (i + 1) * piece);
     chunk.insert(chunk.end(), profile.begin() + i * piece, profile.begin() + end);
-    chunks.push_back(std::move(chunk));
   }
   return chunks;
 }
@@ -83,16 +79,12 @@ class ColourAndOrientation : public ::testing::Test {
     return LoadBmpFile(bmp, nullptr, nullptr).value();
   }
 
-  // ImageMagick's rendering after `options` ("-profile sRGB.icc"); or with
-  // "lcms", jpgicc's or tificc's to their built-in sRGB, perceptual as ours.
-  RgbPicture Reference(const std::string& path, const std::string& options = "") {
-    const bool jpeg = path.ends_with(".jpg"), lcms = options == "lcms";
-    const std::string out = dir.File(!lcms ? "magick.ppm" : jpeg ? "lcms.jpg" : "lcms.tif");
-    const std::string command =
-        !lcms ? "convert '" + path + "' -auto-orient " + options + " -depth 8 -strip "
-              : (jpeg ? "jpgicc -q 100 '" : "tificc '") + path + "' ";
-    if (!Shell(command + out)) return {};
-    return testing::DecodeWithImageMagick(out).value_or(RgbPicture{});
+  // jpgicc's or tificc's rendering to their built-in sRGB, perceptual as ours.
+  testing::RgbPicture LittleCmsRendering(const std::string& path) {
+    const bool jpeg = path.ends_with(".jpg");
+    const std::string out = dir.File(jpeg ? "lcms.jpg" : "lcms.tif");
+    if (!Shell((jpeg ? "jpgicc -q 100 '" : "tificc '") + path + "' " + out)) return {};
+    return testing::DecodeWithImageMagick(out).value_or(testing::RgbPicture{});
   }
 
   testing::TempDir dir;
@@ -111,16 +103,16 @@ TEST_F(ColourAndOrientation, ImportsAllEightOrientationsAsImageMagickShowsThem) 
       for (const std::string& file : {jpg, tif}) {
         SCOPED_TRACE(file + " " + std::to_string(orientation) + (big_endian ? " MM" : " II"));
         const Image transfer = Import(file);
-        EXPECT_EQ(MaxChannelDifference(ToRgb(transfer), Reference(file)), 0);
-        EXPECT_EQ(transfer.x_pixels_per_metre, orientation >= 5 ? 7874u : 3937u);
-        EXPECT_EQ(transfer.y_pixels_per_metre, orientation >= 5 ? 3937u : 7874u);
+        EXPECT_EQ(
+            MaxChannelDifference(ToRgb(transfer), testing::DecodeWithImageMagick(file).value()), 0);
+        EXPECT_EQ(std::pair(transfer.x_pixels_per_metre, transfer.y_pixels_per_metre),
+                  orientation >= 5 ? std::pair(7874u, 3937u) : std::pair(3937u, 7874u));
       }
     }
   }
 }
 
-// Two real-world profiles: a 557 KB press one in nine chunks (Adobe-inverted CMYK) and an RGB
-// one. ImageMagick joins chunks in file order, so only LittleCMS judges them stored last first.
+// Two real-world profiles: a 557 KB press one in nine chunks (Adobe-inverted CMYK) and an RGB one.
 TEST_F(ColourAndOrientation, ConvertsEmbeddedProfilesAsLittleCmsDoes) {
   const std::string cmyk = "-profile " + kSrgb + " -profile " + kCmyk;
   const std::string pro = "-profile " + kIcc + "colord/ProPhotoRGB.icc";
@@ -133,36 +125,24 @@ TEST_F(ColourAndOrientation, ConvertsEmbeddedProfilesAsLittleCmsDoes) {
       {gray, "gray.jpg"}, {"-depth 16 " + gray, "gray.tif"},
       {cmyk, "cmyk.jpg"}, {cmyk, "cmyk.tif"}, {"-depth 16 " + cmyk, "cmyk16.tif"},
       {"", good + "rot180_cmyk_411_q50_opt_rst1B_test1icc.jpg"},
-      {"", good + "rgb_444_floatdct_q100_test3icc.jpg"},
-      {cmyk + " -strip", "reversed.jpg"}};
+      {"", good + "rgb_444_floatdct_q100_test3icc.jpg"}};
   // clang-format on
   for (const auto& [make, name] : cases) {
     SCOPED_TRACE(name);
     const bool made = !name.starts_with("/");
     const std::string file = made ? dir.File(name) : name;
     ASSERT_TRUE(!made || Shell("convert " + photo + " " + make + " -quality 95 " + file));
-    if (name == "reversed.jpg") {
-      auto chunks = IccChunks(testing::ReadBytes(kCmyk));
-      std::reverse(chunks.begin(), chunks.end());
-      AddMarkers(file, file, 0xE2, chunks);
-    }
-    const RgbPicture ours = ToRgb(Import(file));
-    EXPECT_LE(MaxChannelDifference(ours, Reference(file, "lcms")), 2);
-    if (name == "reversed.jpg") continue;
-    // ImageMagick's rounding of 16-bit ProPhoto differs by up to 17 levels.
-    EXPECT_LE(MaxChannelDifference(ours, Reference(file, "-profile " + kSrgb)), 17);
+    EXPECT_LE(MaxChannelDifference(ToRgb(Import(file)), LittleCmsRendering(file)), 2);
   }
 }
 
 TEST_F(ColourAndOrientation, ImportsAsStoredWithOneWarningWhenMetadataIsUnusable) {
-  auto cut_exif = ExifBlock(6, false);
+  auto cut_exif = ExifBlock(6, false), far_exif = ExifBlock(6, true);
   cut_exif.resize(cut_exif.size() - 8);  // the directory ends inside its only entry
-  auto far_exif = ExifBlock(6, true);
-  far_exif[13] = 0x7F;  // IFD0 far beyond the block
+  far_exif[13] = 0x7F;                   // IFD0 far beyond the block
   const auto cmyk_chunks = IccChunks(testing::ReadBytes(kCmyk));
   // APP1 or APP2, its blocks, the warning expected ("": none)
-  using Case = std::tuple<uint8_t, std::vector<std::vector<uint8_t>>, std::string>;
-  const std::vector<Case> cases = {
+  const std::tuple<uint8_t, std::vector<std::vector<uint8_t>>, std::string> cases[] = {
       {0xE1, {cut_exif}, "EXIF data is broken"},
       {0xE1, {far_exif}, "EXIF data is broken"},
       {0xE1, {cut_exif, ExifBlock(1, false)}, "EXIF data is broken"},  // the first counts
@@ -170,8 +150,8 @@ TEST_F(ColourAndOrientation, ImportsAsStoredWithOneWarningWhenMetadataIsUnusable
       {0xE2, {cmyk_chunks[0], cmyk_chunks[0]}, "comes twice"},
       {0xE2, IccChunks(std::vector<uint8_t>(200, 0x5A)), "cannot be read"},
       {0xE2, std::vector(301, cmyk_chunks[0]), "more than 300 chunks"},
-      {0xE2, cmyk_chunks, "is for CMYK"},
-      {0xE2, IccChunks(testing::ReadBytes(kSrgb)), ""}};  // sRGB: nothing to apply
+      {0xE2, {cmyk_chunks.rbegin(), cmyk_chunks.rend()}, "is for CMYK"},  // joined by number
+      {0xE2, IccChunks(testing::ReadBytes(kSrgb)), ""}};                  // sRGB: nothing to apply
   const std::string file = dir.File("broken.jpg");
   for (const auto& [marker, payloads, warning] : cases) {
     SCOPED_TRACE(warning);
@@ -179,17 +159,15 @@ TEST_F(ColourAndOrientation, ImportsAsStoredWithOneWarningWhenMetadataIsUnusable
     Warnings warnings;
     Result<Image> image = LoadJpegFile(file, &warnings, nullptr);
     ASSERT_TRUE(image.ok()) << image.error().message();
-    ASSERT_EQ(warnings.size(), warning.empty() ? 0u : 1u);
-    for (const std::string& w : warnings) {
-      EXPECT_TRUE(w.find(warning) != w.npos && w.find(file) != w.npos) << w;
-    }
+    EXPECT_EQ(warnings.size(), warning.empty() ? 0u : 1u);
+    for (const auto& w : warnings) EXPECT_TRUE(w.find(warning) != w.npos && w.ends_with(file)) << w;
     EXPECT_EQ(testing::Bytes(*image),
               testing::Bytes(LoadJpegFile(photo, nullptr, nullptr).value()));
   }
 }
 
-// As LittleCMS rounds 16 to 8 bits, except that the grid's 256ths of a level
-// may turn k + 0.498 (16-bit 257k + 128) into a half, which rounds up.
+// To the nearest level, as LittleCMS rounds 16 to 8 bits, except that the
+// grid's 256ths of a level may turn k + 0.498 into a half, which rounds up.
 TEST(ColourLookup, RoundsToTheNearestLevelAsLittleCmsDoes) {
   std::vector<uint8_t> bgr, ink_in, inverted_in;  // each to the same blue, green, red
   for (int level = 0; level < 256; ++level) {
@@ -216,23 +194,18 @@ TEST(ColourLookup, RoundsToTheNearestLevelAsLittleCmsDoes) {
     routes[i].first.Convert(routes[i].second->data(), out.data(), 256);
     EXPECT_EQ(out, bgr) << "route " << i;
   }
-  cmsHPROFILE srgb = cmsCreate_sRGBProfile();
-  cmsHTRANSFORM to8 = cmsCreateTransform(srgb, TYPE_RGB_16, srgb, TYPE_RGB_8, INTENT_PERCEPTUAL,
-                                         cmsFLAGS_NULLTRANSFORM);
+  // 16-bit 257k + 127, 128 or 129: k + 0.494, 0.498 or 0.502 of a level.
   for (int k : {0, 1, 100, 254}) {
     for (int above : {127, 128, 129}) {
       const uint16_t value[3] = {uint16_t(257 * k + above), 0, 0};
-      uint8_t theirs[3], ours[3];
-      cmsDoTransform(to8, value, theirs, 1);
       const auto constant = [&](const uint16_t*, uint16_t* rgb, size_t count) {
         for (size_t i = 0; i < count; ++i) std::copy(value, value + 3, rgb + 3 * i);
       };
+      uint8_t ours[3];
       ColourLookup::ForBgr(constant).Convert(bgr.data(), ours, 1);
-      EXPECT_LE(std::abs(ours[2] - theirs[0]), above == 128) << 257 * k + above;
+      EXPECT_LE(std::abs(ours[2] - k - (above > 128)), above == 128) << 257 * k + above;
     }
   }
-  cmsDeleteTransform(to8);
-  cmsCloseProfile(srgb);
 }
 
 }  // namespace

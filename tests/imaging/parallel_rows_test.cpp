@@ -33,8 +33,7 @@ TEST(ParallelRows, ReadsTheCgroupsCpuQuota) {
       {"0::/user.slice/session-2.scope\n", "/user.slice/session-2.scope"},
       {"4:memory:/a\n1:cpu:/b\n0::/c\n", "/c"},
       {"4:memory:/a\n1:cpu,cpuacct:/b\n", std::nullopt},
-      {"10::/x\n", std::nullopt},
-  };
+      {"10::/x\n", std::nullopt}};
   for (const auto& [text, path] : cgroups) EXPECT_EQ(CgroupPath(text), path) << text;
 }
 

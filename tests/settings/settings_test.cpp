@@ -95,7 +95,7 @@ TEST(SettingsLoader, StartsAMissingFileAsACopyAndLeavesAnUnreadableOneAlone) {
   struct Case {
     std::string where;  // the writable folder: "program", "user" (config) or "none"
     std::string template_text, program_settings;  // "": no such file
-    std::string user_settings;                    // also "FIFO", or "unreadable" (that text)
+    std::string user_settings;  // also "FIFO", "folder", or "unreadable" (that text)
     Log applied;
     std::string settings_after, warning;  // ZAVO.CNF in `where` after the load
   } const cases[] = {
@@ -106,6 +106,7 @@ TEST(SettingsLoader, StartsAMissingFileAsACopyAndLeavesAnUnreadableOneAlone) {
       {"user", t, mine, Line("JPGQ , 30"), {"JPGQ=30"}, Line("JPGQ , 30"), ""},
       {"user", t, mine, "unreadable", {"JPGQ=10"}, "unreadable", "Permission denied" + instead},
       {"user", t, mine, "FIFO", {"JPGQ=10"}, "FIFO", "ZAVO.CNF: not a regular file" + instead},
+      {"user", t, mine, "folder", {"JPGQ=10"}, "folder", "ZAVO.CNF: not a regular file" + instead},
       {"none", t, mine, "", {"JPGQ=20"}, "", ""},
   };
   for (const Case& c : cases) {
@@ -118,8 +119,12 @@ TEST(SettingsLoader, StartsAMissingFileAsACopyAndLeavesAnUnreadableOneAlone) {
     if (!c.user_settings.empty()) {
       fs::create_directory(config.File("zavo"));
       testing::OpenToOrdinaryUser(config.File("zavo"), true);
-      if (c.user_settings == "FIFO") ::mkfifo(user_settings.c_str(), 0666);
-      if (c.user_settings != "FIFO") testing::WriteText(user_settings, c.user_settings);
+      if (c.user_settings == "FIFO")
+        ::mkfifo(user_settings.c_str(), 0666);
+      else if (c.user_settings == "folder")
+        fs::create_directory(user_settings);
+      else
+        testing::WriteText(user_settings, c.user_settings);
       if (c.user_settings == "unreadable") fs::permissions(user_settings, fs::perms::none);
     }
     testing::OpenToOrdinaryUser(program.path().string(), c.where == "program");
@@ -131,7 +136,8 @@ TEST(SettingsLoader, StartsAMissingFileAsACopyAndLeavesAnUnreadableOneAlone) {
         },
         true));
     const std::string after = c.where == "program" ? program.File("ZAVO.CNF") : user_settings;
-    EXPECT_EQ(fs::is_fifo(after) ? "FIFO" : testing::ReadText(after), c.settings_after);
+    const bool special = fs::is_fifo(after) || fs::is_directory(after);
+    EXPECT_EQ(special ? c.user_settings : testing::ReadText(after), c.settings_after);
   }
 }
 

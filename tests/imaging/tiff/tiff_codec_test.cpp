@@ -209,9 +209,7 @@ TEST(TiffDecoder, CompositesAlphaOntoWhite) {
 
 // One class of samples as a file may hold them.
 struct SampleClass {
-  uint16_t format;  // SampleFormat
-  uint16_t bits;
-  uint16_t samples;     // 1 gray, 3 RGB
+  uint16_t format, bits, samples;  // SampleFormat, BitsPerSample, 1 gray or 3 RGB
   double low, high;     // SMinSampleValue, SMaxSampleValue; both 0: none; low above high: no range
   const char* refusal;  // "": decoded by the rule
 };
@@ -369,20 +367,21 @@ TEST(TiffMetadata, DamagedTagsCostOneWarningAndTheTag) {
     return testing::ReadBytes(dir.File("metadata.tif"));
   };
   const Image expected = DecodeTiff(write(false), "clean", nullptr, nullptr).value();
-  const std::tuple<std::string, Damage, std::string> cases[] = {
-      {"orientation 9", SetTag(TIFFTAG_ORIENTATION, 0, 9),
-       "the Orientation 9 is not one of 1 to 8"},
+  // Each damage, its warning, and whether the resolution survives it.
+  const std::tuple<std::string, Damage, std::string, bool> cases[] = {
+      {"orientation 9", SetTag(TIFFTAG_ORIENTATION, 0, 9), "the Orientation 9 is not one of 1 to 8",
+       true},
       {"unit 7", SetTag(TIFFTAG_RESOLUTIONUNIT, 0, 7),
-       "the ResolutionUnit 7 is not one TIFF allows"},
+       "the ResolutionUnit 7 is not one TIFF allows", false},
       {"resolution 0",  // a zero denominator
        [](auto& b) { std::fill_n(b.begin() + TagValue(b, TIFFTAG_XRESOLUTION, 0) + 4, 4, 0); },
-       "the XResolution 0.000000 is no resolution"},
+       "the XResolution 0.000000 is no resolution", false},
       {"empty profile",  // a count of 0
        [](auto& b) { std::fill_n(b.begin() + EntryOf(b, TIFFTAG_ICCPROFILE) + 4, 4, 0); },
-       "the ICC profile is empty"},
-      {"unreadable profile", [](auto&) {}, "the ICC profile cannot be read"},
+       "the ICC profile is empty", true},
+      {"unreadable profile", [](auto&) {}, "the ICC profile cannot be read", true},
   };
-  for (const auto& [name, damage, warning] : cases) {
+  for (const auto& [name, damage, warning, kept] : cases) {
     SCOPED_TRACE(name);
     auto bytes = write(name.ends_with("profile"));
     damage(bytes);
@@ -393,7 +392,6 @@ TEST(TiffMetadata, DamagedTagsCostOneWarningAndTheTag) {
     EXPECT_TRUE(warnings[0].starts_with("TIFF: " + warning)) << warnings[0];
     EXPECT_EQ(testing::Bytes(*image), testing::Bytes(expected));
     EXPECT_EQ(image->orientation, kUpright);
-    const uint32_t kept = name == "unit 7" || name == "resolution 0" ? 0 : 1;  // the resolution
     EXPECT_EQ(std::pair(image->x_pixels_per_metre, image->y_pixels_per_metre),
               std::pair(kept * expected.x_pixels_per_metre, kept * expected.y_pixels_per_metre));
   }

@@ -58,7 +58,7 @@ size_t EntryOf(const std::vector<uint8_t>& bytes, uint16_t tag) {
 // Value `index` of `tag` (of a RATIONAL, its offset), first set to `value` when one is given.
 uint32_t TagValue(std::vector<uint8_t>& bytes, uint16_t tag, size_t index,
                   std::optional<uint32_t> value = std::nullopt) {
-  const size_t entry = EntryOf(bytes, tag), width = LittleEndian(bytes, entry + 2, 2) == 3 ? 2 : 4;
+  const size_t entry = EntryOf(bytes, tag), width = bytes.at(entry + 2) == TIFF_SHORT ? 2 : 4;
   const bool inside = LittleEndian(bytes, entry + 4, 4) * width <= 4;  // the values fit the entry
   const size_t at = (inside ? entry + 8 : LittleEndian(bytes, entry + 8, 4)) + index * width;
   for (size_t i = 0; value && i < width; ++i) bytes.at(at + i) = uint8_t(*value >> (8 * i));

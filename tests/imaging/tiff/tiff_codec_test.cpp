@@ -24,8 +24,7 @@ using testing::ToRgb;
 using Damage = std::function<void(std::vector<uint8_t>&)>;
 constexpr uint16_t kOffsets = TIFFTAG_STRIPOFFSETS, kCounts = TIFFTAG_STRIPBYTECOUNTS;
 
-// Writes a small TIFF through libtiff: `rows` of `width` pixels, each of
-// `samples` samples of `bits` bits, packed; `tags` sets any other fields.
+// A small TIFF through libtiff: `rows` of packed samples; `tags` sets any other fields.
 void WriteTiff(
     const std::string& path, std::vector<std::vector<uint8_t>> rows, uint32_t width, uint16_t bits,
     uint16_t samples, uint16_t photometric, const std::function<void(TIFF*)>& tags = [](TIFF*) {},
@@ -50,25 +49,18 @@ uint32_t LittleEndian(const std::vector<uint8_t>& bytes, size_t at, size_t width
 
 // Where the entry of `tag` starts in the first directory of a little-endian classic TIFF.
 size_t EntryOf(const std::vector<uint8_t>& bytes, uint16_t tag) {
-  const size_t ifd = LittleEndian(bytes, 4, 4);
+  const size_t ifd = LittleEndian(bytes, 4, 4), end = ifd + 2 + 12 * LittleEndian(bytes, ifd, 2);
   size_t entry = ifd + 2;
-  while (entry < ifd + 2 + 12 * LittleEndian(bytes, ifd, 2) &&
-         LittleEndian(bytes, entry, 2) != tag) {
-    entry += 12;
-  }
+  while (entry < end && LittleEndian(bytes, entry, 2) != tag) entry += 12;
   return entry;
 }
 
-// Value `index` of `tag` (SHORT or LONG; of a RATIONAL, its offset) in the
-// first directory of a little-endian classic TIFF; set to `value` first when one is given.
+// Value `index` of `tag` (of a RATIONAL, its offset), first set to `value` when one is given.
 uint32_t TagValue(std::vector<uint8_t>& bytes, uint16_t tag, size_t index,
                   std::optional<uint32_t> value = std::nullopt) {
-  const size_t entry = EntryOf(bytes, tag);
-  const size_t width = LittleEndian(bytes, entry + 2, 2) == TIFF_SHORT ? 2 : 4;
-  const size_t at =
-      (LittleEndian(bytes, entry + 4, 4) * width <= 4 ? entry + 8
-                                                      : LittleEndian(bytes, entry + 8, 4)) +
-      index * width;
+  const size_t entry = EntryOf(bytes, tag), width = bytes.at(entry + 2) == TIFF_SHORT ? 2 : 4;
+  const bool inside = LittleEndian(bytes, entry + 4, 4) * width <= 4;  // the values fit the entry
+  const size_t at = (inside ? entry + 8 : LittleEndian(bytes, entry + 8, 4)) + index * width;
   for (size_t i = 0; value && i < width; ++i) bytes.at(at + i) = uint8_t(*value >> (8 * i));
   return LittleEndian(bytes, at, width);
 }
@@ -80,27 +72,12 @@ Damage SetTag(uint16_t tag, size_t index, int64_t value, std::optional<size_t> l
   };
 }
 
-// A 40 x 60 gray picture in strips of 6 rows (or tiles of 16 x 16) as tiffcp
-// writes it with `options`, then changed by `damage`.
-std::vector<uint8_t> DamagedTiff(const testing::TempDir& dir, const std::string& options,
-                                 const Damage& damage) {
-  const std::string plain = dir.File("plain.tif"), copy = dir.File("copy.tif");
-  EXPECT_TRUE(SaveTiffFile(plain, testing::Noise(40, 60, PixelFormat::Gray8), false, nullptr));
-  EXPECT_EQ(testing::RunCommand("tiffcp " + options + " '" + plain + "' '" + copy + "'"), 0);
-  std::vector<uint8_t> bytes = testing::ReadBytes(copy);
-  damage(bytes);
-  return bytes;
-}
-
-// Holds the picture to the judge tiff_judges.tsv names: a twin file's picture,
-// libtiff's own converter's (for variants ImageMagick 6.9.11 draws wrongly), or
-// ImageMagick's, changed as the judge says.
+// Holds the picture to the judge tiff_judges.tsv names (its comments say why).
 void DecodesLikeItsJudge(const fs::path& path, const Image& image) {
   static const auto judges = testing::Table("imaging/tiff/tiff_judges.tsv");
   const auto row = judges.find(path.filename().string());
   ASSERT_NE(row, judges.end()) << "no row in tiff_judges.tsv";
   const std::vector<std::string>& judge = row->second;  // format, judge, difference, twin
-  ASSERT_GE(judge.size(), 3u);
   EXPECT_EQ(image.format(), judge[0] == "gray" ? PixelFormat::Gray8 : PixelFormat::Bgr24);
   if (judge[1] == "skip") return;
   std::optional<RgbPicture> reference;
@@ -124,14 +101,7 @@ void DecodesLikeItsJudge(const fs::path& path, const Image& image) {
   EXPECT_LE(MaxChannelDifference(ToRgb(image), *reference), std::stoi(judge[2]));
 }
 
-Result<Image> DecodeVia(TiffRoute route, const fs::path& path, Warnings* warnings = nullptr,
-                        Progress* progress = nullptr) {
-  const auto bytes = testing::ReadBytes(path.string());
-  return DecodeTiffVia(route, bytes, path.string(), warnings, progress);
-}
-
-// The import's message or pixels, and its warnings, on one thread, which two
-// and seven threads give too.
+// The import's pixels or message, and its warnings: the same on one, two and seven threads.
 std::pair<std::string, Warnings> SameOutcomeOnAnyThreads(const fs::path& path,
                                                          TiffInput::ReadAt read_at = ::pread) {
   std::pair<std::string, Warnings> one;
@@ -148,10 +118,8 @@ std::pair<std::string, Warnings> SameOutcomeOnAnyThreads(const fs::path& path,
   return one;
 }
 
-// The fast route and the threads take every file of theirs the corpus holds
-// (none, PackBits, LZW, Deflate, JPEG; gray, RGB, RGBA; strips and tiles), the
-// threads giving the same pixels; libtiff's warnings are passed on, at most
-// five, naming the file.
+// The fast route and the threads take every file of theirs, the threads giving the same
+// pixels; libtiff's warnings are passed on, at most five, naming the file.
 TEST(TiffCorpus, DecodesEveryValidFileLikeItsJudge) {
   ZAVO_REQUIRE_TESTDATA(dir);
   int fast = 0, pieces = 0;
@@ -162,10 +130,9 @@ TEST(TiffCorpus, DecodesEveryValidFileLikeItsJudge) {
     DecodesLikeItsJudge(file.path, *image);
     const Warnings warnings = SameOutcomeOnAnyThreads(file.path).second;
     EXPECT_LE(warnings.size(), 5u);
-    for (const std::string& warning : warnings) {
+    for (const std::string& warning : warnings)
       EXPECT_TRUE(warning.starts_with("TIFF: ") && warning.ends_with(": " + file.path.string()));
-    }
-    fast += DecodeVia(TiffRoute::Fast, file.path).ok();
+    fast += LoadTiffFileVia(TiffRoute::Fast, file.path, nullptr, nullptr).ok();
     ScopedThreadCount threads(3);
     if (auto parallel = LoadTiffFileVia(TiffRoute::Pieces, file.path, nullptr, nullptr)) {
       EXPECT_EQ(testing::Bytes(*parallel), testing::Bytes(*image));
@@ -175,15 +142,15 @@ TEST(TiffCorpus, DecodesEveryValidFileLikeItsJudge) {
   EXPECT_EQ(std::pair(fast, pieces), std::pair(39, 22));
 }
 
-// Every route, not only the one the file would take, meets the hostile input;
-// each warning is told once.
+// Every route, not only the one the file would take, meets the hostile input; warnings once.
 TEST(TiffCorpus, RefusesOrDecodesDamagedFilesWithoutHarm) {
   ZAVO_REQUIRE_TESTDATA(dir);
   for (const auto& file : testing::Corpus(dir, "tiff/bad/")) {
     SCOPED_TRACE(file.path.string());
+    const auto bytes = testing::ReadBytes(file.path);  // in memory: the fuzzer's way in
     for (TiffRoute route :
          {TiffRoute::Best, TiffRoute::Fast, TiffRoute::Rgba, TiffRoute::Samples}) {
-      auto image = DecodeVia(route, file.path);
+      auto image = DecodeTiffVia(route, bytes, file.path, nullptr, nullptr);
       if (!image) testing::ExpectFailure(image, image.error().kind(), "TIFF: ", file.path.string());
     }
     const auto one = SameOutcomeOnAnyThreads(file.path);
@@ -191,16 +158,14 @@ TEST(TiffCorpus, RefusesOrDecodesDamagedFilesWithoutHarm) {
   }
 }
 
-// Red 200, green 100, blue 0 (gray 200) at alpha 128, straight and
-// premultiplied, then a clear black pixel: the same colours on every route,
-// and through a profile. A sample beyond the colours that ExtraSamples leaves
-// unnamed (the tag missing, or 0) is straight alpha, in gray pictures too.
+// Red 200, green 100, blue 0 (gray 200) at alpha 128, straight and premultiplied, then a
+// clear black pixel: the same colours on every route and through a profile. An extra
+// sample ExtraSamples leaves unnamed (missing, or 0) is straight alpha, in gray too.
 TEST(TiffDecoder, CompositesAlphaOntoWhite) {
   constexpr uint16_t kMissing = 0xFFFF;
   testing::TempDir dir;
   const std::string path = dir.File("alpha.tif");
   const auto profile = testing::ReadBytes("/usr/share/color/icc/colord/AdobeRGB1998.icc");
-  ASSERT_FALSE(profile.empty());
   // Through a profile, 16-bit samples (each byte twice) take the general route only.
   for (const auto& [samples, with_profile] : {std::pair{4, false}, {4, true}, {2, false}}) {
     std::vector<std::vector<uint8_t>> seen;
@@ -225,7 +190,7 @@ TEST(TiffDecoder, CompositesAlphaOntoWhite) {
                : std::vector{TiffRoute::Fast, TiffRoute::Rgba, TiffRoute::Samples}) {
         SCOPED_TRACE(::testing::Message() << "kind " << kind << ", route " << int(route));
         testing::RecordingProgress progress;
-        auto image = DecodeVia(route, path, nullptr, &progress);
+        auto image = LoadTiffFileVia(route, path, nullptr, &progress);
         ASSERT_TRUE(image) << image.error().message();
         EXPECT_EQ(progress.reports.back(), std::make_pair(uint64_t{2}, uint64_t{2}));
         seen.push_back(ToRgb(*image).rgb);
@@ -235,9 +200,8 @@ TEST(TiffDecoder, CompositesAlphaOntoWhite) {
     if (!with_profile)
       seen.push_back({227, uint8_t(samples == 4 ? 177 : 227), uint8_t(samples == 4 ? 127 : 227),
                       255, 255, 255});
-    for (const auto& rgb : seen) {
+    for (const auto& rgb : seen)
       EXPECT_LE(MaxChannelDifference({2, 1, rgb}, {2, 1, seen.back()}), int{with_profile});
-    }
     EXPECT_NE(seen.front()[0], 255);
     EXPECT_EQ(seen.front()[3] & seen.front()[4] & seen.front()[5], 255);  // clear: white
   }
@@ -245,45 +209,37 @@ TEST(TiffDecoder, CompositesAlphaOntoWhite) {
 
 // One class of samples as a file may hold them.
 struct SampleClass {
-  uint16_t format;  // SampleFormat
-  uint16_t bits;
-  uint16_t samples;     // 1 gray, 3 RGB
+  uint16_t format, bits, samples;  // SampleFormat, BitsPerSample, 1 gray or 3 RGB
   double low, high;     // SMinSampleValue, SMaxSampleValue; both 0: none; low above high: no range
   const char* refusal;  // "": decoded by the rule
 };
 
-// A sample's bytes in host order: `x` itself for floats (exact in every
-// width for the values used) and in a range, else `x` times half the range.
-std::vector<uint8_t> SampleBytes(const SampleClass& c, double x) {
-  uint64_t bits = 0;
+// Appends a sample in host order: `x` itself for floats and in a range, else
+// `x` times half the range.
+void AppendSample(const SampleClass& c, double x, std::vector<uint8_t>* row) {
   const double half = std::ldexp(1.0, c.bits - 1);
+  // Floats of 16 and 24 bits: a sign, 5 or 7 bits of exponent, 10 or 16 of mantissa.
+  const int mantissa = c.bits == 16 ? 10 : 16, exponents = c.bits == 16 ? 31 : 127;
+  uint64_t bits = 0;
   if (c.format != SAMPLEFORMAT_IEEEFP) {
-    const double value = c.low < c.high ? x : std::clamp(std::round(x * half), -half, half - 1);
-    bits = static_cast<uint64_t>(static_cast<int64_t>(value));
-  } else if (c.bits == 64) {
-    bits = std::bit_cast<uint64_t>(x);
-  } else if (c.bits >= 16) {
-    // A float's sign, exponent and mantissa, narrowed to 16 or 24 bits.
-    const uint32_t f = std::bit_cast<uint32_t>(static_cast<float>(x));
-    const int shift = c.bits == 32 ? 0 : c.bits == 24 ? 7 : 13, bias = c.bits == 24 ? 63 : 15;
-    const uint32_t exponent = (f >> 23) & 0xff, sign = f >> 31;
-    uint32_t narrow = exponent == 0 ? 0 : (exponent - 127 + bias) << (23 - shift);
-    if (exponent == 0xff) narrow = ((1u << (c.bits - (23 - shift) - 1)) - 1) << (23 - shift);
-    bits = c.bits == 32 ? f : sign << (c.bits - 1) | narrow | (f & 0x7fffff) >> shift;
+    bits =
+        uint64_t(int64_t(c.low < c.high ? x : std::clamp(std::round(x * half), -half, half - 1)));
+  } else if (c.bits >= 32) {
+    bits = c.bits == 64 ? std::bit_cast<uint64_t>(x) : std::bit_cast<uint32_t>(float(x));
+  } else if (std::isnan(x)) {
+    bits = uint64_t(exponents) << mantissa | 1u << (mantissa - 1);
+  } else {  // the narrow floats used are powers of two: their mantissa is 0
+    bits = uint64_t(x < 0) << (c.bits - 1) | uint64_t(std::ilogb(x) + exponents / 2) << mantissa;
   }
-  std::vector<uint8_t> out(c.bits / 8);
-  for (size_t i = 0; i < out.size(); ++i) {
-    const size_t at = std::endian::native == std::endian::little ? i : out.size() - 1 - i;
-    out[at] = static_cast<uint8_t>(bits >> (8 * i));
+  for (size_t i = 0, size = c.bits / 8; i < size; ++i) {
+    row->push_back(
+        uint8_t(bits >> 8 * (std::endian::native == std::endian::little ? i : size - 1 - i)));
   }
-  return out;
 }
 
-// Every width libtiff delivers, gray and RGB, held to one rule: floats 0..1
-// onto 0..255, clamped (NaN black); signed integers offset by half their
-// range; unsigned ones beyond 16 bits by their top 16; a file's
-// SMinSampleValue..SMaxSampleValue onto 0..255. The rule gives 0, 64, 128,
-// 255 for the values below.
+// Every width, gray and RGB, held to one rule: floats 0..1 onto 0..255, clamped (NaN
+// black); signed integers offset by half their range; unsigned ones beyond 16 bits by
+// their top 16; SMinSampleValue..SMaxSampleValue onto 0..255 (here 0, 64, 128, 255).
 TEST(TiffSamples, FollowOneRuleInEveryWidth) {
   const double nan = std::numeric_limits<double>::quiet_NaN();
   const std::vector<double> floats = {-0.5, 0.25, 0.5, 1, 2, nan}, integers = {-1, -0.5, 0, 1},
@@ -306,17 +262,15 @@ TEST(TiffSamples, FollowOneRuleInEveryWidth) {
   testing::TempDir dir;
   const std::string path = dir.File("samples.tif");
   for (const SampleClass& c : classes) {
-    SCOPED_TRACE(::testing::Message() << c.format << "/" << c.bits << "/" << c.samples << "/"
-                                      << c.low << ".." << c.high);  // format/bits/samples/range
+    SCOPED_TRACE(::testing::Message()
+                 << c.format << '/' << c.bits << '/' << c.samples << '/' << c.low);
     const bool floating = c.format == kFloat, range = c.low<c.high, no_range = c.low> c.high;
     const auto& values = range ? ranged : floating ? floats : integers;
     const auto& expected = range ? from_range : floating ? from_floats : from_integers;
     std::vector<uint8_t> row, rgb;  // rgb: what the rule makes of each pixel
     for (size_t x = 0; x < values.size(); ++x) {
-      for (uint16_t s = 0; s < c.samples; ++s) {
-        const auto bytes = SampleBytes(c, values[(x + s) % values.size()]);
-        row.insert(row.end(), bytes.begin(), bytes.end());
-      }
+      for (uint16_t s = 0; s < c.samples; ++s)
+        AppendSample(c, values[(x + s) % values.size()], &row);
       for (uint16_t s = 0; s < 3; ++s)
         rgb.push_back(expected[(x + (c.samples == 3 ? s : 0)) % values.size()]);
     }
@@ -338,7 +292,6 @@ TEST(TiffSamples, FollowOneRuleInEveryWidth) {
     }
     ASSERT_TRUE(image) << image.error().message();
     ASSERT_EQ(warnings.size(), no_range ? 1u : 0u);  // "... are no range"
-    EXPECT_EQ(image->format(), c.samples == 1 ? PixelFormat::Gray8 : PixelFormat::Bgr24);
     EXPECT_EQ(ToRgb(*image).rgb, rgb);
   }
   // 32-bit unsigned samples read as the 16-bit ones of their top halves.
@@ -349,10 +302,8 @@ TEST(TiffSamples, FollowOneRuleInEveryWidth) {
             (std::vector<uint8_t>{0, 0, 128, 255}));
 }
 
-// Lab of both encodings (CIELab's signed a* and b*, ICCLab's offset ones) at 8
-// and 16 bits becomes sRGB as tificc converts it: as Lab under D50, or through
-// the file's own profile for Lab (an abstract one here); one for another
-// colour model is one warning. ITU Lab is refused.
+// CIELab and ICCLab at 8 and 16 bits become sRGB as tificc converts them: as Lab under
+// D50, or through their own (abstract) Lab profile; an RGB one costs a warning.
 TEST(TiffLab, ConvertsLabToSrgbAsTificcDoes) {
   testing::TempDir dir;
   const auto write = [&](const std::string& path, uint16_t photometric, uint16_t bits,
@@ -362,10 +313,8 @@ TEST(TiffLab, ConvertsLabToSrgbAsTificcDoes) {
     std::vector<uint8_t> row;
     for (int i = 0; i < 45; ++i) {  // L* 0 to 100 by 25; a* and b* -60, 0 and 60
       for (double v : {i / 9 * 0.25 * top, ((i / 3 % 3 - 1) * 60 + offset) * scale,
-                       ((i % 3 - 1) * 60 + offset) * scale}) {
-        const auto bytes = SampleBytes({SAMPLEFORMAT_INT, bits, 3, 0, 1, ""}, v);  // v itself
-        row.insert(row.end(), bytes.begin(), bytes.end());
-      }
+                       ((i % 3 - 1) * 60 + offset) * scale})
+        AppendSample({SAMPLEFORMAT_INT, bits, 3, 0, 1, ""}, v, &row);  // v itself
     }
     WriteTiff(path, {row}, 45, bits, 3, photometric, [&](TIFF* tif) {
       if (!profile.empty())
@@ -375,7 +324,6 @@ TEST(TiffLab, ConvertsLabToSrgbAsTificcDoes) {
   // tificc reads CIELab only: an ICCLab file is held to its CIELab twin's picture.
   const std::string path = dir.File("lab.tif"), twin = dir.File("twin.tif"),
                     converted = dir.File("converted.tif");
-  RgbPicture plain;
   for (uint16_t photometric : {PHOTOMETRIC_CIELAB, PHOTOMETRIC_ICCLAB}) {
     for (uint16_t bits : {8, 16}) {
       for (const std::string profile : {"", "CineLogCurve.icc", "colord/sRGB.icc"}) {
@@ -392,11 +340,8 @@ TEST(TiffLab, ConvertsLabToSrgbAsTificcDoes) {
         EXPECT_TRUE(!foreign ||
                     warnings[0].find("is for RGB but the picture is Lab") != std::string::npos);
         ASSERT_EQ(testing::RunCommand("tificc '-i*Lab' '" + twin + "' '" + converted + "'"), 0);
-        const RgbPicture theirs = testing::DecodeWithImageMagick(converted).value();
-        EXPECT_GE(testing::Psnr(ToRgb(*image), theirs), 40.0);
-        if (profile.empty()) plain = ToRgb(*image);
-        // The profile is applied: its picture is not the plain one.
-        EXPECT_EQ(testing::Psnr(ToRgb(*image), plain) < 40, profile.starts_with("Cine"));
+        EXPECT_GE(testing::Psnr(ToRgb(*image), testing::DecodeWithImageMagick(converted).value()),
+                  40.0);
       }
     }
   }
@@ -422,20 +367,21 @@ TEST(TiffMetadata, DamagedTagsCostOneWarningAndTheTag) {
     return testing::ReadBytes(dir.File("metadata.tif"));
   };
   const Image expected = DecodeTiff(write(false), "clean", nullptr, nullptr).value();
-  const std::tuple<std::string, Damage, std::string> cases[] = {
-      {"orientation 9", SetTag(TIFFTAG_ORIENTATION, 0, 9),
-       "the Orientation 9 is not one of 1 to 8"},
+  // Each damage, its warning, and whether the resolution survives it.
+  const std::tuple<std::string, Damage, std::string, bool> cases[] = {
+      {"orientation 9", SetTag(TIFFTAG_ORIENTATION, 0, 9), "the Orientation 9 is not one of 1 to 8",
+       true},
       {"unit 7", SetTag(TIFFTAG_RESOLUTIONUNIT, 0, 7),
-       "the ResolutionUnit 7 is not one TIFF allows"},
+       "the ResolutionUnit 7 is not one TIFF allows", false},
       {"resolution 0",  // a zero denominator
        [](auto& b) { std::fill_n(b.begin() + TagValue(b, TIFFTAG_XRESOLUTION, 0) + 4, 4, 0); },
-       "the XResolution 0.000000 is no resolution"},
+       "the XResolution 0.000000 is no resolution", false},
       {"empty profile",  // a count of 0
        [](auto& b) { std::fill_n(b.begin() + EntryOf(b, TIFFTAG_ICCPROFILE) + 4, 4, 0); },
-       "the ICC profile is empty"},
-      {"unreadable profile", [](auto&) {}, "the ICC profile cannot be read"},
+       "the ICC profile is empty", true},
+      {"unreadable profile", [](auto&) {}, "the ICC profile cannot be read", true},
   };
-  for (const auto& [name, damage, warning] : cases) {
+  for (const auto& [name, damage, warning, kept] : cases) {
     SCOPED_TRACE(name);
     auto bytes = write(name.ends_with("profile"));
     damage(bytes);
@@ -446,28 +392,22 @@ TEST(TiffMetadata, DamagedTagsCostOneWarningAndTheTag) {
     EXPECT_TRUE(warnings[0].starts_with("TIFF: " + warning)) << warnings[0];
     EXPECT_EQ(testing::Bytes(*image), testing::Bytes(expected));
     EXPECT_EQ(image->orientation, kUpright);
-    const uint32_t kept = name == "unit 7" || name == "resolution 0" ? 0 : 1;  // the resolution
     EXPECT_EQ(std::pair(image->x_pixels_per_metre, image->y_pixels_per_metre),
               std::pair(kept * expected.x_pixels_per_metre, kept * expected.y_pixels_per_metre));
   }
 }
 
-// Reads that touch [fault_from, fault_to) fail as a bad disk block makes them
-// fail, or `kEnds`, come back empty as at the end of the file.
-off_t fault_from, fault_to;
+// Reads touching 240 bytes from fault_from fail with EIO, or `kEnds` come back empty.
+off_t fault_from;
 template <bool kEnds>
 ssize_t FaultyRead(int fd, void* buffer, size_t count, off_t offset) {
-  if (offset >= fault_to || offset + off_t(count) <= fault_from) {
-    return ::pread(fd, buffer, count, offset);
-  }
-  errno = EIO;
-  return kEnds ? 0 : -1;
+  const bool faulty = offset < fault_from + 240 && offset + off_t(count) > fault_from;
+  if (faulty) errno = EIO;
+  return !faulty ? ::pread(fd, buffer, count, offset) : kEnds ? 0 : -1;
 }
 
-// Most once went wrong on the threads, which read strips and tiles by their
-// computed size whatever the byte counts said, and PackBits strips whole.
-// `expected` is in the one-thread message or warnings ("": a clean picture);
-// a refused file is refused as `kind`.
+// Most once went wrong on the threads, which read strips by their computed size whatever
+// the byte counts said. `expected` is in the message or warnings ("": a clean picture).
 TEST(TiffThreads, HonourTheLayoutAsOneThreadDoes) {
   testing::TempDir dir;
   // Strip 2 as two runs of 120 bytes: each crosses rows of 40.
@@ -476,21 +416,11 @@ TEST(TiffThreads, HonourTheLayoutAsOneThreadDoes) {
     std::copy(std::begin(runs), std::end(runs), b.begin() + TagValue(b, kOffsets, 2));
     TagValue(b, kCounts, 2, sizeof runs);
   };
-  const auto spoil = [](std::vector<uint8_t>& b) {
-    const uint32_t at = TagValue(b, kOffsets, 4);
-    std::fill(b.begin() + at, b.begin() + at + TagValue(b, kCounts, 4), 0xFF);
-  };
-  const auto fault_in_strip_5 = [](std::vector<uint8_t>& b) {
-    fault_from = TagValue(b, kOffsets, 5);
-    fault_to = fault_from + 240;
-  };
+  const auto fault_in_strip_5 = [](auto& b) { fault_from = TagValue(b, kOffsets, 5); };
   const uint16_t kTileCounts = TIFFTAG_TILEBYTECOUNTS;
   const std::string none = "-c none -r 6", tiles = "-c none -t -w 16 -l 16";
-  const std::string path = dir.File("damaged.tif");
-  const auto claims = [](std::vector<uint8_t>& b) {
-    for (uint16_t tag : {TIFFTAG_IMAGEWIDTH, TIFFTAG_IMAGELENGTH, TIFFTAG_ROWSPERSTRIP})
-      TagValue(b, tag, 0, 16384);
-  };
+  const std::string plain = dir.File("plain.tif"), path = dir.File("damaged.tif");
+  ASSERT_TRUE(SaveTiffFile(plain, testing::Noise(40, 60, PixelFormat::Gray8), false, nullptr));
   const struct {
     std::string name, options;
     Damage damage;
@@ -498,20 +428,17 @@ TEST(TiffThreads, HonourTheLayoutAsOneThreadDoes) {
     std::optional<ErrorKind> kind = {};
     TiffInput::ReadAt read_at = ::pread;
   } cases[] = {
-      {"intact", none, [](auto&) {}, ""},
       {"short count", none, SetTag(kCounts, 4, -10, 4), "Not enough data for scanline 29"},
       {"long count", none, SetTag(kCounts, 4, 100, 4), ""},
       {"count past the end", none, SetTag(kCounts, 9, 5000, 9), "Read error at scanline 54",
        ErrorKind::Truncated},
       {"zero count", none, SetTag(kCounts, 3, 0), "Invalid strip byte count 0, strip 3"},
       {"shared offsets", none, SetTag(kOffsets, 5, 0, 2), ""},
-      {"overlapping offsets", none, SetTag(kOffsets, 5, 7, 4), ""},
       {"offset past the end", none, SetTag(kOffsets, 6, 100000, 9), "got 0 bytes"},
       {"taller strips than counted", none, SetTag(TIFFTAG_ROWSPERSTRIP, 0, 7),
        "Not enough data for scanline 6"},
       {"more strips than counted", none, SetTag(TIFFTAG_ROWSPERSTRIP, 0, 5),
        "Incorrect count for \"StripOffsets\""},
-      {"spoilt LZW strip", "-c lzw -r 6", spoil, "Using code not yet in table"},
       {"cut LZW strip", "-c lzw -r 6", SetTag(kCounts, 4, -60, 4), "Strip 4 not terminated"},
       {"PackBits runs across rows", "-c packbits -r 6", runs_across_rows, "Discarding 80 bytes"},
       {"cut PackBits strip", "-c packbits -r 6", SetTag(kCounts, 4, -100, 4), "lack of data"},
@@ -525,20 +452,25 @@ TEST(TiffThreads, HonourTheLayoutAsOneThreadDoes) {
       {"read ending early", none, fault_in_strip_5, "TIFF: Read error", ErrorKind::Truncated,
        FaultyRead<true>},
       // 16384 x 16384 pixels in one strip of a few KB: far more than the file can hold.
-      {"a claim beyond the file", "-c lzw -r 6", claims, "strips or tiles of",
-       ErrorKind::Malformed},
+      {"a claim beyond the file", "-c lzw -r 6",
+       [](auto& b) {
+         for (uint16_t tag : {TIFFTAG_IMAGEWIDTH, TIFFTAG_IMAGELENGTH, TIFFTAG_ROWSPERSTRIP})
+           TagValue(b, tag, 0, 16384);
+       },
+       "strips or tiles of", ErrorKind::Malformed},
       {"text", none, [](auto& b) { b = {'h', 'e', 'l', 'l', 'o', '!', '!', '!'}; }, "Not a TIFF",
        ErrorKind::Malformed},
   };
   for (const auto& [name, options, damage, expected, kind, read_at] : cases) {
-    SCOPED_TRACE(name);
-    testing::WriteBytes(path, DamagedTiff(dir, options, damage));
-    const auto [message, warnings] = SameOutcomeOnAnyThreads(path, read_at);
-    std::string said = message;
+    SCOPED_TRACE(name);  // tiffcp writes strips of 6 rows or tiles of 16 x 16 as `options` say
+    ASSERT_EQ(testing::RunCommand("tiffcp " + options + " '" + plain + "' '" + path + "'"), 0);
+    auto bytes = testing::ReadBytes(path);
+    damage(bytes);
+    testing::WriteBytes(path, bytes);
+    auto [said, warnings] = SameOutcomeOnAnyThreads(path, read_at);
+    const bool clean = said.size() == 40 * 60;
     for (const std::string& warning : warnings) said += "\n" + warning;
-    EXPECT_TRUE(expected.empty() ? message.size() == 40 * 60
-                                 : said.find(expected) != std::string::npos)
-        << said;
+    EXPECT_TRUE(expected.empty() ? clean : said.find(expected) != std::string::npos) << said;
     if (kind) {
       testing::ExpectFailure(LoadTiffFileVia(TiffRoute::Best, path, nullptr, nullptr, read_at),
                              *kind, "", expected);
@@ -546,10 +478,8 @@ TEST(TiffThreads, HonourTheLayoutAsOneThreadDoes) {
   }
 }
 
-// Strips of 64 KiB; rows 0 and 2 hold the edges of the PackBits pieces: runs
-// of 2, 3, 128, 129 and 130, literals of 129 and 128, a run at the row's end;
-// row 2 ends in literals whose last bytes pair with the one before. Read on
-// one thread, every row (a 256th of the picture) is reported, not every strip.
+// Rows 0 and 2 hold the edges of PackBits: runs of 2, 3, 128, 129, 130, literals of 129
+// and 128, a run at the row's end; row 2 ends in literals whose last bytes pair.
 TEST(TiffEncoder, RoundTripsBgrAndGrayWithOddWidths) {
   testing::TempDir dir;
   const std::string path = dir.File("out.tif");
@@ -557,7 +487,7 @@ TEST(TiffEncoder, RoundTripsBgrAndGrayWithOddWidths) {
   for (size_t run : {2, 3, 128, 129, 130, 1}) runs.insert(runs.end(), run, uint8_t(run));
   for (size_t i = 0; i < 257; ++i) runs.push_back(uint8_t(i < 129 ? i * 37 : (i - 129) * 11 + 1));
   runs.insert(runs.end(), 5, 200);
-  std::vector<std::pair<uint64_t, uint64_t>> rows, strips;
+  std::vector<std::pair<uint64_t, uint64_t>> rows;  // one thread reports each row
   for (uint64_t done = 1; done <= 300; ++done) rows.emplace_back(done, 300);
   for (PixelFormat format : {PixelFormat::Bgr24, PixelFormat::Gray8}) {
     for (bool packbits : {false, true}) {
@@ -569,29 +499,27 @@ TEST(TiffEncoder, RoundTripsBgrAndGrayWithOddWidths) {
       image.y_pixels_per_metre = packbits ? 2835 : 0;
       testing::RecordingProgress saving;
       ASSERT_TRUE(SaveTiffFile(path, image, packbits, &saving));
-      // One report a strip written, the last one the whole picture.
-      strips.clear();
-      for (uint64_t done = 0; done < 300; strips.emplace_back(done, 300)) {
-        done = std::min<uint64_t>(done + 65536 / row_bytes, 300);
-      }
+      std::vector<std::pair<uint64_t, uint64_t>> strips;  // a report a strip of 64 KiB
+      for (uint64_t done = 0; done < 300;)
+        strips.emplace_back(done = std::min<uint64_t>(done + 65536 / row_bytes, 300), 300);
       EXPECT_EQ(saving.reports, strips);
       for (TiffRoute route : {TiffRoute::Fast, TiffRoute::Samples}) {
         SCOPED_TRACE(int(route));
         ScopedThreadCount one(1);
         testing::RecordingProgress loading;
-        auto back = DecodeVia(route, path, nullptr, &loading);
+        Warnings warnings;  // an unknown resolution is left out, not written as 0
+        auto back = LoadTiffFileVia(route, path, &warnings, &loading);
         ASSERT_TRUE(back) << back.error().message();
         EXPECT_EQ(testing::Bytes(*back), testing::Bytes(image));
-        EXPECT_EQ(std::pair(back->x_pixels_per_metre, back->y_pixels_per_metre),
-                  std::pair(image.x_pixels_per_metre, image.y_pixels_per_metre));
+        EXPECT_EQ(std::tuple(back->x_pixels_per_metre, back->y_pixels_per_metre, warnings),
+                  std::tuple(image.x_pixels_per_metre, image.y_pixels_per_metre, Warnings{}));
         EXPECT_EQ(loading.reports, rows);
       }
     }
   }
-  // A run found among bytes looked at sixteen at a time is still a repeat;
-  // the strip follows the 8 bytes of the header.
+  // A run among bytes looked at sixteen at a time is a repeat; the strip follows the header.
   Image row = testing::Noise(23, 1, PixelFormat::Gray8);
-  for (uint8_t i = 0; i < 23; ++i) row.row(0)[i] = i < 5 || i > 7 ? uint8_t(i * 37 + 1) : 7;
+  std::fill_n(row.row(0) + 5, 3, 7);
   ASSERT_TRUE(SaveTiffFile(path, row, true, nullptr));
   const uint8_t* r = row.row(0);
   std::vector<uint8_t> expected{4, r[0], r[1], r[2], r[3], r[4], 0xFE, 7, 14};

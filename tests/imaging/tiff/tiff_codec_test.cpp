@@ -259,6 +259,7 @@ TEST(TiffSamples, FollowOneRuleInEveryWidth) {
     classes.push_back({kFloat, 32, samples, -100, 100, ""});
     classes.push_back({kFloat, 32, samples, 5, -5, ""});
   }
+  classes.push_back({kInt, 8, 1, -128, nan, ""});  // no SMaxSampleValue: the type's top
   testing::TempDir dir;
   const std::string path = dir.File("samples.tif");
   for (const SampleClass& c : classes) {
@@ -280,7 +281,7 @@ TEST(TiffSamples, FollowOneRuleInEveryWidth) {
         c.samples == 3 ? PHOTOMETRIC_RGB : PHOTOMETRIC_MINISBLACK,
         [&](TIFF* tif) {
           TIFFSetField(tif, TIFFTAG_SAMPLEFORMAT, c.format);
-          if (range || no_range) TIFFSetField(tif, TIFFTAG_SMINSAMPLEVALUE, c.low);
+          if (c.low != 0 || c.high != 0) TIFFSetField(tif, TIFFTAG_SMINSAMPLEVALUE, c.low);
           if (range || no_range) TIFFSetField(tif, TIFFTAG_SMAXSAMPLEVALUE, c.high);
         },
         "wb");

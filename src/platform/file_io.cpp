@@ -201,8 +201,6 @@ Result<void> FileReader::ReadAt(uint64_t offset, std::span<uint8_t> out) const {
   return {};
 }
 
-// The descriptor stays open beside the mapping, for readers that copy
-// large pieces with pread.
 AtomicFile::AtomicFile(std::string target, std::string destination, std::string scratch, int fd)
     : target_(std::move(target)),
       destination_(std::move(destination)),
@@ -231,6 +229,7 @@ Result<AtomicFile> AtomicFile::Create(const std::string& target, Links links) {
   ZAVO_TRY(CheckTargetIsReplaceable(target, destination));
   ZAVO_TRY(CheckMayReplace(target, destination));
   std::string pattern = ScratchPattern(destination);
+  const EndingSignalsHeld held;  // until the AtomicFile has registered its scratch file
   const int fd = ::mkostemp(pattern.data(), O_CLOEXEC);
   if (fd < 0) return IoError("cannot write a file in the folder of", target, errno);
   ::fchmod(fd, ModeFor(destination));

@@ -90,4 +90,13 @@ void ScratchCleanup::Release() noexcept {
   if (--used_slots == 0) RestoreHandlers();
 }
 
+EndingSignalsHeld::EndingSignalsHeld() {
+  sigset_t ending;
+  sigemptyset(&ending);
+  for (const int signal_number : kEndingSignals) sigaddset(&ending, signal_number);
+  pthread_sigmask(SIG_BLOCK, &ending, &previous_);
+}
+
+EndingSignalsHeld::~EndingSignalsHeld() { pthread_sigmask(SIG_SETMASK, &previous_, nullptr); }
+
 }  // namespace zavo

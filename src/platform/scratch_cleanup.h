@@ -5,6 +5,8 @@
 // signals keep the disposition the process started with, ignored included.
 #pragma once
 
+#include <signal.h>
+
 #include <string>
 
 namespace zavo {
@@ -27,6 +29,20 @@ class ScratchCleanup {
 
  private:
   int slot_ = -1;  // none: nothing registered (no free slot, or a name too long)
+};
+
+// Holds the ending signals back in the calling thread while it lives. A
+// scratch file made and registered meanwhile is never left behind: a signal
+// that comes between the two is handled once the name is registered.
+class EndingSignalsHeld {
+ public:
+  EndingSignalsHeld();
+  ~EndingSignalsHeld();
+  EndingSignalsHeld(const EndingSignalsHeld&) = delete;
+  EndingSignalsHeld& operator=(const EndingSignalsHeld&) = delete;
+
+ private:
+  sigset_t previous_;
 };
 
 }  // namespace zavo

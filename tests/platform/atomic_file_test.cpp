@@ -1,3 +1,4 @@
+#include <dlfcn.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -8,6 +9,15 @@
 
 #include "platform/file_io.h"
 #include "support/test_support.h"
+
+// The system's mkostemp, and with terminate_when_made a SIGTERM the moment the file exists.
+static bool terminate_when_made = false;
+extern "C" int mkostemp(char* pattern, int flags) {
+  static const auto next = reinterpret_cast<int (*)(char*, int)>(::dlsym(RTLD_NEXT, "mkostemp"));
+  const int fd = next(pattern, flags);
+  if (terminate_when_made) ::raise(SIGTERM);
+  return fd;
+}
 
 namespace zavo {
 namespace {
@@ -55,6 +65,15 @@ TEST(AtomicFile, HandlesTheEndingSignalsOnlyWhileItsScratchFileLives) {
   }
   EXPECT_TRUE(handler(SIGTERM) == SIG_DFL && handler(SIGHUP) == SIG_IGN);
   ::signal(SIGHUP, SIG_DFL);
+}
+
+TEST(AtomicFile, ASignalAsTheScratchFileIsMadeRemovesIt) {
+  testing::TempDir dir;
+  EXPECT_FALSE(testing::RunInChild([&] {
+    terminate_when_made = true;
+    (void)AtomicFile::Create(dir.File("a"));
+  }));
+  EXPECT_EQ(testing::EntriesIn(dir.path()), 0u);
 }
 
 }  // namespace

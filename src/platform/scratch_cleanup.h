@@ -33,7 +33,8 @@ class ScratchCleanup {
 
 // Holds the ending signals back in the calling thread while it lives. A
 // scratch file made and registered meanwhile is never left behind: a signal
-// that comes between the two is handled once the name is registered.
+// that comes between the two is handled once the name is registered. No
+// other thread may run meanwhile, for the process's signals may go to it.
 class EndingSignalsHeld {
  public:
   EndingSignalsHeld();
